@@ -1,0 +1,54 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace quorvel::platform {
+
+std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path) {
+  if (utf8_path.find('\0') != std::string_view::npos) {
+    return std::unexpected(IoError::simple_message(ErrorKind::InvalidInput, io_messages::nul_in_path));
+  }
+  const std::string path(utf8_path);
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::unexpected(IoError::os(errno));
+  File file(fd);
+  // Directories open fine for reading here; refuse them at open, as the file must be a file.
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) return std::unexpected(IoError::os(errno));
+  if (S_ISDIR(status.st_mode)) return std::unexpected(IoError::os(EISDIR));
+  return file;
+}
+
+File::File(File&& other) noexcept : native_(other.native_) { other.native_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    native_ = other.native_;
+    other.native_ = -1;
+  }
+  return *this;
+}
+
+File::~File() { close(); }
+
+void File::close() noexcept {
+  if (native_ >= 0) ::close(static_cast<int>(native_));
+  native_ = -1;
+}
+
+std::expected<std::size_t, IoError> File::read(std::span<char> into) {
+  const ssize_t got = ::read(static_cast<int>(native_), into.data(), into.size());
+  if (got < 0) return std::unexpected(IoError::os(errno));
+  return static_cast<std::size_t>(got);
+}
+
+}  // namespace quorvel::platform

@@ -1,0 +1,19 @@
+#pragma once
+// The plot-file reader: opens the file, reads the header, the parameter names and the blocks, and
+// builds the columns. Every defect of the file ends the call with a Failure.
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+struct ColumnData {
+  std::vector<float> first;                // value 0 of each block: the time axis
+  std::vector<std::vector<float>> others;  // other column i holds value i + 1 of each block
+};
+
+// The file is closed, and everything else the reader held released, before this returns or fails.
+ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits);
+
+}  // namespace quorvel
