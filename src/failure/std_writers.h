@@ -1,0 +1,13 @@
+#pragma once
+// Printing to the process's standard output and standard error, bypassing sys.stdout/sys.stderr.
+// A write error ends the call with the failure "failed printing to stdout: " (or "stderr: ")
+// followed by the error's display rendering.
+
+#include <string_view>
+
+namespace quorvel {
+
+void print_stdout(std::string_view text);
+void print_stderr(std::string_view text);
+
+}  // namespace quorvel
