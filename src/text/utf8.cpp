@@ -1,0 +1,100 @@
+// UTF-8 checking and decoding.
+//
+// The checker follows the table of well-formed byte sequences of the Unicode Standard: the second
+// byte's range depends on the lead byte, which is how overlongs (E0, F0), surrogates (ED) and code
+// points above U+10FFFF (F4) are excluded without decoding the value.
+
+#include "text/utf8.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace quorvel {
+namespace {
+
+constexpr std::uint64_t high_bits = 0x8080'8080'8080'8080ULL;
+
+std::uint64_t load_word(const unsigned char* p) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);  // unaligned-safe; compiles to one load
+  return word;
+}
+
+bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
+
+// Length of the well-formed multi-byte sequence at p (lead byte >= 0x80), or 0 when it is not.
+std::size_t multi_byte_length(const unsigned char* p, std::size_t remaining) noexcept {
+  const unsigned char lead = p[0];
+  std::size_t length;
+  unsigned char second_min = 0x80;
+  unsigned char second_max = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) second_min = 0xA0;       // below: overlong
+    else if (lead == 0xED) second_max = 0x9F;  // above: surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) second_min = 0x90;       // below: overlong
+    else if (lead == 0xF4) second_max = 0x8F;  // above: beyond U+10FFFF
+  } else {
+    return 0;  // stray continuation, C0/C1 overlong leads, F5..FF
+  }
+  if (remaining < length) return 0;
+  if (p[1] < second_min || p[1] > second_max) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (!is_continuation(p[i])) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view bytes) noexcept {
+  const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
+  std::size_t i = 0;
+  while (i < size) {
+    if (data[i] < 0x80) {
+      // Long ASCII runs are the norm in plot files: once aligned, test 16 bytes per step.
+      if ((reinterpret_cast<std::uintptr_t>(data + i) & 7) == 0) {
+        while (i + 16 <= size && ((load_word(data + i) | load_word(data + i + 8)) & high_bits) == 0) {
+          i += 16;
+        }
+        if (i >= size) break;
+        if (data[i] >= 0x80) continue;
+      }
+      ++i;
+      continue;
+    }
+    const std::size_t length = multi_byte_length(data + i, size - i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+DecodedChar decode_char_at(std::string_view text, std::size_t at) noexcept {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + at;
+  const unsigned char lead = p[0];
+  if (lead < 0x80) return {lead, 1};
+  if (lead < 0xE0) return {static_cast<char32_t>(((lead & 0x1F) << 6) | (p[1] & 0x3F)), 2};
+  if (lead < 0xF0) {
+    return {static_cast<char32_t>(((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)), 3};
+  }
+  return {static_cast<char32_t>(((lead & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) |
+                                (p[3] & 0x3F)),
+          4};
+}
+
+DecodedChar decode_char_before(std::string_view text, std::size_t end) noexcept {
+  // Well-formed text: at most three continuation bytes precede the character's end.
+  std::size_t start = end - 1;
+  while (start > 0 && end - start < 4 && is_continuation(static_cast<unsigned char>(text[start]))) {
+    --start;
+  }
+  return decode_char_at(text, start);
+}
+
+}  // namespace quorvel
