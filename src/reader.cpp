@@ -1,0 +1,108 @@
+#include "reader.h"
+
+#include <string>
+
+#include "failure/failure.h"
+#include "failure/debug_text.h"
+#include "failure/std_writers.h"
+#include "platform/platform.h"
+#include "text/float_parse.h"
+#include "text/line_reader.h"
+#include "text/tokens.h"
+#include "text/unsigned_parse.h"
+#include "text/utf8.h"
+
+namespace quorvel {
+namespace {
+
+using LineReader = BasicLineReader<platform::File>;
+
+constexpr std::uint64_t fields_per_line = 10;
+
+// The header's last token is the parameter count. A count of 0 cannot describe a block (there
+// would be no time column), so it is refused like a count that is not a number.
+std::uint64_t parameter_count(const std::string& header) {
+  const std::string_view token = last_whitespace_token(header);
+  if (!token.empty()) {
+    if (auto count = parse_unsigned_decimal(token); count && *count > 0) return *count;
+    std::string notice = "Error: '";
+    notice += token;
+    notice += "' is not a valid number of parameters!\n";
+    print_stdout(notice);
+  }
+  std::string message = "The first line should end with the number of parameters:\n'";
+  message += header;
+  message += '\'';
+  fail(std::move(message));
+}
+
+[[noreturn]] void fail_field_out_of_bounds(std::uint64_t end, std::size_t length) {
+  fail("end byte index " + std::to_string(end) + " is out of bounds for string of length " +
+       std::to_string(length));
+}
+
+[[noreturn]] void fail_field_inside_char(const std::string& line, std::size_t end) {
+  std::size_t first = end;
+  while (!is_char_boundary(line, first)) --first;
+  const DecodedChar inside = decode_char_at(line, first);
+  std::string message = "end byte index " + std::to_string(end) + " is not a char boundary; it is inside '";
+  append_escaped_char(message, inside.code_point, '\'');
+  message += "' (bytes " + std::to_string(first) + ".." + std::to_string(first + inside.length) +
+             " of string)";
+  fail(std::move(message));
+}
+
+// The field [start, start + width) of the current value line. Fields are cut in increasing order
+// from byte 0, so `start` has already passed as the end of the field before it.
+std::string_view cut_field(const std::string& line, std::uint64_t start, std::uint64_t width) {
+  const std::uint64_t end = start + width;
+  if (end > line.size()) fail_field_out_of_bounds(end, line.size());
+  if (!is_char_boundary(line, end)) fail_field_inside_char(line, end);
+  return std::string_view(line).substr(start, width);
+}
+
+void read_line_or_fail(LineReader& lines, std::string& line, const char* end_of_input_message) {
+  auto got = lines.read_line(line);
+  if (!got) fail_with("Failed to read line!", got.error());
+  if (*got == LineOutcome::EndOfInput) fail(end_of_input_message);
+}
+
+}  // namespace
+
+ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
+  auto file = platform::File::open_for_reading(path);
+  if (!file) fail_with("Plot file not found!", file.error());
+  LineReader lines(std::move(*file));
+  std::string line;
+
+  read_line_or_fail(lines, line, "Failed ot read line!");
+  const std::uint64_t count = parameter_count(line);
+
+  // The parameter names are not part of the result; their lines only have to be there.
+  for (std::uint64_t name = 0; name < count; ++name) read_line_or_fail(lines, line, "Failed to read line!");
+
+  ColumnData columns;
+  columns.others.resize(count - 1);
+
+  for (;;) {
+    auto separator = lines.read_line(line);
+    if (!separator) fail_with("Failed to read line!", separator.error());
+    if (*separator == LineOutcome::EndOfInput) break;  // the only normal end of the file
+
+    std::uint64_t field = 0;
+    for (std::uint64_t j = 0; j < count; ++j) {
+      if (field == fields_per_line || j == 0) {
+        read_line_or_fail(lines, line, "Error reading line");
+        field = 0;
+      }
+      const std::string_view text = trim(cut_field(line, field * n_digits, n_digits));
+      ++field;
+      auto value = parse_float32(text);
+      if (!value) fail_with("Could not parse line", value.error());
+      (j == 0 ? columns.first : columns.others[j - 1]).push_back(*value);
+    }
+  }
+  return columns;
+}
+
+}  // namespace quorvel
