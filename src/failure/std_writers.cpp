@@ -1,43 +1,60 @@
 #include "failure/std_writers.h"
 
+#include <expected>
 #include <string>
 
 #include "failure/failure.h"
-#include "platform/platform.h"
+#include "failure/shared_writer.h"
+#include "failure/static_instance.h"
 
 namespace quorvel {
 namespace {
 
-std::expected<void, IoError> write_all(platform::StdStream stream, std::string_view text) {
-  while (!text.empty()) {
-    auto written = platform::write_std(stream, text);
-    if (!written) {
-      if (written.error().kind() == ErrorKind::Interrupted) continue;
-      if (platform::is_missing_stream_error(written.error())) return {};
-      return std::unexpected(written.error());
-    }
-    if (*written == 0) {
-      return std::unexpected(IoError::simple_message(ErrorKind::WriteZero, io_messages::write_zero));
-    }
-    text.remove_prefix(*written);
-  }
-  return {};
+template <class Inner>
+class StdWriter {
+ public:
+  explicit StdWriter(platform::StdStream stream) noexcept : sink_(stream), writer_(sink_) {}
+  std::expected<void, IoError> write_all(std::string_view text) { return writer_.write_all(text); }
+
+ private:
+  StdStreamSink sink_;
+  SharedWriter<Inner> writer_;
+};
+
+// Created on first use and never destroyed, so whatever waits in the buffer at exit is lost
+// rather than written from an exit handler.
+StdWriter<LineWriter>& stdout_writer() {
+  static StaticInstance<StdWriter<LineWriter>> instance(platform::StdStream::Output);
+  return instance.get();
 }
 
-void print_to(platform::StdStream stream, std::string_view name, std::string_view text) {
-  auto outcome = write_all(stream, text);
-  if (!outcome) {
-    std::string message = "failed printing to ";
-    message += name;
-    message += ": ";
-    outcome.error().append_display(message);
-    fail(std::move(message));
-  }
+StdWriter<UnbufferedWriter>& stderr_writer() {
+  static StaticInstance<StdWriter<UnbufferedWriter>> instance(platform::StdStream::Error);
+  return instance.get();
+}
+
+[[noreturn]] void fail_printing(std::string_view stream_name, const IoError& error,
+                                std::source_location where) {
+  std::string message = "failed printing to ";
+  message += stream_name;
+  message += ": ";
+  error.append_display(message);
+  fail(std::move(message), where);
 }
 
 }  // namespace
 
-void print_stdout(std::string_view text) { print_to(platform::StdStream::Output, "stdout", text); }
-void print_stderr(std::string_view text) { print_to(platform::StdStream::Error, "stderr", text); }
+void print_stdout(std::string_view text) {
+  // The writer's lock is released before the failure is raised.
+  if (auto outcome = stdout_writer().write_all(text); !outcome) {
+    fail_printing("stdout", outcome.error(), std::source_location::current());
+  }
+}
+
+void print_stderr(std::string_view text) {
+  if (auto outcome = stderr_writer().write_all(text); !outcome) {
+    fail_printing("stderr", outcome.error(), std::source_location::current());
+  }
+}
 
 }  // namespace quorvel

@@ -1,7 +1,8 @@
 #pragma once
 // Printing to the process's standard output and standard error, bypassing sys.stdout/sys.stderr.
-// A write error ends the call with the failure "failed printing to stdout: " (or "stderr: ")
-// followed by the error's display rendering.
+// Standard output is line-buffered (1024 bytes, never flushed at exit); standard error is not
+// buffered. Output to a missing stream is dropped. A write error ends the call with the failure
+// "failed printing to stdout: " (or "stderr: ") followed by the error's display rendering.
 
 #include <string_view>
 
