@@ -1,0 +1,82 @@
+// The report as a whole, written to the real standard error of the test process.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "failure/failure.h"
+#include "failure/report.h"
+#include "failure/thread_failures.h"
+
+namespace quorvel {
+namespace {
+
+[[gnu::noinline]] void failing_helper_for_report_test(int line_marker) {
+  fail("helper failed " + std::to_string(line_marker));
+}
+
+std::string report_of(void (*raise)()) {
+  ::testing::internal::CaptureStderr();
+  try {
+    raise();
+  } catch (const Failure&) {
+  }
+  return ::testing::internal::GetCapturedStderr();
+}
+
+TEST(Report, FirstBlockNamesTheFailingCheck) {
+  const std::uint32_t line = std::source_location::current().line() + 1;
+  const std::string text = report_of([] { fail("first"); });
+  const std::string expected_tail = std::string(__FILE__) + ":" + std::to_string(line);
+  EXPECT_EQ(text.rfind("\nthread '<unnamed>' (", 0), 0u) << text;
+  EXPECT_NE(text.find(") panicked at " + expected_tail), std::string::npos) << text;
+  EXPECT_NE(text.find(":\nfirst\n"), std::string::npos) << text;
+}
+
+TEST(Report, FailureDuringAnotherGetsAFullBacktrace) {
+  const std::string text = report_of([] {
+    const Failure earlier("earlier");  // still in progress on this thread
+    failing_helper_for_report_test(7);
+  });
+  EXPECT_NE(text.find(":\nhelper failed 7\nstack backtrace:\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("   0: 0x"), std::string::npos) << text;
+  EXPECT_NE(text.find(" - quorvel::fail("), std::string::npos) << text;
+  EXPECT_NE(text.find("failing_helper_for_report_test(int)"), std::string::npos) << text;
+  EXPECT_EQ(text.find("note: Some details"), std::string::npos) << text;
+}
+
+TEST(Report, AForbiddenBacktraceGivesTheFirstBlockAlone) {
+  ::testing::internal::CaptureStderr();
+  const Failure earlier("earlier");  // would otherwise ask for a full backtrace
+  write_failure_report(ReportRequest{"quiet", {"f.cpp", 1, 2}, true, true});
+  const std::string text = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(text.substr(text.find(')')), ") panicked at f.cpp:1:2:\nquiet\n");
+}
+
+TEST(Report, APayloadThatIsNotTextIsNamedAsSuch) {
+  ::testing::internal::CaptureStderr();
+  write_failure_report(ReportRequest{std::nullopt, {"f.cpp", 1, 2}, true, true});
+  const std::string text = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(text.find(":\nBox<dyn Any>\n"), std::string::npos) << text;
+}
+
+using ReportDeathTest = ::testing::Test;
+
+TEST(ReportDeathTest, NonUnwindingFailureEndsTheProcessAfterItsReport) {
+  EXPECT_DEATH(fail_non_unwinding("panic in a function that cannot unwind"),
+               "panicked at .*:\npanic in a function that cannot unwind\n(.|\n)*"
+               "thread caused non-unwinding panic\\. aborting\\.\n");
+}
+
+TEST(ReportDeathTest, FailureInsideAReportEndsTheProcess) {
+  EXPECT_DEATH(
+      {
+        set_report_in_progress(true);
+        fail("inner");
+      },
+      "^panicked at .*report_test\\.cpp:[0-9]+:[0-9]+:\ninner\n"
+      "thread panicked while processing panic\\. aborting\\.\n$");
+}
+
+}  // namespace
+}  // namespace quorvel
