@@ -1,0 +1,141 @@
+#pragma once
+// The syntax scan: checks the whole text against the accepted forms and reads a decimal number
+// into a significand of at most 19 significant digits and a decimal exponent.
+
+#include <cstdint>
+#include <string_view>
+
+#include "text/float/eight_digits.h"
+
+namespace quorvel::float_parse {
+
+// 19 digits always fit 64 bits (10^19 - 1 < 2^64); a 20th might not.
+inline constexpr std::int64_t max_significand_digits = 19;
+
+// Exponent digits stop counting once the value reaches this; beyond it every result is already
+// zero or infinity.
+inline constexpr std::int64_t exponent_saturation = 0x10000;
+
+struct DecimalScan {
+  enum class Form : std::uint8_t { Number, Infinity, NotANumber, Invalid };
+
+  Form form = Form::Invalid;
+  bool negative = false;
+  // Set when significant digits beyond the nineteenth were cut off the significand.
+  bool digits_dropped = false;
+  std::uint64_t significand = 0;
+  // The number is significand × 10^exponent (plus whatever the dropped digits held).
+  std::int64_t exponent = 0;
+};
+
+// Wraps to a large value for bytes below '0'.
+constexpr unsigned digit_value(char c) noexcept { return static_cast<unsigned char>(c) - 0x30u; }
+
+constexpr bool is_digit(char c) noexcept { return digit_value(c) < 10; }
+
+// Reads a run of digits into `value` (which wraps silently past 19 digits; the caller re-reads).
+inline const char* read_digits(const char* p, const char* end, std::uint64_t& value) noexcept {
+  while (end - p >= 8) {
+    const std::uint64_t word = load_eight(p);
+    if (!is_eight_digits(word)) break;
+    value = value * 100'000'000 + eight_digits_value(word);
+    p += 8;
+  }
+  while (p != end && is_digit(*p)) {
+    value = value * 10 + digit_value(*p);
+    ++p;
+  }
+  return p;
+}
+
+// After the exponent letter: an optional sign and at least one digit. Returns nullptr when that
+// does not match; otherwise the end of the digits and, in `exponent`, the signed value.
+constexpr const char* read_exponent(const char* p, const char* end, std::int64_t& exponent) noexcept {
+  bool negative = false;
+  if (p != end && (*p == '+' || *p == '-')) {
+    negative = *p == '-';
+    ++p;
+  }
+  if (p == end || !is_digit(*p)) return nullptr;
+  std::int64_t value = 0;
+  for (; p != end && is_digit(*p); ++p) {
+    if (value < exponent_saturation) value = value * 10 + digit_value(*p);
+  }
+  exponent = negative ? -value : value;
+  return p;
+}
+
+// Matches `name` (lower case) without regard to the case of ASCII letters. Or-ing 0x20 maps only
+// the upper-case letter onto its lower-case one among the letters compared here.
+constexpr bool equals_ignoring_case(std::string_view text, std::string_view name) noexcept {
+  if (text.size() != name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if ((text[i] | 0x20) != name[i]) return false;
+  }
+  return true;
+}
+
+constexpr DecimalScan::Form special_name(std::string_view text) noexcept {
+  if (equals_ignoring_case(text, "inf") || equals_ignoring_case(text, "infinity")) {
+    return DecimalScan::Form::Infinity;
+  }
+  if (equals_ignoring_case(text, "nan")) return DecimalScan::Form::NotANumber;
+  return DecimalScan::Form::Invalid;
+}
+
+// More than 19 digits were read, so the significand may have wrapped: skip the leading zeros,
+// and if more than 19 significant digits remain, keep the first 19 and move the exponent.
+inline void keep_leading_digits(const char* digits_begin, const char* end, std::int64_t digit_count,
+                                DecimalScan& scan) noexcept {
+  const char* p = digits_begin;
+  for (; p != end && (*p == '0' || *p == '.'); ++p) {
+    if (*p == '0') --digit_count;
+  }
+  if (digit_count <= max_significand_digits) return;  // only leading zeros: nothing wrapped
+  std::uint64_t significand = 0;
+  for (std::int64_t kept = 0; kept < max_significand_digits; ++p) {
+    if (*p == '.') continue;
+    significand = significand * 10 + digit_value(*p);
+    ++kept;
+  }
+  scan.significand = significand;
+  scan.exponent += digit_count - max_significand_digits;
+  scan.digits_dropped = true;
+}
+
+// The whole of `text` (not empty) must match; otherwise the form is Invalid.
+inline DecimalScan scan_decimal(std::string_view text) noexcept {
+  DecimalScan scan;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  if (*p == '+' || *p == '-') {
+    scan.negative = *p == '-';
+    ++p;
+  }
+  const char* const digits_begin = p;
+  p = read_digits(p, end, scan.significand);
+  std::int64_t digit_count = p - digits_begin;
+  if (p != end && *p == '.') {
+    const char* const fraction_begin = ++p;
+    p = read_digits(p, end, scan.significand);
+    scan.exponent = -(p - fraction_begin);
+    digit_count += p - fraction_begin;
+  }
+  if (digit_count == 0) {
+    // No digit at all: a special name, unless a point was taken (".", ".e1", "-.").
+    if (p == digits_begin) scan.form = special_name({p, end});
+    return scan;
+  }
+  if (p != end && (*p == 'e' || *p == 'E')) {
+    std::int64_t exponent = 0;
+    p = read_exponent(p + 1, end, exponent);
+    if (p == nullptr) return scan;
+    scan.exponent += exponent;
+  }
+  if (p != end) return scan;
+  if (digit_count > max_significand_digits) keep_leading_digits(digits_begin, end, digit_count, scan);
+  scan.form = DecimalScan::Form::Number;
+  return scan;
+}
+
+}  // namespace quorvel::float_parse
