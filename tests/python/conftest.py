@@ -1,0 +1,62 @@
+"""Shared helpers. The module under test is the one on sys.path: the CMake build directory for
+the running interpreter (build/py or build/pyd), or an installed copy."""
+
+import os
+import sys
+
+import pytest
+
+import quorvel
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+if HERE not in sys.path:
+    sys.path.insert(0, HERE)
+
+read = quorvel.rust_read_kavrine
+
+
+def panic_exception_type():
+    """The module's failure type, reached the only way Python code can: through a failure."""
+    try:
+        read("/nonexistent-quorvel-dir/x.plt", 12)
+    except BaseException as caught:  # noqa: BLE001 - the type is what we want
+        return type(caught)
+    raise AssertionError("a missing file did not fail")
+
+
+def failure_message(path, width):
+    """The message of the PanicException that reading `path` raises."""
+    panic = panic_exception_type()
+    with pytest.raises(panic) as caught:
+        read(str(path), width)
+    assert caught.type is panic
+    assert len(caught.value.args) == 1
+    return caught.value.args[0]
+
+
+def fields(values, width):
+    """One value line: every value right-aligned in `width` bytes."""
+    return "".join(str(v).rjust(width) for v in values)
+
+
+def plot_text(n, blocks, width=12, header="PLOT FILE", line_end="\n"):
+    """A well-formed plot file: `blocks` is a list of blocks, each a list of n value texts."""
+    lines = [f"{header} {n}"] + [f"PARAM{i}" for i in range(n)]
+    for number, block in enumerate(blocks):
+        lines.append(f" BLOCK {number}")
+        for start in range(0, n, 10):
+            lines.append(fields(block[start:start + 10], width))
+    return line_end.join(lines) + line_end
+
+
+@pytest.fixture
+def plot_file(tmp_path):
+    """Writes bytes or text to a fresh file and gives its path as a str."""
+    counter = iter(range(1_000_000))
+
+    def write(content):
+        path = tmp_path / f"plot{next(counter)}.plt"
+        path.write_bytes(content.encode() if isinstance(content, str) else content)
+        return str(path)
+
+    return write
