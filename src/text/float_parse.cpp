@@ -17,18 +17,18 @@ namespace {
 
 using float_parse::DecimalScan;
 
+// Signs are random in the data: set the bit arithmetically, not behind a branch.
 float with_sign(std::uint32_t bits, bool negative) noexcept {
-  return std::bit_cast<float>(negative ? bits | float_parse::sign_bit : bits);
+  return std::bit_cast<float>(bits | static_cast<std::uint32_t>(negative) << 31);
 }
 
 // Eisel–Lemire on the significand, and when digits were dropped also on the significand plus one:
 // the exact value lies between the two, so if both round alike that is its rounding.
-std::optional<std::uint32_t> eisel_lemire_bits(const DecimalScan& scan) noexcept {
-  const auto bits = float_parse::eisel_lemire(scan.significand, scan.exponent);
-  if (!bits || !scan.digits_dropped) return bits;
-  const auto above = float_parse::eisel_lemire(scan.significand + 1, scan.exponent);
-  if (above != bits) return std::nullopt;
-  return bits;
+std::int64_t eisel_lemire_bits(const DecimalScan& scan) noexcept {
+  const std::int64_t bits = float_parse::eisel_lemire(scan.significand, scan.exponent);
+  if (bits == float_parse::undecided || !scan.digits_dropped) return bits;
+  const std::int64_t above = float_parse::eisel_lemire(scan.significand + 1, scan.exponent);
+  return above == bits ? bits : float_parse::undecided;
 }
 
 // Rare: only near a halfway point does the truncated product leave the rounding open.
@@ -51,12 +51,12 @@ std::expected<float, ParseFloatError> parse_float32(std::string_view text) noexc
     case DecimalScan::Form::Number:
       break;
   }
-  if (!scan.digits_dropped) {
-    if (const auto value = float_parse::clinger_fast_path(scan.significand, scan.exponent)) {
-      return scan.negative ? -*value : *value;
-    }
+  float value;
+  if (!scan.digits_dropped && float_parse::clinger_fast_path(scan.significand, scan.exponent, value)) {
+    return with_sign(std::bit_cast<std::uint32_t>(value), scan.negative);
   }
-  if (const auto bits = eisel_lemire_bits(scan)) return with_sign(*bits, scan.negative);
+  const std::int64_t bits = eisel_lemire_bits(scan);
+  if (bits != float_parse::undecided) return with_sign(static_cast<std::uint32_t>(bits), scan.negative);
   return with_sign(big_decimal_bits(text), scan.negative);
 }
 

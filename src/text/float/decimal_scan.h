@@ -34,7 +34,7 @@ constexpr unsigned digit_value(char c) noexcept { return static_cast<unsigned ch
 constexpr bool is_digit(char c) noexcept { return digit_value(c) < 10; }
 
 // Reads a run of digits into `value` (which wraps silently past 19 digits; the caller re-reads).
-inline const char* read_digits(const char* p, const char* end, std::uint64_t& value) noexcept {
+[[gnu::always_inline]] inline const char* read_digits(const char* p, const char* end, std::uint64_t& value) noexcept {
   while (end - p >= 8) {
     const std::uint64_t word = load_eight(p);
     if (!is_eight_digits(word)) break;
@@ -50,12 +50,10 @@ inline const char* read_digits(const char* p, const char* end, std::uint64_t& va
 
 // After the exponent letter: an optional sign and at least one digit. Returns nullptr when that
 // does not match; otherwise the end of the digits and, in `exponent`, the signed value.
-constexpr const char* read_exponent(const char* p, const char* end, std::int64_t& exponent) noexcept {
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
+[[gnu::always_inline]] constexpr const char* read_exponent(const char* p, const char* end, std::int64_t& exponent) noexcept {
+  // Signs come in random order in the data, so they are taken without a branch.
+  const bool negative = p != end && *p == '-';
+  p += negative || (p != end && *p == '+');
   if (p == end || !is_digit(*p)) return nullptr;
   std::int64_t value = 0;
   for (; p != end && is_digit(*p); ++p) {
@@ -104,37 +102,41 @@ inline void keep_leading_digits(const char* digits_begin, const char* end, std::
 }
 
 // The whole of `text` (not empty) must match; otherwise the form is Invalid.
-inline DecimalScan scan_decimal(std::string_view text) noexcept {
-  DecimalScan scan;
+[[gnu::always_inline]] inline DecimalScan scan_decimal(std::string_view text) noexcept {
+  // Locals, not the result's members, so the hot loops keep them in registers.
   const char* p = text.data();
   const char* const end = p + text.size();
-  if (*p == '+' || *p == '-') {
-    scan.negative = *p == '-';
-    ++p;
-  }
+  const bool negative = *p == '-';
+  p += negative || *p == '+';
   const char* const digits_begin = p;
-  p = read_digits(p, end, scan.significand);
+  std::uint64_t significand = 0;
+  p = read_digits(p, end, significand);
   std::int64_t digit_count = p - digits_begin;
+  std::int64_t exponent = 0;
   if (p != end && *p == '.') {
     const char* const fraction_begin = ++p;
-    p = read_digits(p, end, scan.significand);
-    scan.exponent = -(p - fraction_begin);
+    p = read_digits(p, end, significand);
+    exponent = -(p - fraction_begin);
     digit_count += p - fraction_begin;
   }
+  DecimalScan scan;
+  scan.negative = negative;
   if (digit_count == 0) {
     // No digit at all: a special name, unless a point was taken (".", ".e1", "-.").
     if (p == digits_begin) scan.form = special_name({p, end});
     return scan;
   }
   if (p != end && (*p == 'e' || *p == 'E')) {
-    std::int64_t exponent = 0;
-    p = read_exponent(p + 1, end, exponent);
+    std::int64_t written_exponent = 0;
+    p = read_exponent(p + 1, end, written_exponent);
     if (p == nullptr) return scan;
-    scan.exponent += exponent;
+    exponent += written_exponent;
   }
   if (p != end) return scan;
-  if (digit_count > max_significand_digits) keep_leading_digits(digits_begin, end, digit_count, scan);
   scan.form = DecimalScan::Form::Number;
+  scan.significand = significand;
+  scan.exponent = exponent;
+  if (digit_count > max_significand_digits) keep_leading_digits(digits_begin, end, digit_count, scan);
   return scan;
 }
 

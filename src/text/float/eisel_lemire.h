@@ -5,7 +5,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <optional>
 
 #include "text/float/binary32.h"
 #include "text/float/powers_of_five.h"
@@ -22,9 +21,13 @@ inline constexpr std::uint64_t carry_mask = (std::uint64_t{1} << dropped_bits) -
 
 }  // namespace detail
 
-// The bits of the correctly rounded, non-negative binary32 nearest significand × 10^q, or nothing
-// when the truncated product cannot settle it.
-inline std::optional<std::uint32_t> eisel_lemire(std::uint64_t significand, std::int64_t q) noexcept {
+// What eisel_lemire gives when the truncated product cannot settle the rounding. A plain integer
+// rather than an optional keeps the result in a register on the hot path.
+inline constexpr std::int64_t undecided = -1;
+
+// The bits of the correctly rounded, non-negative binary32 nearest significand × 10^q, or
+// `undecided`.
+[[gnu::always_inline]] inline std::int64_t eisel_lemire(std::uint64_t significand, std::int64_t q) noexcept {
   if (significand == 0 || q < smallest_power_of_ten) return 0;
   if (q > largest_power_of_ten) return infinity_bits;
 
@@ -41,7 +44,7 @@ inline std::optional<std::uint32_t> eisel_lemire(std::uint64_t significand, std:
     product.high += product.low < lower.high;
     // Now P/2^64 is at most one unit above the two words; if that unit can still carry, give up.
     if ((product.high & detail::carry_mask) == detail::carry_mask && product.low == ~std::uint64_t{0}) {
-      return std::nullopt;
+      return undecided;
     }
   }
 
@@ -63,19 +66,19 @@ inline std::optional<std::uint32_t> eisel_lemire(std::uint64_t significand, std:
     return assemble(1, (with_round_bit + (with_round_bit & 1)) >> 1);
   }
 
-  std::uint64_t rounded = kept >> 1;
-  if ((kept & 1) != 0) {
-    const bool below_nonzero = (product.high & ((std::uint64_t{1} << shift) - 1)) != 0 || product.low != 0;
-    // The computed product is a lower bound: what it shows below the round bit is really there.
-    // If it shows nothing, the value is exactly halfway only when the product is exact and so is
-    // the entry: for 0 <= q <= 10 (5^10 < 2^24 fills only the entry's top word). For larger q no
-    // value is halfway (5^q would have to divide a 25-bit odd number); for q < 0 the entry is
-    // below 5^q, so the product is strictly below the value, and an exact halfway value shows as
-    // all ones under the round bit and ends up undecided above.
-    const bool halfway = !below_nonzero && q >= 0 && q <= 10;
-    rounded += halfway ? (rounded & 1) : 1;
-  }
-  return assemble(biased, rounded);
+  // Round bits are random in the data: the rounding is arithmetic, not a branch.
+  const std::uint64_t rounded = kept >> 1;
+  const bool round_bit = (kept & 1) != 0;
+  const bool below_nonzero = ((product.high & ((std::uint64_t{1} << shift) - 1)) | product.low) != 0;
+  // The computed product is a lower bound: what it shows below the round bit is really there.
+  // If it shows nothing, the value is exactly halfway only when the product is exact and so is
+  // the entry: for 0 <= q <= 10 (5^10 < 2^24 fills only the entry's top word). For larger q no
+  // value is halfway (5^q would have to divide a 25-bit odd number); for q < 0 the entry is
+  // below 5^q, so the product is strictly below the value, and an exact halfway value shows as
+  // all ones under the round bit and ends up undecided above.
+  const bool halfway = !below_nonzero & (q >= 0) & (q <= 10);
+  const bool round_up = round_bit & (!halfway | ((rounded & 1) != 0));
+  return assemble(biased, rounded + round_up);
 }
 
 }  // namespace quorvel::float_parse

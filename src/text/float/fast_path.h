@@ -5,7 +5,6 @@
 #include <array>
 #include <cfloat>
 #include <cstdint>
-#include <optional>
 
 namespace quorvel::float_parse {
 
@@ -45,20 +44,41 @@ static_assert([] {
   return true;
 }());
 
-// Only for a significand that lost no digits.
-inline std::optional<float> clinger_fast_path(std::uint64_t significand, std::int64_t exponent) noexcept {
-  if (significand > max_exact_integer || exponent < -max_exact_power) return std::nullopt;
+// Multiplier and divisor for exponents -10..10, one of the pair always 1, so that only one
+// operation rounds and the exponent's sign costs no branch.
+inline constexpr int exact_exponent_count = 2 * max_exact_power + 1;
+inline constexpr std::array<float, exact_exponent_count> fast_multipliers = [] {
+  std::array<float, exact_exponent_count> factors{};
+  for (int e = -max_exact_power; e <= max_exact_power; ++e) {
+    factors[e + max_exact_power] = e > 0 ? exact_powers_of_ten[e] : 1.0f;
+  }
+  return factors;
+}();
+inline constexpr std::array<float, exact_exponent_count> fast_divisors = [] {
+  std::array<float, exact_exponent_count> factors{};
+  for (int e = -max_exact_power; e <= max_exact_power; ++e) {
+    factors[e + max_exact_power] = e < 0 ? exact_powers_of_ten[-e] : 1.0f;
+  }
+  return factors;
+}();
+
+// Only for a significand that lost no digits. Returns false when the path does not apply (an
+// out-parameter rather than an optional keeps the value in a register).
+[[gnu::always_inline]] inline bool clinger_fast_path(std::uint64_t significand, std::int64_t exponent,
+                                                     float& value) noexcept {
+  if (significand > max_exact_integer || exponent < -max_exact_power) return false;
   if (exponent <= max_exact_power) {
-    const auto value = static_cast<float>(significand);
-    return exponent < 0 ? value / exact_powers_of_ten[-exponent]
-                        : value * exact_powers_of_ten[exponent];
+    const auto index = static_cast<std::size_t>(exponent + max_exact_power);
+    value = static_cast<float>(significand) * fast_multipliers[index] / fast_divisors[index];
+    return true;
   }
   // 10^11 .. 10^17: the surplus power goes into the integer first if that stays exact.
   const std::int64_t surplus = exponent - max_exact_power;
-  if (surplus >= static_cast<std::int64_t>(small_integer_powers_of_ten.size())) return std::nullopt;
+  if (surplus >= static_cast<std::int64_t>(small_integer_powers_of_ten.size())) return false;
   const std::uint64_t scale = small_integer_powers_of_ten[surplus];
-  if (significand > max_exact_integer / scale) return std::nullopt;
-  return static_cast<float>(significand * scale) * exact_powers_of_ten[max_exact_power];
+  if (significand > max_exact_integer / scale) return false;
+  value = static_cast<float>(significand * scale) * exact_powers_of_ten[max_exact_power];
+  return true;
 }
 
 }  // namespace quorvel::float_parse
