@@ -125,9 +125,11 @@ void write_failure_report(const ReportRequest& request) noexcept {
       }
     } catch (...) {
     }
-  }
-  if (!request.may_unwind) {
-    abort_with(standard_error, {"thread caused non-unwinding panic. aborting.\n"});
+    // Still under the lock, so that another thread's report cannot come between the report
+    // and its closing line; the lock is never released, the process ends here.
+    if (!request.may_unwind) {
+      abort_with(standard_error, {"thread caused non-unwinding panic. aborting.\n"});
+    }
   }
 }
 
