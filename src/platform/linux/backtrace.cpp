@@ -1,8 +1,13 @@
 // Stack walking with the unwinder's own tables, symbol and line lookup with the compiler's
-// libbacktrace (it reads the DWARF of the executable and of every loaded library, including
-// inlined functions), and name demangling.
+// libbacktrace where the build found it (it reads the DWARF of the executable and of every loaded
+// library, including inlined functions), else names from the dynamic symbol tables; and name
+// demangling.
 
+#if QUORVEL_HAVE_LIBBACKTRACE
 #include <backtrace.h>
+#else
+#include <dlfcn.h>
+#endif
 #include <cxxabi.h>
 #include <unwind.h>
 
@@ -36,18 +41,19 @@ _Unwind_Reason_Code on_frame(_Unwind_Context* context, void* data) {
   return _URC_NO_REASON;
 }
 
-// Made once per process and never released: libbacktrace keeps its tables in it.
-backtrace_state* symbol_tables() {
-  static backtrace_state* const state = backtrace_create_state(
-      nullptr, /*threaded=*/1, [](void*, const char*, int) {}, nullptr);
-  return state;
-}
-
 std::string demangle(const char* name) {
   int status = 0;
   const std::unique_ptr<char, decltype(&std::free)> readable(
       abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
   return status == 0 && readable ? std::string(readable.get()) : std::string(name);
+}
+
+#if QUORVEL_HAVE_LIBBACKTRACE
+// Made once per process and never released: libbacktrace keeps its tables in it.
+backtrace_state* symbol_tables() {
+  static backtrace_state* const state = backtrace_create_state(
+      nullptr, /*threaded=*/1, [](void*, const char*, int) {}, nullptr);
+  return state;
 }
 
 // libbacktrace is C: nothing may unwind through it, so the callbacks catch everything.
@@ -86,15 +92,30 @@ void resolve(backtrace_state* state, StackFrame& frame) {
   }
 }
 
+void resolve_all(std::vector<StackFrame>& frames) {
+  if (backtrace_state* state = symbol_tables(); state != nullptr) {
+    for (StackFrame& frame : frames) resolve(state, frame);
+  }
+}
+#else
+// Without debug information: exported names only, no source lines.
+void resolve_all(std::vector<StackFrame>& frames) {
+  for (StackFrame& frame : frames) {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(frame.address), &info) != 0 && info.dli_sname != nullptr) {
+      frame.symbols.push_back(SymbolInfo{demangle(info.dli_sname), {}, 0, 0});
+    }
+  }
+}
+#endif
+
 }  // namespace
 
 std::vector<StackFrame> capture_stack(std::size_t max_frames) {
   std::vector<StackFrame> frames;
   Walk walk{&frames, max_frames};
   _Unwind_Backtrace(on_frame, &walk);
-  if (backtrace_state* state = symbol_tables(); state != nullptr) {
-    for (StackFrame& frame : frames) resolve(state, frame);
-  }
+  resolve_all(frames);
   return frames;
 }
 
