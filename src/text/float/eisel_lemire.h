@@ -12,6 +12,10 @@
 
 namespace quorvel::float_parse {
 
+// What eisel_lemire gives when the truncated product cannot settle the rounding. A plain integer
+// rather than an optional keeps the result in a register on the hot path.
+inline constexpr std::int64_t undecided = -1;
+
 namespace detail {
 
 // With the significand normalised to [2^63, 2^64) the product's top word lies in [2^62, 2^64);
@@ -19,11 +23,30 @@ namespace detail {
 inline constexpr int dropped_bits = 64 - (explicit_mantissa_bits + 1) - 2;
 inline constexpr std::uint64_t carry_mask = (std::uint64_t{1} << dropped_bits) - 1;
 
-}  // namespace detail
+// For q < 0 the entry lies just below 5^q, so a value that is itself a binary fraction (0.5,
+// 1234.5625, any exact halfway point) leaves the truncated product just under a rounding
+// boundary, which the product alone cannot tell from a value truly below it. Such values are
+// common in the data, so they are settled here exactly: 5^-q divides the significand, and the
+// value is n · 2^q with n an integer, rounded from its own bits.
+inline std::int64_t exact_binary_fraction(std::uint64_t significand, std::int64_t q) noexcept {
+  // 5^27 is the largest power of five below 2^64; beyond it nothing divides.
+  if (q < -27 || q >= 0) return undecided;
+  std::uint64_t power = 1;
+  for (std::int64_t i = 0; i < -q; ++i) power *= 5;
+  if (significand % power != 0) return undecided;
+  const std::uint64_t n = significand / power;
+  const int width = std::bit_width(n);
+  // The top 25 bits of n (significand and round bit) and whether anything lies below them.
+  const std::uint64_t kept = width >= 25 ? n >> (width - 25) : n << (25 - width);
+  const bool below_nonzero = width > 25 && (n & ((std::uint64_t{1} << (width - 25)) - 1)) != 0;
+  const std::uint64_t rounded = kept >> 1;
+  const bool round_up = (kept & 1) != 0 && (below_nonzero || (rounded & 1) != 0);
+  // The value is kept · 2^(width - 25 + q), and kept · 2^(E - 151) has biased exponent E; with
+  // n >= 1 and q >= -27, E is at least 100, never subnormal.
+  return assemble(width - 25 + q + 151, rounded + round_up);
+}
 
-// What eisel_lemire gives when the truncated product cannot settle the rounding. A plain integer
-// rather than an optional keeps the result in a register on the hot path.
-inline constexpr std::int64_t undecided = -1;
+}  // namespace detail
 
 // The bits of the correctly rounded, non-negative binary32 nearest significand × 10^q, or
 // `undecided`.
@@ -44,7 +67,7 @@ inline constexpr std::int64_t undecided = -1;
     product.high += product.low < lower.high;
     // Now P/2^64 is at most one unit above the two words; if that unit can still carry, give up.
     if ((product.high & detail::carry_mask) == detail::carry_mask && product.low == ~std::uint64_t{0}) {
-      return undecided;
+      return detail::exact_binary_fraction(significand, q);
     }
   }
 
@@ -75,7 +98,7 @@ inline constexpr std::int64_t undecided = -1;
   // the entry: for 0 <= q <= 10 (5^10 < 2^24 fills only the entry's top word). For larger q no
   // value is halfway (5^q would have to divide a 25-bit odd number); for q < 0 the entry is
   // below 5^q, so the product is strictly below the value, and an exact halfway value shows as
-  // all ones under the round bit and ends up undecided above.
+  // all ones under the round bit and is settled above.
   const bool halfway = !below_nonzero & (q >= 0) & (q <= 10);
   const bool round_up = round_bit & (!halfway | ((rounded & 1) != 0));
   return assemble(biased, rounded + round_up);

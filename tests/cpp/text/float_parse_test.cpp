@@ -3,6 +3,10 @@
 
 #include "text/float_parse.h"
 
+#include "text/float/big_decimal.h"
+#include "text/float/decimal_scan.h"
+#include "text/float/eisel_lemire.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -108,8 +112,14 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, FloatParseValue, testing::Values(
     ValueCase{"16777218.999999999999999999999", bits_of(16777218.0f)},
     ValueCase{"33554434", bits_of(33554432.0f)},   // tie at 2^25, even below
     ValueCase{"33554438", bits_of(33554440.0f)},   // tie, even above
-    ValueCase{"1234567e10", bits_of(12345669866881024.0f)},  // 10^11..10^17 folded into the integer
+    ValueCase{"1234567e11", bits_of(123456700000000000.0f)},  // 10^11..10^17 folded into the integer
+    ValueCase{"1677721e11", bits_of(167772100000000000.0f)},
+    ValueCase{"1e17", bits_of(1e17f)},
+    ValueCase{"17e16", bits_of(17e16f)},
     ValueCase{"16777216e17", bits_of(1677721600000000000000000.0f)},
+    ValueCase{"9999999e-10", bits_of(9999999e-10f)},
+    ValueCase{"16777216e-10", bits_of(16777216e-10f)},
+    ValueCase{"16777217e-10", bits_of(16777217e-10f)},
     ValueCase{"0000000000000000000000000000001.5", bits_of(1.5f)},
     ValueCase{"0.0000000000000000000000000000015", bits_of(1.5e-30f)},
     ValueCase{"000000000000000000000000000000000000000000", 0},
@@ -287,6 +297,79 @@ INSTANTIATE_TEST_SUITE_P(Random, FloatParseOracle, testing::Values(
     OracleCase{"halfway", random_halfway, 100'000},
     OracleCase{"range_ends", random_range_end, 150'000}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The slower tiers on their own, so that a fault in one is not hidden by the next: the big decimal
+// must be right on everything, Eisel–Lemire right whenever it decides, and decide nearly always.
+struct TierCase {
+  const char* name;
+  std::string (*generate)(std::mt19937_64&);
+  int count;
+  // Of the strings without dropped digits, the share Eisel–Lemire must decide, in percent.
+  int min_decided_percent;
+};
+
+void PrintTo(const TierCase& c, std::ostream* out) { *out << c.name; }
+
+class FloatParseTiers : public testing::TestWithParam<TierCase> {};
+
+TEST_P(FloatParseTiers, EachTierMatchesTheOracle) {
+  std::mt19937_64 random(77);
+  int eligible = 0;
+  int decided = 0;
+  for (int i = 0; i < GetParam().count; ++i) {
+    const std::string text = GetParam().generate(random);
+    const std::uint32_t want = oracle_bits(text) & 0x7FFF'FFFF;
+    EXPECT_EQ(float_parse::BigDecimal(text).to_binary32_bits(), want) << text;
+    const float_parse::DecimalScan scan = float_parse::scan_decimal(text);
+    ASSERT_EQ(scan.form, float_parse::DecimalScan::Form::Number) << text;
+    if (scan.digits_dropped) continue;
+    ++eligible;
+    const std::int64_t bits = float_parse::eisel_lemire(scan.significand, scan.exponent);
+    if (bits == float_parse::undecided) continue;
+    ++decided;
+    EXPECT_EQ(bits, want) << text;
+  }
+  EXPECT_GE(decided * 100, eligible * GetParam().min_decided_percent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Random, FloatParseTiers, testing::Values(
+    TierCase{"decimals", random_decimal, 20'000, 99},
+    TierCase{"fields", random_field, 20'000, 100},
+    TierCase{"halfway", random_halfway, 5'000, 99},
+    TierCase{"range_ends", random_range_end, 20'000, 100}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct EiselLemireCase {
+  std::uint64_t significand;
+  std::int64_t exponent;
+  std::int64_t bits;
+};
+
+class FloatParseEiselLemire : public testing::TestWithParam<EiselLemireCase> {};
+
+TEST_P(FloatParseEiselLemire, GivesBitsOrLeavesOpen) {
+  EXPECT_EQ(float_parse::eisel_lemire(GetParam().significand, GetParam().exponent), GetParam().bits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FloatParseEiselLemire, testing::Values(
+    EiselLemireCase{16777217, 0, bits_of(16777216.0f)},           // exact product: tie to even
+    EiselLemireCase{16777219, 0, bits_of(16777220.0f)},
+    EiselLemireCase{83886095, -1, bits_of(8388610.0f)},           // 8388609.5: exact tie, q < 0
+    EiselLemireCase{83886105, -1, bits_of(8388610.0f)},
+    EiselLemireCase{5, -1, bits_of(0.5f)},                         // exact binary fractions, q < 0
+    EiselLemireCase{500000000, -9, bits_of(0.5f)},
+    EiselLemireCase{123456250000, -8, bits_of(1234.5625f)},
+    EiselLemireCase{7450580596923828125, -27, bits_of(0x1p-27f)},  // 5^27 · 10^-27
+    EiselLemireCase{1490116119384765625, -26, bits_of(0x1p-26f)},
+    EiselLemireCase{123456789, -5, bits_of(1234.56787109375f)},
+    EiselLemireCase{1, -66, 0},
+    EiselLemireCase{9999999999999999999u, -66, 0},
+    EiselLemireCase{1, 39, plus_infinity},
+    EiselLemireCase{0, 20, 0},
+    EiselLemireCase{1, -45, 1},                                    // 1e-45: the smallest subnormal
+    EiselLemireCase{7, -46, 0},
+    EiselLemireCase{34028235, 31, largest_finite},
+    EiselLemireCase{34028236, 31, plus_infinity}));
 
 }  // namespace
 }  // namespace quorvel
