@@ -72,17 +72,14 @@ std::string_view last_whitespace_token(std::string_view text) noexcept {
   return text.substr(start, end - start);
 }
 
-std::string_view trim(std::string_view text) noexcept {
+std::string_view detail::trim_any_whitespace(std::string_view text) noexcept {
   std::size_t start = 0;
   std::size_t end = text.size();
-  // Fields are padded with ASCII spaces; settle those without the general test.
-  while (start < end && text[start] == ' ') ++start;
   while (start < end) {
     const CharAt c = char_at(text, start);
     if (!c.whitespace) break;
     start += c.length;
   }
-  while (end > start && text[end - 1] == ' ') --end;
   while (end > start) {
     const CharAt c = char_before(text, end);
     if (!c.whitespace) break;

@@ -1,6 +1,7 @@
 #pragma once
 // Whitespace tokens and trim, as views into the text they came from.
 
+#include <cstddef>
 #include <string_view>
 #include <vector>
 
@@ -13,7 +14,23 @@ std::vector<std::string_view> whitespace_tokens(std::string_view text);
 // The last whitespace token, or an empty view when there is none. Allocates nothing.
 std::string_view last_whitespace_token(std::string_view text) noexcept;
 
+namespace detail {
+std::string_view trim_any_whitespace(std::string_view text) noexcept;
+}
+
 // The text without leading and trailing whitespace (multi-byte whitespace removed whole).
-std::string_view trim(std::string_view text) noexcept;
+// Inline for the reader's fields, which are padded with spaces around printable ASCII: that case
+// is settled here, anything else goes through the general scan.
+inline std::string_view trim(std::string_view text) noexcept {
+  std::size_t start = 0;
+  std::size_t end = text.size();
+  while (start < end && text[start] == ' ') ++start;
+  while (end > start && text[end - 1] == ' ') --end;
+  const auto printable_ascii = [](char c) { return static_cast<unsigned char>(c) - 0x21u < 0x5Eu; };
+  if (start == end || (printable_ascii(text[start]) && printable_ascii(text[end - 1]))) {
+    return text.substr(start, end - start);
+  }
+  return detail::trim_any_whitespace(text.substr(start, end - start));
+}
 
 }  // namespace quorvel

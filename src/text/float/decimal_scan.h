@@ -33,19 +33,23 @@ constexpr unsigned digit_value(char c) noexcept { return static_cast<unsigned ch
 
 constexpr bool is_digit(char c) noexcept { return digit_value(c) < 10; }
 
-// Reads a run of digits into `value` (which wraps silently past 19 digits; the caller re-reads).
+inline constexpr std::uint64_t powers_of_ten_to_eight[9] = {1,         10,         100,
+                                                          1'000,     10'000,     100'000,
+                                                          1'000'000, 10'000'000, 100'000'000};
+
+// Reads a run of digits into `value`, up to eight per step (which wraps silently past 19 digits;
+// the caller re-reads).
 [[gnu::always_inline]] inline const char* read_digits(const char* p, const char* end, std::uint64_t& value) noexcept {
-  while (end - p >= 8) {
-    const std::uint64_t word = load_eight(p);
-    if (!is_eight_digits(word)) break;
-    value = value * 100'000'000 + eight_digits_value(word);
-    p += 8;
+  for (;;) {
+    const auto available = static_cast<std::size_t>(end - p);
+    if (available == 0) return p;
+    const std::uint64_t word = available >= 8 ? load_eight(p) : load_fewer_than_eight(p, available);
+    const unsigned count = leading_digit_count(word);
+    if (count == 0) return p;
+    value = value * powers_of_ten_to_eight[count] + leading_digits_value(word, count);
+    p += count;
+    if (count < 8 || p == end || !is_digit(*p)) return p;
   }
-  while (p != end && is_digit(*p)) {
-    value = value * 10 + digit_value(*p);
-    ++p;
-  }
-  return p;
 }
 
 // After the exponent letter: an optional sign and at least one digit. Returns nullptr when that
