@@ -1,5 +1,6 @@
 #include "reader.h"
 
+#include <source_location>
 #include <string>
 
 #include "failure/failure.h"
@@ -61,10 +62,12 @@ std::string_view cut_field(const std::string& line, std::uint64_t start, std::ui
   return std::string_view(line).substr(start, width);
 }
 
-void read_line_or_fail(LineReader& lines, std::string& line, const char* end_of_input_message) {
+// A line that must be there; the failure names the caller's line of the file's layout.
+void read_line_or_fail(LineReader& lines, std::string& line, const char* end_of_input_message,
+                       std::source_location where = std::source_location::current()) {
   auto got = lines.read_line(line);
-  if (!got) fail_with("Failed to read line!", got.error());
-  if (*got == LineOutcome::EndOfInput) fail(end_of_input_message);
+  if (!got) fail_with("Failed to read line!", got.error(), where);
+  if (*got == LineOutcome::EndOfInput) fail(end_of_input_message, where);
 }
 
 }  // namespace
