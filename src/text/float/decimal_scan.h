@@ -46,7 +46,9 @@ inline constexpr std::uint64_t powers_of_ten_to_eight[9] = {1,         10,      
     const std::uint64_t word = available >= 8 ? load_eight(p) : load_fewer_than_eight(p, available);
     const unsigned count = leading_digit_count(word);
     if (count == 0) return p;
-    value = value * powers_of_ten_to_eight[count] + leading_digits_value(word, count);
+    // A lone digit (the integer part of a number in exponent form) needs no word arithmetic.
+    value = value * powers_of_ten_to_eight[count] +
+            (count == 1 ? digit_value(*p) : leading_digits_value(word, count));
     p += count;
     if (count < 8 || p == end || !is_digit(*p)) return p;
   }
@@ -59,6 +61,12 @@ inline constexpr std::uint64_t powers_of_ten_to_eight[9] = {1,         10,      
   const bool negative = p != end && *p == '-';
   p += negative || (p != end && *p == '+');
   if (p == end || !is_digit(*p)) return nullptr;
+  // The usual two-digit exponent, without the loop.
+  if (end - p == 2 && is_digit(p[1])) {
+    const std::int64_t two_digits = digit_value(p[0]) * 10 + digit_value(p[1]);
+    exponent = negative ? -two_digits : two_digits;
+    return end;
+  }
   std::int64_t value = 0;
   for (; p != end && is_digit(*p); ++p) {
     if (value < exponent_saturation) value = value * 10 + digit_value(*p);
