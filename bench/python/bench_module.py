@@ -1,90 +1,239 @@
 #!/usr/bin/env python3
-"""Times rust_read_kavrine on a large generated plot file (2,000 parameters x 5,000 blocks, for
-each field width) next to a plain pure-Python reader giving the same lists, and next to the floor:
-reading the file's bytes plus building the same lists from already-parsed array('f') columns.
+"""Times quorvel.rust_read_kavrine against the readers a user would otherwise write and against
+the floor, on generated plot files (plotgen.py; cached under build/bench-data).
 
-    PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--params N] [--blocks N]
+    PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--size small|medium|large]
+        [--width 12|15|both] [--repeat K] [--readers module,numpy,...] [--pandas-rounds P]
+        [--no-rss] [--data DIR]
+
+Readers (readers.py): module, numpy, numpy-cast, pure, pandas, floor (read the bytes + build the
+lists from parsed float32 columns), scan (read the bytes + count newlines).
+
+Before any time is printed every reader's result is compared value for value with the values the
+generator wrote (and so with each other): on the small file and an odd-sized one (N not a multiple
+of ten) on every run, and on the first round of every timed file. A disagreement stops the run.
+
+Readers run alternately in one process (A B C A B C ...) so that the machine's drift hits them
+alike; the figure is the median of the rounds. Peak memory is the peak resident set of a fresh
+child process that runs only that reader once (VmHWM; the interpreter alone is shown for
+reference).
+The numbers are printed, never judged: this is a measurement, not a test.
 """
 
 import argparse
+import gc
 import os
-import random
-import tempfile
+import platform
+import resource
+import statistics
+import subprocess
+import sys
 import time
-from array import array
 
-import quorvel
+import readers
 
-
-def write_file(path, n, blocks, width):
-    digits = width - 7
-    rng = random.Random(width)
-    with open(path, "w") as out:
-        out.write(f" KAVRINE PLOT FILE {n}\n")
-        out.write("".join(f"  P{i}\n" for i in range(n)))
-        for b in range(blocks):
-            out.write(f" TIME STEP {b + 1}\n")
-            values = [b * 0.01] + [rng.uniform(-1e3, 1e3) for _ in range(n - 1)]
-            for start in range(0, n, 10):
-                out.write("".join(f"{v:{width}.{digits}E}" for v in values[start:start + 10]) + "\n")
+HERE = os.path.dirname(os.path.abspath(__file__))
+DEFAULT_DATA = os.path.join(HERE, "..", "..", "build", "bench-data")
+CHECK_SHAPES = [(200, 500), (203, 50), (7, 3)]
 
 
-def python_reader(path, width):
-    """The format's rules in plain Python (ASCII fields; float32 rounding through array('f'))."""
-    with open(path, encoding="utf-8") as stream:
-        n = int(stream.readline().split()[-1])
-        for _ in range(n):
-            stream.readline()
-        columns = [array("f") for _ in range(n)]
-        lines_per_block = (n + 9) // 10
-        while stream.readline():
-            j = 0
-            for _ in range(lines_per_block):
-                line = stream.readline().rstrip("\n")
-                for k in range(min(10, n - j)):
-                    columns[j].append(float(line[k * width:(k + 1) * width]))
-                    j += 1
-    return columns[0].tolist(), [c.tolist() for c in columns[1:]]
+def line_count(parameters, blocks):
+    return 1 + parameters + blocks * (1 + -(-parameters // 10))
 
 
-def floor(path, columns):
-    with open(path, "rb") as stream:
-        stream.read()
-    return columns[0].tolist(), [c.tolist() for c in columns[1:]]
+def expected(truth_path):
+    import numpy as np
+
+    columns = np.load(truth_path).T.tolist()
+    return (columns[0], columns[1:]) if columns else ([], [])
 
 
-def best_of(repeats, function, *args):
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        result = function(*args)
-        best = min(best, time.perf_counter() - start)
-        del result
-    return best
+def first_difference(name, got, want):
+    """A readable account of where got and want part, or None when they agree."""
+    if got == want:
+        return None
+    first, others = got
+    first_want, others_want = want
+    if len(others) != len(others_want):
+        return f"{name}: {1 + len(others)} parameters, expected {1 + len(others_want)}"
+    for j, (column, column_want) in enumerate(zip([first, *others], [first_want, *others_want])):
+        if len(column) != len(column_want):
+            return f"{name}: parameter {j} has {len(column)} values, expected {len(column_want)}"
+        for b, (value, value_want) in enumerate(zip(column, column_want)):
+            if value != value_want and not (value != value and value_want != value_want):
+                return f"{name}: parameter {j}, block {b}: {value!r}, expected {value_want!r}"
+    return f"{name}: differs (types?)"
+
+
+def check_agreement(path, truth_path, width, names, want=None):
+    """Runs each reader once on the file and compares its result with the generator's values."""
+    want = want or expected(truth_path)
+    for name in names:
+        if name == "scan":
+            continue
+        problem = first_difference(name, readers.get(name, truth_path)(path, width), want)
+        if problem:
+            sys.exit(f"DISAGREEMENT on {os.path.basename(path)} (width {width}): {problem}")
+
+
+def child_peak_rss(name, path, width, truth_path):
+    """Peak resident set (MB) of a fresh interpreter that runs only this reader once."""
+    command = [sys.executable, os.path.abspath(__file__), "--rss-child", name, path, str(width), truth_path]
+    done = subprocess.run(command, capture_output=True, text=True, env=os.environ)
+    if done.returncode != 0:
+        return None
+    return int(done.stdout.split()[-1]) / 1024
+
+
+def peak_rss_kib():
+    """This process's peak resident set in KiB. Linux carries the peak of the process that spawned
+    us across exec into ru_maxrss, so the peak of our own address space (VmHWM) is read first."""
+    try:
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+
+
+def rss_child(name, path, width, truth_path):
+    result = readers.get(name, truth_path)(path, width) if name != "none" else None
+    print(peak_rss_kib())
+    del result
+
+
+def run_file(label, parameters, blocks, width, options):
+    import plotgen
+
+    started = time.perf_counter()
+    path, truth_path = plotgen.plot_file(options.data, parameters, blocks, width)
+    made = time.perf_counter() - started
+    megabytes = os.path.getsize(path) / 1e6
+    values = parameters * blocks
+    names = options.readers
+    rounds = {name: options.pandas_rounds if name == "pandas" else options.repeat for name in names}
+    print(f"\n{label}, width {width}: {parameters} parameters x {blocks} blocks = {values:,} values, "
+          f"{megabytes:.1f} MB ({'generated' if made > 0.5 else 'cached'}, {made:.1f} s)", flush=True)
+
+    want = expected(truth_path)
+    times = {name: [] for name in names}
+    callables = {name: readers.get(name, truth_path) for name in names}
+    for round_index in range(max(rounds.values())):
+        for name in names:
+            if round_index >= rounds[name]:
+                continue
+            gc.collect()
+            start = time.perf_counter()
+            result = callables[name](path, width)
+            elapsed = time.perf_counter() - start
+            times[name].append(elapsed)
+            if round_index == 0:
+                if name == "scan":
+                    if result != line_count(parameters, blocks):
+                        sys.exit(f"scan counted {result} lines, expected {line_count(parameters, blocks)}")
+                else:
+                    problem = first_difference(name, result, want)
+                    if problem:
+                        sys.exit(f"DISAGREEMENT on {os.path.basename(path)} (width {width}): {problem}")
+            del result
+        print(f"  round {round_index + 1}: " + "  ".join(
+            f"{name} {times[name][round_index]:.3f}" for name in names if round_index < rounds[name]), flush=True)
+    del want, callables
+    gc.collect()
+
+    memory = {}
+    if options.rss:
+        memory["(interpreter)"] = child_peak_rss("none", path, width, truth_path)
+        for name in names:
+            memory[name] = child_peak_rss(name, path, width, truth_path)
+
+    median = {name: statistics.median(times[name]) for name in names}
+    print(f"  {'reader':<12} {'median s':>9} {'runs':>5} {'MB/s':>8} {'Mvalues/s':>10} {'peak RSS MB':>12}")
+    for name in names:
+        rss = memory.get(name)
+        print(f"  {name:<12} {median[name]:9.3f} {len(times[name]):5d} {megabytes / median[name]:8.1f} "
+              f"{values / median[name] / 1e6:10.2f} {'' if rss is None else f'{rss:12.0f}'}")
+    if "(interpreter)" in memory and memory["(interpreter)"] is not None:
+        print(f"  {'(interpreter alone)':<40} {memory['(interpreter)']:>25.0f}")
+    print("  all readers agreed with the generated values, value for value")
+    ratios = ratios_of(median)
+    if ratios:
+        print("  ratios (time): " + "   ".join(f"{key} {value:.2f}" for key, value in ratios))
+    return median, ratios
+
+
+def ratios_of(median):
+    pairs = [("module/floor", "module", "floor"), ("numpy/module", "numpy", "module"),
+             ("numpy-cast/module", "numpy-cast", "module"), ("pure/module", "pure", "module"),
+             ("pandas/module", "pandas", "module"), ("floor/scan", "floor", "scan")]
+    return [(key, median[a] / median[b]) for key, a, b in pairs if a in median and b in median]
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--params", type=int, default=2000)
-    parser.add_argument("--blocks", type=int, default=5000)
-    parser.add_argument("--repeats", type=int, default=3)
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--size", choices=["small", "medium", "large"], default="medium")
+    parser.add_argument("--width", choices=["12", "15", "both"], default="both")
+    parser.add_argument("--repeat", type=int, default=3, help="rounds per reader (default 3)")
+    parser.add_argument("--readers", default=",".join(readers.NAMES),
+                        help=f"comma-separated, from {','.join(readers.NAMES)}")
+    parser.add_argument("--pandas-rounds", type=int, default=1, help="rounds for pandas (slow; default 1)")
+    parser.add_argument("--no-rss", dest="rss", action="store_false", help="skip the peak-memory children")
+    parser.add_argument("--data", default=DEFAULT_DATA, help="folder for the generated files")
+    parser.add_argument("--rss-child", nargs=4, help=argparse.SUPPRESS)
     options = parser.parse_args()
-    with tempfile.TemporaryDirectory() as folder:
+    if options.rss_child:
+        name, path, width, truth_path = options.rss_child
+        rss_child(name, path, int(width), truth_path)
+        return
+    options.readers = [name.strip() for name in options.readers.split(",") if name.strip()]
+    unknown = [name for name in options.readers if name not in readers.NAMES]
+    if unknown:
+        parser.error(f"unknown readers: {', '.join(unknown)} (known: {', '.join(readers.NAMES)})")
+    if options.repeat < 1 or options.pandas_rounds < 1:
+        parser.error("--repeat and --pandas-rounds must be at least 1")
+    options.data = os.path.abspath(options.data)
+    widths = [12, 15] if options.width == "both" else [int(options.width)]
+
+    import numpy
+    import plotgen
+
+    try:
+        import pandas
+        pandas_version = pandas.__version__
+    except ImportError:
+        pandas_version = "absent"
+        if "pandas" in options.readers:
+            options.readers.remove("pandas")
+    import quorvel
+
+    print(f"python {platform.python_version()}, numpy {numpy.__version__}, pandas {pandas_version}, "
+          f"module {os.path.relpath(quorvel.__file__)}")
+    print(f"{os.cpu_count()} cpus, load average {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+
+    # Every run: all readers (pandas included) on the small file and on odd shapes.
+    check_names = [name for name in readers.NAMES if name != "scan" and (name != "pandas" or pandas_version != "absent")]
+    for parameters, blocks in CHECK_SHAPES:
         for width in (12, 15):
-            path = os.path.join(folder, f"bench_w{width}.plt")
-            write_file(path, options.params, options.blocks, width)
-            size = os.path.getsize(path) / 1e6
-            module_result = quorvel.rust_read_kavrine(path, width)
-            columns = [array("f", module_result[0])] + [array("f", c) for c in module_result[1]]
-            assert python_reader(path, width) == module_result, "the pure-Python reader disagrees"
-            del module_result
-            module = best_of(options.repeats, quorvel.rust_read_kavrine, path, width)
-            plain = best_of(1, python_reader, path, width)
-            base = best_of(options.repeats, floor, path, columns)
-            print(f"width {width}: {options.params} parameters x {options.blocks} blocks, {size:.0f} MB")
-            print(f"  rust_read_kavrine   {module:8.3f} s   {size / module:7.1f} MB/s")
-            print(f"  pure Python reader  {plain:8.3f} s   {plain / module:7.1f} x the module's time")
-            print(f"  floor (read + lists){base:8.3f} s   module is {module / base:5.2f} x the floor")
+            path, truth_path = plotgen.plot_file(options.data, parameters, blocks, width)
+            check_agreement(path, truth_path, width, check_names)
+    print(f"agreement: {', '.join(check_names)} give the generated values on "
+          f"{', '.join(f'{p}x{b}' for p, b in CHECK_SHAPES)} at widths 12 and 15")
+
+    parameters, blocks = plotgen.SIZES[options.size]
+    summary = []
+    for width in widths:
+        median, ratios = run_file(options.size, parameters, blocks, width, options)
+        summary.append((width, median, ratios))
+    if len(summary) > 1:
+        print(f"\nsummary ({options.size}): median seconds per width")
+        print("  " + f"{'reader':<18}" + "".join(f"{'width ' + str(width):>10}" for width, _, _ in summary))
+        for name in options.readers:
+            print("  " + f"{name:<18}" + "".join(f"{median[name]:10.3f}" for _, median, _ in summary))
+        print("  ratios (time)")
+        for index, (key, _) in enumerate(summary[0][2]):
+            print("  " + f"{key:<18}" + "".join(f"{ratios[index][1]:10.2f}" for _, _, ratios in summary))
 
 
 if __name__ == "__main__":
