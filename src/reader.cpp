@@ -92,17 +92,21 @@ ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
     if (!separator) fail_with("Failed to read line!", separator.error());
     if (*separator == LineOutcome::EndOfInput) break;  // the only normal end of the file
 
-    std::uint64_t field = 0;
+    // Value j goes to the first column for j = 0, else to other column j - 1.
+    std::vector<float>* column = &columns.first;
+    std::uint64_t start = 0;
+    std::uint64_t fields_left = 0;
     for (std::uint64_t j = 0; j < count; ++j) {
-      if (field == fields_per_line || j == 0) {
+      if (fields_left-- == 0) {
         read_line_or_fail(lines, line, "Error reading line");
-        field = 0;
+        start = 0;
+        fields_left = fields_per_line - 1;
       }
-      const std::string_view text = trim(cut_field(line, field * n_digits, n_digits));
-      ++field;
-      auto value = parse_float32(text);
+      auto value = parse_float32(trim(cut_field(line, start, n_digits)));
       if (!value) fail_with("Could not parse line", value.error());
-      (j == 0 ? columns.first : columns.others[j - 1]).push_back(*value);
+      column->push_back(*value);
+      column = columns.others.data() + j;
+      start += n_digits;
     }
   }
   return columns;
