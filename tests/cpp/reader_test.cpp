@@ -1,6 +1,5 @@
 #include "reader.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -185,57 +184,6 @@ TEST(Reader, ParsesFieldsCorrectlyRounded) {
   ASSERT_EQ(outcome.failure, "");
   EXPECT_EQ(outcome.columns.first, std::vector<float>{-0.0123456f});
   EXPECT_EQ(outcome.columns.others[0], std::vector<float>{0.1f});
-}
-
-TEST(Reader, MissingFileNamesTheOsError) {
-  try {
-    read_plot_file("/nonexistent-quorvel-dir/missing.plt", 12);
-    FAIL() << "no failure";
-  } catch (const Failure& failure) {
-    EXPECT_EQ(failure.message(),
-              "Plot file not found!: Os { code: 2, kind: NotFound, message: \"No such file or directory\" }");
-  }
-}
-
-TEST(Reader, OpenRefusals) {
-  struct Refusal {
-    std::string path;
-    std::string message;
-  };
-  const Refusal refusals[] = {
-      {"/", "Plot file not found!: Os { code: 21, kind: IsADirectory, message: \"Is a directory\" }"},
-      {std::string("/tmp/a\0b", 8),
-       "Plot file not found!: Error { kind: InvalidInput, message: \"strings passed to WinAPI cannot contain NULs\" }"},
-      {"/etc/passwd/x", "Plot file not found!: Os { code: 20, kind: NotADirectory, message: \"Not a directory\" }"},
-      {"/" + std::string(5000, 'a'), "Plot file not found!: Os { code: 36, kind: InvalidFilename, message: \"File name too long\" }"},
-  };
-  for (const auto& refusal : refusals) {
-    try {
-      read_plot_file(refusal.path, 12);
-      ADD_FAILURE() << "no failure for " << refusal.path;
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.message(), refusal.message);
-    }
-  }
-}
-
-std::size_t open_descriptors() {
-  std::size_t count = 0;
-  if (DIR* dir = ::opendir("/proc/self/fd")) {
-    while (::readdir(dir) != nullptr) ++count;
-    ::closedir(dir);
-  }
-  return count;
-}
-
-TEST(Reader, ClosesTheFileOnEveryPath) {
-  const std::size_t before = open_descriptors();
-  for (int i = 0; i < 50; ++i) {
-    read(plot_file(3, 2));
-    read("1\na\nsep\n" + field("bad") + "\n");
-    read("3 x\n");
-  }
-  EXPECT_EQ(open_descriptors(), before);
 }
 
 }  // namespace

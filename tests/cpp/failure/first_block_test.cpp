@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 
 #include "failure/report.h"
@@ -62,7 +61,7 @@ TEST(FirstBlock, PartialWritesStillDeliverTheWholeBlock) {
 
 TEST(FirstBlock, WriteErrorStopsThePieces) {
   testing::RecordingSink sink;
-  sink.script = {IoError::os(EPIPE)};
+  sink.script = {IoError::simple(ErrorKind::BrokenPipe)};
   EXPECT_FALSE(write_first_block(sink, "<unnamed>", 4242, where, std::string(600, 'm')));
   EXPECT_EQ(sink.requests.size(), 1u);
   EXPECT_EQ(sink.output, "");

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,21 +70,21 @@ INSTANTIATE_TEST_SUITE_P(
                  std::nullopt},
         LineCase{"FlushContinuesAfterPartialWrites", {"ab", "cd\n"}, {Accept{2}, Accept{2}},
                  {"abcd\n", "cd\n", "\n"}, "", std::nullopt},
-        LineCase{"FlushRetriesInterrupted", {"ab", "c\n"}, {IoError::os(EINTR)}, {"abc\n", "abc\n"}, "",
+        LineCase{"FlushRetriesInterrupted", {"ab", "c\n"}, {IoError::simple(ErrorKind::Interrupted)}, {"abc\n", "abc\n"}, "",
                  std::nullopt},
         LineCase{"FlushWritingNothing", {"ab", "c\n"}, {Accept{1}, Accept{0}}, {"abc\n", "bc\n"}, "bc\n",
                  "failed to write the buffered data"},
         LineCase{"DirectWriteWritingNothing", {"abc\n"}, {Accept{0}}, {"abc\n"}, "",
                  "failed to write whole buffer"},
-        LineCase{"DirectWriteError", {"abc\nd"}, {IoError::os(EPIPE)}, {"abc\n"}, "",
-                 "Broken pipe (os error 32)"},
+        LineCase{"DirectWriteError", {"abc\nd"}, {IoError::simple(ErrorKind::BrokenPipe)}, {"abc\n"}, "",
+                 "broken pipe"},
         // A complete line left behind by a failed flush goes out before new text is buffered.
         LineCase{"WaitingLineFlushedBeforeNewText",
                  {"ab", "c\n", "x"},
-                 {IoError::os(EPIPE)},
+                 {IoError::simple(ErrorKind::BrokenPipe)},
                  {"abc\n", "abc\n"},
                  "x",
-                 "Broken pipe (os error 32)"},
+                 "broken pipe"},
         LineCase{"EmptyTextChangesNothing", {"ab", ""}, {}, {}, "ab", std::nullopt}),
     [](const auto& info) { return info.param.name; });
 

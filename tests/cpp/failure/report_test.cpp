@@ -7,9 +7,12 @@
 #include "failure/failure.h"
 #include "failure/report.h"
 #include "failure/thread_failures.h"
+#include "support/ordered_text.h"
 
 namespace quorvel {
 namespace {
+
+using testing_support::OrderedText;
 
 [[gnu::noinline]] void failing_helper_for_report_test(int line_marker) {
   fail("helper failed " + std::to_string(line_marker));
@@ -40,8 +43,8 @@ TEST(Report, FailureDuringAnotherGetsAFullBacktrace) {
   });
   EXPECT_NE(text.find(":\nhelper failed 7\nstack backtrace:\n"), std::string::npos) << text;
   EXPECT_NE(text.find("   0: 0x"), std::string::npos) << text;
-  EXPECT_NE(text.find(" - quorvel::fail("), std::string::npos) << text;
-  EXPECT_NE(text.find("failing_helper_for_report_test(int)"), std::string::npos) << text;
+  EXPECT_NE(text.find(" - "), std::string::npos) << text;
+  EXPECT_NE(text.find("failing_helper_for_report_test"), std::string::npos) << text;
   EXPECT_EQ(text.find("note: Some details"), std::string::npos) << text;
 }
 
@@ -64,18 +67,22 @@ using ReportDeathTest = ::testing::Test;
 
 TEST(ReportDeathTest, NonUnwindingFailureEndsTheProcessAfterItsReport) {
   EXPECT_DEATH(fail_non_unwinding("panic in a function that cannot unwind"),
-               "panicked at .*:\npanic in a function that cannot unwind\n(.|\n)*"
-               "thread caused non-unwinding panic\\. aborting\\.\n");
+               OrderedText({"panicked at ", ":\npanic in a function that cannot unwind\n",
+                            "thread caused non-unwinding panic. aborting.\n"},
+                           false, false));
 }
 
 TEST(ReportDeathTest, FailureInsideAReportEndsTheProcess) {
+  // The location is the death-test macro's own line, which the compiler gives to everything in it.
+  const std::uint32_t line = std::source_location::current().line() + 1;
   EXPECT_DEATH(
       {
         set_report_in_progress(true);
         fail("inner");
       },
-      "^panicked at .*report_test\\.cpp:[0-9]+:[0-9]+:\ninner\n"
-      "thread panicked while processing panic\\. aborting\\.\n$");
+      OrderedText({"panicked at " + std::string(__FILE__) + ":" + std::to_string(line) + ":",
+                   ":\ninner\nthread panicked while processing panic. aborting.\n"},
+                  true, true));
 }
 
 }  // namespace

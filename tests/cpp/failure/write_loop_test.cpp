@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "failure/raw_sink.h"
+#include "os_codes.h"
 #include "recording_sink.h"
 
 namespace quorvel {
@@ -47,12 +47,12 @@ INSTANTIATE_TEST_SUITE_P(
         WriteLoopCase{"OneWrite", "abc\n", {}, {"abc\n"}, "abc\n", std::nullopt},
         WriteLoopCase{"PartialWritesContinue", "abcdefgh", {Accept{3}, Accept{3}},
                       {"abcdefgh", "defgh", "gh"}, "abcdefgh", std::nullopt},
-        WriteLoopCase{"InterruptedIsRetried", "abc", {IoError::os(EINTR), IoError::os(EINTR)},
+        WriteLoopCase{"InterruptedIsRetried", "abc", {IoError::simple(ErrorKind::Interrupted), IoError::simple(ErrorKind::Interrupted)},
                       {"abc", "abc", "abc"}, "abc", std::nullopt},
         WriteLoopCase{"ZeroBytesIsWriteZero", "abcdef", {Accept{2}, Accept{0}}, {"abcdef", "cdef"}, "ab",
                       "failed to write whole buffer"},
-        WriteLoopCase{"OtherErrorsEndTheLoop", "abc", {Accept{1}, IoError::os(EPIPE), Accept{5}},
-                      {"abc", "bc"}, "a", "Broken pipe (os error 32)"}),
+        WriteLoopCase{"OtherErrorsEndTheLoop", "abc", {Accept{1}, IoError::simple(ErrorKind::BrokenPipe), Accept{5}},
+                      {"abc", "bc"}, "a", "broken pipe"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(WriteLoop, ZeroBytesGivesTheWriteZeroKind) {
@@ -88,15 +88,15 @@ TEST_P(MissingStream, OnlyAMissingStreamCountsAsDone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MissingStream,
-                         ::testing::Values(MissingStreamCase{"Missing", IoError::os(EBADF), 10},
+                         ::testing::Values(MissingStreamCase{"Missing", IoError::os(os_codes::missing_stream), 10},
                                            MissingStreamCase{"Partial", Accept{4}, 4},
-                                           MissingStreamCase{"BrokenPipe", IoError::os(EPIPE), std::nullopt},
-                                           MissingStreamCase{"Interrupted", IoError::os(EINTR), std::nullopt}),
+                                           MissingStreamCase{"BrokenPipe", IoError::os(os_codes::broken_pipe), std::nullopt},
+                                           MissingStreamCase{"Interrupted", IoError::simple(ErrorKind::Interrupted), std::nullopt}),
                          [](const auto& info) { return info.param.name; });
 
 TEST(MissingStream, WholeTextToAMissingStreamIsDoneInOneRequest) {
   RecordingSink inner;
-  inner.script.push_back(IoError::os(EBADF));
+  inner.script.push_back(IoError::os(os_codes::missing_stream));
   MissingStreamAsDone sink(inner);
   EXPECT_TRUE(write_all(sink, "dropped\n"));
   EXPECT_EQ(inner.requests.size(), 1u);

@@ -1,0 +1,50 @@
+#include "platform/platform.h"
+#include "platform/windows/nt_io.h"
+#include "platform/windows/wide_text.h"
+#include "platform/windows/windows_headers.h"
+
+namespace quorvel::platform {
+namespace {
+
+constexpr std::intptr_t no_handle = -1;
+
+HANDLE as_handle(std::intptr_t native) noexcept { return reinterpret_cast<HANDLE>(native); }
+
+}  // namespace
+
+std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path) {
+  const auto wide_path = windows::to_wide_c_string(utf8_path);
+  if (!wide_path) {
+    return std::unexpected(IoError::simple_message(ErrorKind::InvalidInput, io_messages::nul_in_path));
+  }
+  // No backup-semantics flag: a directory is refused here, as the file must be a file.
+  const HANDLE handle = ::CreateFileW(wide_path->c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::unexpected(IoError::os(static_cast<std::int32_t>(::GetLastError())));
+  return File(reinterpret_cast<std::intptr_t>(handle));
+}
+
+File::File(File&& other) noexcept : native_(other.native_) { other.native_ = no_handle; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    native_ = other.native_;
+    other.native_ = no_handle;
+  }
+  return *this;
+}
+
+File::~File() { close(); }
+
+void File::close() noexcept {
+  if (native_ != no_handle && native_ != 0) ::CloseHandle(as_handle(native_));
+  native_ = no_handle;
+}
+
+std::expected<std::size_t, IoError> File::read(std::span<char> into) {
+  return windows::read_handle(as_handle(native_), into);
+}
+
+}  // namespace quorvel::platform
