@@ -91,5 +91,29 @@ TEST(SystemMessage, ACodeWithoutAMessageGivesTheLookupsError) {
   EXPECT_NE(lookup_error, "0");
 }
 
+struct NtStatusCase {
+  std::string name;
+  std::uint32_t code;
+  bool found;
+};
+
+class NtStatusLookup : public ::testing::TestWithParam<NtStatusCase> {};
+
+// Bit 0x10000000 marks an NT status carried as an error code: it is cleared and the text looked
+// up in ntdll's own table; the system table has nothing under the code with the bit set.
+TEST_P(NtStatusLookup, TheMarkedBitSendsTheLookupToNtdll) {
+  const auto code = static_cast<std::int32_t>(GetParam().code);
+  const std::string message = platform::os_error_message(code);
+  const std::string fallback = "OS Error " + std::to_string(code) + " (FormatMessageW() returned error ";
+  EXPECT_EQ(message.rfind(fallback, 0) != 0, GetParam().found) << message;
+  EXPECT_FALSE(ends_in_whitespace(message)) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NtStatusLookup,
+                         ::testing::Values(NtStatusCase{"MarkedIsFoundInNtdll", 0x10000002u, true},
+                                           NtStatusCase{"OtherHighBitIsNotFound", 0x20000002u, false},
+                                           NtStatusCase{"BothBitsAreNotFound", 0x30000002u, false}),
+                         [](const auto& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace quorvel
