@@ -4,8 +4,15 @@
 // The symbol library's header needs the general Windows headers first.
 #include "platform/windows/windows_headers.h"
 
-#include <cxxabi.h>
 #include <dbghelp.h>
+// GCC's runtime demangles the names its debug information gives; other compilers' symbols come
+// back from the symbol library already undecorated.
+#if __has_include(<cxxabi.h>)
+#include <cxxabi.h>
+#define QUORVEL_HAVE_CXXABI 1
+#else
+#define QUORVEL_HAVE_CXXABI 0
+#endif
 
 #include <cstdlib>
 #include <memory>
@@ -55,11 +62,15 @@ SymbolLibrary& symbol_library() {
 }
 
 std::string demangle(std::string name) {
+#if QUORVEL_HAVE_CXXABI
   if (!name.starts_with("_Z")) return name;
   int status = 0;
   const std::unique_ptr<char, decltype(&std::free)> readable(
       abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status), &std::free);
   return status == 0 && readable ? std::string(readable.get()) : name;
+#else
+  return name;
+#endif
 }
 
 void resolve(SymbolLibrary& library, StackFrame& frame) {
