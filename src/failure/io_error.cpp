@@ -159,6 +159,12 @@ void IoError::append_display(std::string& out) const {
   }
 }
 
+std::string IoError::debug() const {
+  std::string out;
+  append_debug(out);
+  return out;
+}
+
 std::string IoError::display() const {
   std::string out;
   append_display(out);

@@ -47,6 +47,7 @@ class IoError {
 
   void append_debug(std::string& out) const;
   void append_display(std::string& out) const;
+  std::string debug() const;
   std::string display() const;
 
  private:

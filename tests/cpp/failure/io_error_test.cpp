@@ -7,12 +7,6 @@
 namespace quorvel {
 namespace {
 
-std::string debug(const IoError& error) {
-  std::string out;
-  error.append_debug(out);
-  return out;
-}
-
 struct Rendering {
   IoError error;
   std::string debug;
@@ -22,7 +16,7 @@ struct Rendering {
 class IoErrorRendering : public testing::TestWithParam<Rendering> {};
 
 TEST_P(IoErrorRendering, DebugAndDisplay) {
-  EXPECT_EQ(debug(GetParam().error), GetParam().debug);
+  EXPECT_EQ(GetParam().error.debug(), GetParam().debug);
   EXPECT_EQ(GetParam().error.display(), GetParam().display);
 }
 

@@ -10,12 +10,6 @@
 namespace quorvel {
 namespace {
 
-std::string debug(const IoError& error) {
-  std::string out;
-  error.append_debug(out);
-  return out;
-}
-
 struct OsRendering {
   IoError error;
   std::string debug;
@@ -25,7 +19,7 @@ struct OsRendering {
 class OsErrorRendering : public testing::TestWithParam<OsRendering> {};
 
 TEST_P(OsErrorRendering, DebugAndDisplay) {
-  EXPECT_EQ(debug(GetParam().error), GetParam().debug);
+  EXPECT_EQ(GetParam().error.debug(), GetParam().debug);
   EXPECT_EQ(GetParam().error.display(), GetParam().display);
 }
 

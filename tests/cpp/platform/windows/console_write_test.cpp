@@ -50,12 +50,6 @@ class ConsoleSink final : public RawSink {
   FakeConsole& console_;
 };
 
-std::string debug(const IoError& error) {
-  std::string out;
-  error.append_debug(out);
-  return out;
-}
-
 const std::string refusal =
     "Error { kind: InvalidData, message: \"Windows stdio in console mode does not support writing "
     "non-UTF-8 byte sequences\" }";
@@ -90,7 +84,7 @@ TEST_P(PieceCutting, AtMost4096BytesCutBackToACharacter) {
   FakeConsole console;
   Utf8Carry carry;
   const auto taken = write_console_utf8(console, carry, GetParam().text);
-  ASSERT_TRUE(taken) << debug(taken.error());
+  ASSERT_TRUE(taken) << taken.error().debug();
   EXPECT_EQ(*taken, GetParam().taken);
   ASSERT_EQ(console.calls.size(), 1u);
   EXPECT_EQ(console.calls[0].size(), GetParam().units);
@@ -156,7 +150,7 @@ TEST_P(ConsoleRefusal, BytesThatAreNotUtf8AreRefusedAndTheCarryDropped) {
   }
   const auto refused = write_console_utf8(console, carry, writes.back());
   ASSERT_FALSE(refused);
-  EXPECT_EQ(debug(refused.error()), refusal);
+  EXPECT_EQ(refused.error().debug(), refusal);
   EXPECT_EQ(carry.count, 0u);
   EXPECT_TRUE(console.calls.empty());
   // The writer goes on afterwards.
