@@ -36,9 +36,19 @@ std::int64_t eisel_lemire_bits(const DecimalScan& scan) noexcept {
   return float_parse::BigDecimal(text).to_binary32_bits();
 }
 
-}  // namespace
+// The cheapest tier that decides: Clinger, then Eisel–Lemire, then the big decimal on the text.
+[[gnu::always_inline]] inline float number_value(const DecimalScan& scan, std::string_view text) noexcept {
+  float value;
+  if (!scan.digits_dropped && float_parse::clinger_fast_path(scan.significand, scan.exponent, value)) {
+    return with_sign(std::bit_cast<std::uint32_t>(value), scan.negative);
+  }
+  const std::int64_t bits = eisel_lemire_bits(scan);
+  if (bits != float_parse::undecided) return with_sign(static_cast<std::uint32_t>(bits), scan.negative);
+  return with_sign(big_decimal_bits(text), scan.negative);
+}
 
-std::expected<float, ParseFloatError> parse_float32(std::string_view text) noexcept {
+// The whole syntax; out of line, so that the common form's path stays small.
+[[gnu::noinline]] std::expected<float, ParseFloatError> parse_any_form(std::string_view text) noexcept {
   if (text.empty()) return std::unexpected(ParseFloatError{ParseFloatError::Kind::Empty});
   const DecimalScan scan = float_parse::scan_decimal(text);
   switch (scan.form) {
@@ -51,13 +61,14 @@ std::expected<float, ParseFloatError> parse_float32(std::string_view text) noexc
     case DecimalScan::Form::Number:
       break;
   }
-  float value;
-  if (!scan.digits_dropped && float_parse::clinger_fast_path(scan.significand, scan.exponent, value)) {
-    return with_sign(std::bit_cast<std::uint32_t>(value), scan.negative);
-  }
-  const std::int64_t bits = eisel_lemire_bits(scan);
-  if (bits != float_parse::undecided) return with_sign(static_cast<std::uint32_t>(bits), scan.negative);
-  return with_sign(big_decimal_bits(text), scan.negative);
+  return number_value(scan, text);
+}
+
+}  // namespace
+
+std::expected<float, ParseFloatError> parse_float32(std::string_view text) noexcept {
+  if (DecimalScan scan; float_parse::scan_exponent_form(text, scan)) return number_value(scan, text);
+  return parse_any_form(text);
 }
 
 }  // namespace quorvel
