@@ -23,8 +23,9 @@ constexpr std::uint64_t fields_per_line = 10;
 // The header's last token is the parameter count. A count of 0 cannot describe a block (there
 // would be no time column), so it is refused like a count that is not a number.
 std::uint64_t parameter_count(const std::string& header) {
-  const std::string_view token = last_whitespace_token(header);
-  if (!token.empty()) {
+  const std::vector<std::string_view> tokens = whitespace_tokens(header);
+  if (!tokens.empty()) {
+    const std::string_view token = tokens.back();
     if (auto count = parse_unsigned_decimal(token); count && *count > 0) return *count;
     std::string notice = "Error: '";
     notice += token;

@@ -91,7 +91,7 @@ void BM_ReaderLoopWithStrtof(benchmark::State& state) {
     quorvel::BasicLineReader<quorvel::platform::File> lines(std::move(*file));
     std::string line;
     (void)lines.read_line(line);
-    const std::size_t parameters = std::strtoull(std::string(quorvel::last_whitespace_token(line)).c_str(), nullptr, 10);
+    const std::size_t parameters = std::strtoull(std::string(quorvel::whitespace_tokens(line).back()).c_str(), nullptr, 10);
     for (std::size_t i = 0; i < parameters; ++i) (void)lines.read_line(line);
     std::vector<std::vector<float>> columns(parameters);
     char field[64];

@@ -56,22 +56,6 @@ std::vector<std::string_view> whitespace_tokens(std::string_view text) {
   return tokens;
 }
 
-std::string_view last_whitespace_token(std::string_view text) noexcept {
-  std::size_t end = text.size();
-  while (end > 0) {
-    const CharAt c = char_before(text, end);
-    if (!c.whitespace) break;
-    end -= c.length;
-  }
-  std::size_t start = end;
-  while (start > 0) {
-    const CharAt c = char_before(text, start);
-    if (c.whitespace) break;
-    start -= c.length;
-  }
-  return text.substr(start, end - start);
-}
-
 std::string_view detail::trim_any_whitespace(std::string_view text) noexcept {
   std::size_t start = 0;
   std::size_t end = text.size();

@@ -11,9 +11,6 @@ namespace quorvel {
 // first token is found and doubles when full; no token, no allocation.
 std::vector<std::string_view> whitespace_tokens(std::string_view text);
 
-// The last whitespace token, or an empty view when there is none. Allocates nothing.
-std::string_view last_whitespace_token(std::string_view text) noexcept;
-
 namespace detail {
 std::string_view trim_any_whitespace(std::string_view text) noexcept;
 }
