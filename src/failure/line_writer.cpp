@@ -1,6 +1,5 @@
 #include "failure/line_writer.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace quorvel {
@@ -36,24 +35,11 @@ std::expected<void, IoError> LineWriter::buffer_text(std::string_view text) {
 }
 
 std::expected<void, IoError> LineWriter::flush() {
-  std::size_t done = 0;
-  std::expected<void, IoError> outcome;
-  while (done < length_) {
-    auto written = sink_.write(std::span<const char>(buffer_.data() + done, length_ - done));
-    if (!written) {
-      if (written.error().kind() == ErrorKind::Interrupted) continue;
-      outcome = std::unexpected(written.error());
-      break;
-    }
-    if (*written == 0) {
-      outcome = std::unexpected(IoError::simple_message(ErrorKind::WriteZero, io_messages::flush_write_zero));
-      break;
-    }
-    done += std::min(*written, length_ - done);
-  }
+  std::string_view pending(buffer_.data(), length_);
+  auto outcome = write_remaining(sink_, pending, io_messages::flush_write_zero);
   // What was written leaves the buffer even when the flush stops early.
-  std::memmove(buffer_.data(), buffer_.data() + done, length_ - done);
-  length_ -= done;
+  std::memmove(buffer_.data(), pending.data(), pending.size());
+  length_ = pending.size();
   return outcome;
 }
 

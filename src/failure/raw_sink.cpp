@@ -4,8 +4,8 @@
 
 namespace quorvel {
 
-std::expected<void, IoError> write_all(RawSink& sink, std::string_view bytes,
-                                       std::string_view zero_message) {
+std::expected<void, IoError> write_remaining(RawSink& sink, std::string_view& bytes,
+                                             std::string_view zero_message) {
   while (!bytes.empty()) {
     auto written = sink.write(bytes);
     if (!written) {

@@ -19,10 +19,16 @@ class RawSink {
   virtual std::expected<std::size_t, IoError> write(std::span<const char> bytes) = 0;
 };
 
-// Writes all of `bytes`: retries an interrupted write, continues after a partial one, and gives
-// the WriteZero error `zero_message` when a write takes nothing.
-std::expected<void, IoError> write_all(RawSink& sink, std::string_view bytes,
-                                       std::string_view zero_message = io_messages::write_zero);
+// Writes all of `remaining`: retries an interrupted write, continues after a partial one, and
+// gives the WriteZero error `zero_message` when a write takes nothing. `remaining` is left at
+// what was not written, so a caller that stops early knows how far it got.
+std::expected<void, IoError> write_remaining(RawSink& sink, std::string_view& remaining,
+                                             std::string_view zero_message);
+
+inline std::expected<void, IoError> write_all(RawSink& sink, std::string_view bytes,
+                                              std::string_view zero_message = io_messages::write_zero) {
+  return write_remaining(sink, bytes, zero_message);
+}
 
 // Output to a missing standard stream is dropped without a report: a write that finds the
 // stream missing counts as having written everything.

@@ -74,6 +74,15 @@ def test_reference_count_does_not_grow(mixed_files, capfd):
     assert after - before < 50, (before, after)
 
 
+def run_in_threads(worker, count):
+    """Runs worker(0) … worker(count - 1) at once, each on its own thread, and waits for all."""
+    threads = [threading.Thread(target=worker, args=(i,)) for i in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+
+
 def test_results_are_not_shared_between_threads(plot_file):
     paths = []
     for t in range(8):
@@ -90,11 +99,7 @@ def test_results_are_not_shared_between_threads(plot_file):
         for _ in range(25):
             results[index].append(read(paths[index], widths[index]))
 
-    threads = [threading.Thread(target=worker, args=(i,)) for i in range(8)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    run_in_threads(worker, 8)
     for index in range(8):
         assert len(results[index]) == 25
         assert all(result == sequential[index] for result in results[index])
@@ -108,11 +113,7 @@ def test_failures_from_many_threads(plot_file, capfd):
     def worker(index):
         outcomes[index] = [call(bad[index], 3) for _ in range(20)]
 
-    threads = [threading.Thread(target=worker, args=(i,)) for i in range(8)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    run_in_threads(worker, 8)
     for index in range(8):
         for outcome in outcomes[index]:
             assert type(outcome) is panic

@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/windows/unique_handle.h"
+#include "pipe.h"
 #include "text/line_reader.h"
 
 namespace quorvel {
@@ -17,17 +18,8 @@ namespace {
 
 using platform::windows::UniqueHandle;
 
-struct Pipe {
-  UniqueHandle read_end;
-  UniqueHandle write_end;
-};
-
-Pipe make_pipe() {
-  HANDLE read_end = nullptr;
-  HANDLE write_end = nullptr;
-  EXPECT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 0));
-  return Pipe{UniqueHandle(read_end), UniqueHandle(write_end)};
-}
+using testing_support::make_pipe;
+using testing_support::Pipe;
 
 TEST(PipeRead, LinesArriveAsTheyAreWrittenAndTheWritersCloseEndsThem) {
   Pipe pipe = make_pipe();

@@ -11,6 +11,7 @@
 #include "failure/std_writers.h"
 #include "platform/platform.h"
 #include "platform/windows/unique_handle.h"
+#include "pipe.h"
 
 namespace quorvel {
 namespace {
@@ -73,17 +74,10 @@ TEST(StdHandles, AnEmptyWriteSucceedsWithoutAHandle) {
   EXPECT_EQ(platform::write_std(StdStream::Output, {}).value_or(99), 0u);
 }
 
-struct Pipe {
-  UniqueHandle read_end;
-  UniqueHandle write_end;
-};
+using testing_support::Pipe;
 
-Pipe make_pipe() {
-  HANDLE read_end = nullptr;
-  HANDLE write_end = nullptr;
-  EXPECT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 1 << 16));
-  return Pipe{UniqueHandle(read_end), UniqueHandle(write_end)};
-}
+// Room for everything a test writes, so that no write waits for a reader.
+Pipe make_pipe() { return testing_support::make_pipe(1 << 16); }
 
 std::string drain(const Pipe& pipe) {
   std::string out;
