@@ -1,5 +1,5 @@
 // The 32-bit float parse: syntax scan, then the cheapest of three tiers that can decide the
-// correctly rounded value — Clinger's fast path, Eisel–Lemire, the big decimal.
+// correctly rounded value — an exact binary64 operation, Eisel–Lemire, the big decimal.
 
 #include "text/float_parse.h"
 
@@ -36,10 +36,11 @@ std::int64_t eisel_lemire_bits(const DecimalScan& scan) noexcept {
   return float_parse::BigDecimal(text).to_binary32_bits();
 }
 
-// The cheapest tier that decides: Clinger, then Eisel–Lemire, then the big decimal on the text.
+// The cheapest tier that decides: one binary64 operation, then Eisel–Lemire, then the big
+// decimal on the text.
 [[gnu::always_inline]] inline float number_value(const DecimalScan& scan, std::string_view text) noexcept {
   float value;
-  if (!scan.digits_dropped && float_parse::clinger_fast_path(scan.significand, scan.exponent, value)) {
+  if (!scan.digits_dropped && float_parse::exact_fast_path(scan.significand, scan.exponent, value)) {
     return with_sign(std::bit_cast<std::uint32_t>(value), scan.negative);
   }
   const std::int64_t bits = eisel_lemire_bits(scan);

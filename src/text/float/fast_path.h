@@ -1,83 +1,83 @@
 #pragma once
-// Clinger's fast path: a significand of at most 2^24 and a power of ten of at most 10^10 are both
-// exact binary32 values, so one correctly rounded multiplication or division gives the answer.
+// The fast path: a significand below 2^53 and a power of ten of at most 10^22 are both exact
+// binary64 values, so one correctly rounded binary64 multiplication or division gives the value
+// to 53 bits. Narrowing that to binary32 rounds a second time, which is still the correct
+// binary32 rounding unless the first rounding landed exactly on a point halfway between two
+// binary32 values; that case is left to the slower tiers.
+//
+// Why: every halfway point h between adjacent binary32 values (normal or subnormal) is itself a
+// binary64 value. Rounding is monotonic, so x < h gives d <= h and x > h gives d >= h for the
+// binary64 rounding d of the exact value x; with d != h, d lies strictly on the same side of
+// every halfway point as x, and so rounds to the same binary32.
 
 #include <array>
+#include <bit>
 #include <cfloat>
 #include <cstdint>
 
 namespace quorvel::float_parse {
 
-// The single rounding must happen in binary32 itself, not in a wider register format.
+// Each operation must round once, in binary64 itself, not in a wider register format.
 static_assert(FLT_EVAL_METHOD == 0);
 
-inline constexpr std::uint64_t max_exact_integer = std::uint64_t{1} << 24;
-inline constexpr int max_exact_power = 10;  // 10^10 = 2^10 · 5^10 and 5^10 < 2^24
+inline constexpr std::uint64_t max_exact_integer = std::uint64_t{1} << 53;
+inline constexpr int max_exact_power = 22;  // 10^22 = 2^22 · 5^22 and 5^22 < 2^53
 
-// 10^0 .. 10^10, each product exact in binary32 (checked below against integer powers).
-inline constexpr std::array<float, max_exact_power + 1> exact_powers_of_ten = [] {
-  std::array<float, max_exact_power + 1> powers{};
-  float power = 1.0f;
-  for (float& entry : powers) {
+// 10^0 .. 10^22, each exact in binary64 (checked below against integer powers where they fit).
+inline constexpr std::array<double, max_exact_power + 1> exact_powers_of_ten = [] {
+  std::array<double, max_exact_power + 1> powers{};
+  double power = 1.0;
+  for (double& entry : powers) {
     entry = power;
-    power *= 10.0f;
-  }
-  return powers;
-}();
-
-inline constexpr std::array<std::uint64_t, 8> small_integer_powers_of_ten = [] {
-  std::array<std::uint64_t, 8> powers{};
-  std::uint64_t power = 1;
-  for (std::uint64_t& entry : powers) {
-    entry = power;
-    power *= 10;
+    power *= 10.0;
   }
   return powers;
 }();
 
 static_assert([] {
   std::uint64_t power = 1;
-  for (float entry : exact_powers_of_ten) {
-    if (static_cast<std::uint64_t>(entry) != power) return false;
-    power *= 10;
+  for (int e = 0; e <= 19; ++e, power *= 10) {
+    if (static_cast<std::uint64_t>(exact_powers_of_ten[e]) != power) return false;
   }
-  return true;
+  return exact_powers_of_ten[22] == 1e22;
 }());
 
-// Multiplier and divisor for exponents -10..10, one of the pair always 1, so that only one
-// operation rounds and the exponent's sign costs no branch.
+// Multiplier and divisor for exponents -22..22, one of the pair always 1 (which is exact), so
+// that only one operation rounds and the exponent's sign costs no branch.
 inline constexpr int exact_exponent_count = 2 * max_exact_power + 1;
-inline constexpr std::array<float, exact_exponent_count> fast_multipliers = [] {
-  std::array<float, exact_exponent_count> factors{};
+inline constexpr std::array<double, exact_exponent_count> fast_multipliers = [] {
+  std::array<double, exact_exponent_count> factors{};
   for (int e = -max_exact_power; e <= max_exact_power; ++e) {
-    factors[e + max_exact_power] = e > 0 ? exact_powers_of_ten[e] : 1.0f;
+    factors[e + max_exact_power] = e > 0 ? exact_powers_of_ten[e] : 1.0;
   }
   return factors;
 }();
-inline constexpr std::array<float, exact_exponent_count> fast_divisors = [] {
-  std::array<float, exact_exponent_count> factors{};
+inline constexpr std::array<double, exact_exponent_count> fast_divisors = [] {
+  std::array<double, exact_exponent_count> factors{};
   for (int e = -max_exact_power; e <= max_exact_power; ++e) {
-    factors[e + max_exact_power] = e < 0 ? exact_powers_of_ten[-e] : 1.0f;
+    factors[e + max_exact_power] = e < 0 ? exact_powers_of_ten[-e] : 1.0;
   }
   return factors;
 }();
+
+// The 29 binary64 significand bits that narrowing drops; a binary64 in the normal binary32 range
+// lies halfway between two binary32 values exactly when they read 1 followed by zeros. With
+// significand < 2^53 and |exponent| <= 22 every non-zero result lies between 10^-22 and 2^53 · 10^22,
+// inside the normal binary32 range (2^-126 .. 2^128), so no other case arises.
+inline constexpr std::uint64_t dropped_bits_mask = (std::uint64_t{1} << 29) - 1;
+inline constexpr std::uint64_t halfway_pattern = std::uint64_t{1} << 28;
 
 // Only for a significand that lost no digits. Returns false when the path does not apply (an
 // out-parameter rather than an optional keeps the value in a register).
-[[gnu::always_inline]] inline bool clinger_fast_path(std::uint64_t significand, std::int64_t exponent,
-                                                     float& value) noexcept {
-  if (significand > max_exact_integer || exponent < -max_exact_power) return false;
-  if (exponent <= max_exact_power) {
-    const auto index = static_cast<std::size_t>(exponent + max_exact_power);
-    value = static_cast<float>(significand) * fast_multipliers[index] / fast_divisors[index];
-    return true;
+[[gnu::always_inline]] inline bool exact_fast_path(std::uint64_t significand, std::int64_t exponent,
+                                                   float& value) noexcept {
+  if (significand >= max_exact_integer || exponent < -max_exact_power || exponent > max_exact_power) {
+    return false;
   }
-  // 10^11 .. 10^17: the surplus power goes into the integer first if that stays exact.
-  const std::int64_t surplus = exponent - max_exact_power;
-  if (surplus >= static_cast<std::int64_t>(small_integer_powers_of_ten.size())) return false;
-  const std::uint64_t scale = small_integer_powers_of_ten[surplus];
-  if (significand > max_exact_integer / scale) return false;
-  value = static_cast<float>(significand * scale) * exact_powers_of_ten[max_exact_power];
+  const auto index = static_cast<std::size_t>(exponent + max_exact_power);
+  const double rounded = static_cast<double>(significand) * fast_multipliers[index] / fast_divisors[index];
+  if ((std::bit_cast<std::uint64_t>(rounded) & dropped_bits_mask) == halfway_pattern) return false;
+  value = static_cast<float>(rounded);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include "text/float/big_decimal.h"
 #include "text/float/decimal_scan.h"
 #include "text/float/eisel_lemire.h"
+#include "text/float/fast_path.h"
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,33 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, FloatParseValue, testing::Values(
     ValueCase{"1e-00000000000000000000000000000000000000000000000000000001", bits_of(0.1f)},
     ValueCase{"12345678901234567890123456789e-28", bits_of(1.2345678901234567890123456789f)},
     ValueCase{"123456789012345678", bits_of(123456789012345678.0f)}));
+
+// Decimals of 16 digits whose binary64 rounding is exactly halfway between two binary32 values
+// while the decimal itself is not: narrowing that binary64 would round the wrong way, so the fast
+// path must decline them and a slower tier must give the bits of the decimal itself.
+INSTANTIATE_TEST_SUITE_P(DoubleRoundingTraps, FloatParseValue, testing::Values(
+    ValueCase{"6.669611805517126e+19", 0x6067'660D},
+    ValueCase{"4.477636367082596e-01", 0x3EE5'4147},
+    ValueCase{"2.709594257437491e+16", 0x5AC0'873B},
+    ValueCase{"1.203524504944653e-06", 0x35A1'88C9},
+    ValueCase{"3.517037893641540e+25", 0x69E8'BCF1},
+    ValueCase{"-2.420918986892265e+25", 0xE9A0'33F7},
+    ValueCase{"7.384356483817101e-02", 0x3D97'3B4C}));
+
+TEST(FloatParseFastPath, DeclinesWhatNarrowingWouldRoundTwice) {
+  float value = 0;
+  EXPECT_FALSE(float_parse::exact_fast_path(6'669'611'805'517'126, 4, value));
+  EXPECT_FALSE(float_parse::exact_fast_path(4'477'636'367'082'596, -16, value));
+  EXPECT_FALSE(float_parse::exact_fast_path(2'420'918'986'892'265, 10, value));
+  // At the ends of its reach it still decides, exactly.
+  ASSERT_TRUE(float_parse::exact_fast_path((std::uint64_t{1} << 53) - 1, 22, value));
+  EXPECT_EQ(bits_of(value), bits_of(9007199254740991e22f));
+  ASSERT_TRUE(float_parse::exact_fast_path(1, -22, value));
+  EXPECT_EQ(bits_of(value), bits_of(1e-22f));
+  EXPECT_FALSE(float_parse::exact_fast_path(std::uint64_t{1} << 53, 0, value));
+  EXPECT_FALSE(float_parse::exact_fast_path(1, 23, value));
+  EXPECT_FALSE(float_parse::exact_fast_path(1, -23, value));
+}
 
 // An exponent stops growing at 65536 or more: 100000 fraction zeros are not undone by e1000000,
 // which counts as e100000.
@@ -256,6 +284,17 @@ std::string random_halfway(std::mt19937_64& random) {
   return mantissa + exponent;
 }
 
+// Midpoints between neighbouring normal binary32 values cut to 16 significant digits: within
+// reach of the binary64 fast path, and often rounded by binary64 onto the midpoint itself.
+std::string random_rounded_halfway(std::mt19937_64& random) {
+  const auto low_bits = static_cast<std::uint32_t>(0x0D00'0000 + random() % 0x5D00'0000);
+  const double middle = (static_cast<double>(std::bit_cast<float>(low_bits)) +
+                         static_cast<double>(std::bit_cast<float>(low_bits + 1))) / 2;
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, random() % 2 ? "%.15e" : "%.14e", middle);
+  return buffer;
+}
+
 // Few digits, exponents at the ends of the range.
 std::string random_range_end(std::mt19937_64& random) {
   const int exponents[] = {-47, -46, -45, -44, -39, -38, -37, 37, 38, 39};
@@ -295,6 +334,7 @@ INSTANTIATE_TEST_SUITE_P(Random, FloatParseOracle, testing::Values(
     OracleCase{"decimals", random_decimal, 500'000},
     OracleCase{"fields", random_field, 250'000},
     OracleCase{"halfway", random_halfway, 100'000},
+    OracleCase{"rounded_halfway", random_rounded_halfway, 200'000},
     OracleCase{"range_ends", random_range_end, 150'000}),
     [](const auto& info) { return std::string(info.param.name); });
 
