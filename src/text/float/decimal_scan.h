@@ -113,30 +113,43 @@ inline void keep_leading_digits(const char* digits_begin, const char* end, std::
   scan.digits_dropped = true;
 }
 
+// '+' or '-' and nothing else: the two differ only in the bit 0x02 of their distance from '+'.
+constexpr bool is_sign(char c) noexcept { return (static_cast<unsigned char>(c - '+') & 0xFD) == 0; }
+
+static_assert([] {
+  for (int byte = 0; byte < 256; ++byte) {
+    if (is_sign(static_cast<char>(byte)) != (byte == '+' || byte == '-')) return false;
+  }
+  return true;
+}());
+
 // The form in which plot files write every value: a sign or none, one digit, a point, up to
 // eight digits and a signed two-digit exponent ("1.23456E+03", "-1.23456789E-07"). Settled in
 // straight-line code when at least eight bytes follow the point; anything else is left to the
-// general scan. At most nine digits: none is dropped.
+// general scan. At most nine digits: none is dropped. Both signs come at random in the data, so
+// they are read arithmetically and the checks are joined without branching between them.
 [[gnu::always_inline]] inline bool scan_exponent_form(std::string_view text, DecimalScan& scan) noexcept {
   if (text.size() < 10) return false;
   const char* p = text.data();
   const char* const end = p + text.size();
   const bool negative = *p == '-';
-  p += negative || *p == '+';
-  if (end - p < 10 || !is_digit(p[0]) || p[1] != '.') return false;
+  p += static_cast<int>(negative) | static_cast<int>(*p == '+');
+  if (end - p < 10) return false;
   const std::uint64_t word = load_eight(p + 2);
   const unsigned fraction_digits = leading_digit_count(word);
   const char* const e = p + 2 + fraction_digits;
-  if (end - e != 4 || (e[0] | 0x20) != 'e' || (e[1] != '+' && e[1] != '-') || !is_digit(e[2]) ||
-      !is_digit(e[3])) {
-    return false;
-  }
-  const std::uint64_t fraction = fraction_digits == 0 ? 0 : leading_digits_value(word, fraction_digits);
+  if (end - e != 4) return false;
+  const bool matches = is_digit(p[0]) & (p[1] == '.') & ((e[0] | 0x20) == 'e') & is_sign(e[1]) &
+                       is_digit(e[2]) & is_digit(e[3]);
+  if (!matches) return false;
+  // At least four fraction digits: ten bytes from the digit on, of which the exponent takes four.
+  const std::uint64_t fraction = leading_digits_value(word, fraction_digits);
   const std::int64_t written_exponent = digit_value(e[2]) * 10 + digit_value(e[3]);
+  const std::int64_t flip = -static_cast<std::int64_t>(e[1] == '-');  // all ones for '-'
   scan.form = DecimalScan::Form::Number;
   scan.negative = negative;
   scan.significand = digit_value(p[0]) * powers_of_ten_to_eight[fraction_digits] + fraction;
-  scan.exponent = (e[1] == '-' ? -written_exponent : written_exponent) - fraction_digits;
+  scan.exponent = ((written_exponent ^ flip) - flip) - fraction_digits;
   return true;
 }
 

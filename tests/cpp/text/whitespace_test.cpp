@@ -130,7 +130,14 @@ INSTANTIATE_TEST_SUITE_P(
                     TrimCase{"not_whitespace_kept", "\u200B1\x1F", "\u200B1\x1F"},
                     TrimCase{"bom_kept", "\uFEFF 1 ", "\uFEFF 1"},
                     TrimCase{"non_ascii_ends", " \u00E9 \U0001F600 ", "\u00E9 \U0001F600"},
-                    TrimCase{"single_char", " x ", "x"}),
+                    TrimCase{"single_char", " x ", "x"},
+                    // Leading blanks are counted a word of eight at a time.
+                    TrimCase{"seven_blanks", "       1.5E+00", "1.5E+00"},
+                    TrimCase{"eight_blanks", "        1.5E+00", "1.5E+00"},
+                    TrimCase{"nine_blanks", "         1.5E+00", "1.5E+00"},
+                    TrimCase{"blanks_then_tab", "   \t 1.5E+00", "1.5E+00"},
+                    TrimCase{"blanks_then_nbsp", "  \u00A0 1.5E+00", "1.5E+00"},
+                    TrimCase{"eight_blanks_only", "        ", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Random texts built from known characters, so the expected tokens and trim follow from which
