@@ -49,29 +49,38 @@ std::size_t multi_byte_length(const unsigned char* p, std::size_t remaining) noe
   return length;
 }
 
+// No byte of 0x80 or more: one pass that ORs whole words together, with the last word
+// overlapping the one before it rather than a byte loop for the tail.
+bool is_ascii(const unsigned char* data, std::size_t size) noexcept {
+  std::uint64_t seen = 0;
+  if (size < 8) {
+    for (std::size_t i = 0; i < size; ++i) seen |= data[i];
+    return (seen & 0x80) == 0;
+  }
+  std::size_t i = 0;
+  for (; i + 32 <= size; i += 32) {
+    seen |= load_word(data + i) | load_word(data + i + 8) | load_word(data + i + 16) | load_word(data + i + 24);
+  }
+  for (; i + 8 <= size; i += 8) seen |= load_word(data + i);
+  seen |= load_word(data + size - 8);
+  return (seen & high_bits) == 0;
+}
+
 }  // namespace
 
 bool is_valid_utf8(std::string_view bytes) noexcept {
   const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
+  // Plot-file lines are ASCII throughout; only a line with other bytes is walked sequence by
+  // sequence.
+  if (is_ascii(data, size)) return true;
   std::size_t i = 0;
-  // Plot-file lines are ASCII throughout: settle the bulk 32 bytes per step before looking at
-  // single bytes.
-  while (i + 32 <= size &&
-         ((load_word(data + i) | load_word(data + i + 8) | load_word(data + i + 16) | load_word(data + i + 24)) &
-          high_bits) == 0) {
-    i += 32;
-  }
   while (i < size) {
+    if (i + 8 <= size && (load_word(data + i) & high_bits) == 0) {
+      i += 8;
+      continue;
+    }
     if (data[i] < 0x80) {
-      // Long ASCII runs are the norm in plot files: once aligned, test 16 bytes per step.
-      if ((reinterpret_cast<std::uintptr_t>(data + i) & 7) == 0) {
-        while (i + 16 <= size && ((load_word(data + i) | load_word(data + i + 8)) & high_bits) == 0) {
-          i += 16;
-        }
-        if (i >= size) break;
-        if (data[i] >= 0x80) continue;
-      }
       ++i;
       continue;
     }
