@@ -1,0 +1,76 @@
+#pragma once
+// The value of a fixed-width field as plot files write it: blanks, a sign or none, one digit, a
+// point, four to eight digits, an exponent letter, a sign and two digits, filling the field to its
+// end (" 1.23456E+03", "-1.23456789E-07"). Such a field is read with a handful of word operations
+// and no branch that depends on the data; anything else is left to the general trim and parse.
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "text/float/fast_path.h"
+#include "text/float/eight_digits.h"
+
+namespace quorvel {
+
+namespace padded_field_detail {
+
+// Little-endian loads: the first byte of the text lands in the lowest byte of the word.
+template <class Word>
+Word load(const char* p) noexcept {
+  Word word;
+  std::memcpy(&word, p, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
+  return word;
+}
+
+// Per byte, non-zero high nibble unless the byte is 0..9: a digit once '0' has been taken away.
+constexpr std::uint64_t above_nine(std::uint64_t values) noexcept {
+  return (values | (values + 0x0606'0606'0606'0606)) & 0xF0F0'F0F0'F0F0'F0F0;
+}
+
+inline constexpr std::uint64_t powers_of_ten[9] = {1,         10,         100,       1'000,      10'000,
+                                                   100'000, 1'000'000, 10'000'000, 100'000'000};
+
+}  // namespace padded_field_detail
+
+// Gives true and the correctly rounded value when the field has the form above and its value is
+// within reach of the exact fast path; false otherwise, without having decided anything. Reads
+// only the `width` bytes at `field`; needs `width` >= 10.
+[[gnu::always_inline]] inline bool parse_padded_field(const char* field, std::size_t width, float& value) noexcept {
+  using namespace padded_field_detail;
+  // Leading blanks, up to eight, counted at once (a ninth is then no digit and fails the form).
+  const std::uint64_t blanks = load<std::uint64_t>(field) ^ 0x2020'2020'2020'2020;
+  const char* p = field + std::countr_zero(blanks) / 8;
+  const bool negative = *p == '-';
+  p += static_cast<int>(negative) | static_cast<int>(*p == '+');
+  // What is left is "d.", the fraction digits and "E±dd".
+  const std::uint64_t fraction_digits = static_cast<std::uint64_t>(field + width - p) - 6;
+  if (fraction_digits - 4 > 4) return false;
+
+  // The first digit and the point, each less its expected character: a digit value and 0 (a
+  // borrow out of the digit marks a byte that is wrong already).
+  const std::uint32_t head = load<std::uint16_t>(p) - 0x2E30u;
+  // The fraction digits as values; the bytes past them are not looked at.
+  const std::uint64_t fraction = load<std::uint64_t>(p + 2) ^ 0x3030'3030'3030'3030;
+  const std::uint64_t fraction_mask = ~std::uint64_t{0} >> (64 - 8 * fraction_digits);
+  // The exponent part less "e+00" (the letter's case folded first): 0, 0 or 2 for the sign, and
+  // two digit values. A byte that borrows here was already wrong, so no wrong field passes.
+  const std::uint32_t tail = (load<std::uint32_t>(p + 2 + fraction_digits) | 0x20u) - 0x3030'2B65u;
+  const std::uint64_t wrong = (head & 0xFFFF'FF00u) | (above_nine(head) & 0xF0u) |
+                              (above_nine(fraction) & fraction_mask) | (tail & 0x0000'FDFFu) |
+                              (above_nine(tail) & 0xF0F0'0000u);
+  if (wrong != 0) return false;
+
+  const std::uint64_t significand =
+      (head & 0xFu) * powers_of_ten[fraction_digits] +
+      float_parse::eight_digit_values(fraction << (8 * (8 - fraction_digits)));
+  const std::int64_t flip = -static_cast<std::int64_t>((tail >> 9) & 1);  // all ones for '-'
+  const std::int64_t written_exponent = ((tail >> 16) & 0xF) * 10 + (tail >> 24);
+  const std::int64_t exponent = ((written_exponent ^ flip) - flip) - static_cast<std::int64_t>(fraction_digits);
+  if (!float_parse::exact_fast_path(significand, exponent, value)) return false;
+  value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) | static_cast<std::uint32_t>(negative) << 31);
+  return true;
+}
+
+}  // namespace quorvel
