@@ -97,8 +97,7 @@ ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
   // The parameter names are not part of the result; their lines only have to be there.
   for (std::uint64_t name = 0; name < count; ++name) read_line_or_fail(lines, line, "Failed to read line!");
 
-  ColumnData columns;
-  columns.others.resize(count - 1);
+  ColumnData columns(count - 1);
 
   for (;;) {
     auto separator = lines.read_line(line);
@@ -106,7 +105,7 @@ ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
     if (*separator == LineOutcome::EndOfInput) break;  // the only normal end of the file
 
     // Value j goes to the first column for j = 0, else to other column j - 1.
-    std::vector<float>* column = &columns.first;
+    Column* column = &columns.first;
     std::uint64_t start = 0;
     std::uint64_t fields_left = 0;
     for (std::uint64_t j = 0; j < count; ++j) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "failure/io_error.h"
 
@@ -49,5 +50,37 @@ enum class StdStream : std::uint8_t { Output, Error };
 // stream gives an OS error that `is_missing_stream_error` recognises.
 std::expected<std::size_t, IoError> write_std(StdStream stream, std::span<const char> bytes);
 bool is_missing_stream_error(const IoError& error) noexcept;
+
+// Anonymous read-write memory in one piece, zero-filled, released when the owner goes away. The
+// system is asked to back it with large pages where it offers them on request, so that filling
+// megabytes takes a few page faults instead of one per 4 KiB. Nothing when the system refuses.
+class BulkMemory {
+ public:
+  static std::optional<BulkMemory> allocate(std::size_t bytes) noexcept;
+
+  BulkMemory(BulkMemory&& other) noexcept
+      : base_(std::exchange(other.base_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+  BulkMemory& operator=(BulkMemory&& other) noexcept {
+    if (this != &other) {
+      release();
+      base_ = std::exchange(other.base_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+  }
+  BulkMemory(const BulkMemory&) = delete;
+  BulkMemory& operator=(const BulkMemory&) = delete;
+  ~BulkMemory() { release(); }
+
+  // Page-aligned; null once moved from.
+  std::byte* data() const noexcept { return base_; }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  BulkMemory(std::byte* base, std::size_t size) noexcept : base_(base), size_(size) {}
+  void release() noexcept;
+  std::byte* base_;
+  std::size_t size_;
+};
 
 }  // namespace quorvel::platform

@@ -34,10 +34,28 @@ std::string plot_file(std::size_t n, std::size_t blocks, std::size_t width = 12,
   return out;
 }
 
+// The columns as plain vectors, so that they compare with expected values directly.
+struct PlainColumns {
+  std::vector<float> first;
+  std::vector<std::vector<float>> others;
+};
+
+std::vector<float> values_of(const Column& column) {
+  std::vector<float> values;
+  column.for_each_chunk([&](std::span<const float> chunk) { values.insert(values.end(), chunk.begin(), chunk.end()); });
+  return values;
+}
+
+PlainColumns plain(const ColumnData& data) {
+  PlainColumns columns{values_of(data.first), {}};
+  for (const Column& other : data.others) columns.others.push_back(values_of(other));
+  return columns;
+}
+
 struct Outcome {
   std::string failure;  // empty on success
   std::string stdout_text;
-  ColumnData columns;
+  PlainColumns columns;
 };
 
 Outcome read(const std::string& bytes, std::uint64_t width = 12) {
@@ -45,7 +63,7 @@ Outcome read(const std::string& bytes, std::uint64_t width = 12) {
   Outcome outcome;
   testing::internal::CaptureStdout();
   try {
-    outcome.columns = read_plot_file(file.path(), width);
+    outcome.columns = plain(read_plot_file(file.path(), width));
   } catch (const Failure& failure) {
     outcome.failure = failure.message();
   }
