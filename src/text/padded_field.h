@@ -50,7 +50,9 @@ inline constexpr std::uint64_t powers_of_ten[9] = {1,         10,         100,  
 
   // The first digit and the point, each less its expected character: a digit value and 0 (a
   // borrow out of the digit marks a byte that is wrong already).
-  const std::uint32_t head = load<std::uint16_t>(p) - 0x2E30u;
+  // (Loaded as a whole word: a 16-bit value kept on the stack may be read back wider, which the
+  // processor cannot forward from the store.)
+  const std::uint32_t head = (load<std::uint32_t>(p) & 0xFFFFu) - 0x2E30u;
   // The fraction digits as values; the bytes past them are not looked at.
   const std::uint64_t fraction = load<std::uint64_t>(p + 2) ^ 0x3030'3030'3030'3030;
   const std::uint64_t fraction_mask = ~std::uint64_t{0} >> (64 - 8 * fraction_digits);
