@@ -1,5 +1,6 @@
 #include "reader.h"
 
+#include <algorithm>
 #include <source_location>
 #include <string>
 
@@ -111,18 +112,16 @@ ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
 
     // Value j goes to the first column for j = 0, else to other column j - 1.
     Column* column = &columns.first;
-    std::uint64_t start = 0;
-    std::uint64_t fields_left = 0;
-    for (std::uint64_t j = 0; j < count; ++j) {
-      if (fields_left-- == 0) {
-        read_line_or_fail(lines, line, "Error reading line");
-        start = 0;
-        fields_left = fields_per_line - 1;
+    for (std::uint64_t j = 0; j < count;) {
+      read_line_or_fail(lines, line, "Error reading line");
+      const std::uint64_t fields = std::min(fields_per_line, count - j);
+      std::uint64_t start = 0;
+      for (std::uint64_t k = 0; k < fields; ++k, ++j) {
+        check_field_end(line, start + n_digits);
+        column->push_back(field_value(line.data() + start, n_digits));
+        column = columns.others.data() + j;
+        start += n_digits;
       }
-      check_field_end(line, start + n_digits);
-      column->push_back(field_value(line.data() + start, n_digits));
-      column = columns.others.data() + j;
-      start += n_digits;
     }
   }
   return columns;
