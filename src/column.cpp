@@ -5,8 +5,9 @@
 namespace quorvel {
 namespace {
 
-// A column's chunks: 16 values (one 64-byte line), doubling up to 2048 values (8 KiB).
-constexpr std::size_t first_chunk = 16;
+// A column's chunks: 4 values, doubling up to 2048 values (8 KiB): a file of many parameters
+// and few blocks takes little more than its values.
+constexpr std::size_t first_chunk = 4;
 constexpr std::size_t largest_chunk = 2048;
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 // a cap, so a large file needs few pieces and wastes at most the unused end of the last.
 constexpr std::size_t first_piece = std::size_t{256} << 10;
 constexpr std::size_t largest_piece = std::size_t{64} << 20;
-constexpr std::size_t alignment = 64;
+constexpr std::size_t alignment = 16;
 
 }  // namespace
 

@@ -17,7 +17,7 @@ class ColumnArena {
   ColumnArena(const ColumnArena&) = delete;
   ColumnArena& operator=(const ColumnArena&) = delete;
 
-  // `bytes` of storage aligned to 64; throws std::bad_alloc when the system refuses.
+  // `bytes` of storage aligned to 16; throws std::bad_alloc when the system refuses.
   void* allocate(std::size_t bytes);
 
   // Bytes of bulk memory held.
