@@ -21,10 +21,10 @@ void* ColumnArena::allocate(std::size_t bytes) {
     const std::size_t piece_size = std::max(rounded, std::clamp(reserved_, first_piece, largest_piece));
     auto piece = platform::BulkMemory::allocate(piece_size);
     if (!piece) throw std::bad_alloc();
-    next_ = piece->data();
-    left_ = piece->size();
-    reserved_ += piece->size();
-    pieces_.push_back(std::move(*piece));
+    pieces_.push_back(std::move(*piece));  // first: if this throws, the piece goes back at once
+    next_ = pieces_.back().data();
+    left_ = pieces_.back().size();
+    reserved_ += pieces_.back().size();
   }
   void* taken = next_;
   next_ += rounded;
