@@ -6,42 +6,22 @@
 
 #include <bit>
 #include <cstdint>
-#include <cstring>
 
-#include "text/float/fast_path.h"
+#include "text/float/decimal_scan.h"
 #include "text/float/eight_digits.h"
+#include "text/float/fast_path.h"
+#include "text/tokens.h"
 
 namespace quorvel {
-
-namespace padded_field_detail {
-
-// Little-endian loads: the first byte of the text lands in the lowest byte of the word.
-template <class Word>
-Word load(const char* p) noexcept {
-  Word word;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
-  return word;
-}
-
-// Per byte, non-zero high nibble unless the byte is 0..9: a digit once '0' has been taken away.
-constexpr std::uint64_t above_nine(std::uint64_t values) noexcept {
-  return (values | (values + 0x0606'0606'0606'0606)) & 0xF0F0'F0F0'F0F0'F0F0;
-}
-
-inline constexpr std::uint64_t powers_of_ten[9] = {1,         10,         100,       1'000,      10'000,
-                                                   100'000, 1'000'000, 10'000'000, 100'000'000};
-
-}  // namespace padded_field_detail
 
 // Gives true and the correctly rounded value when the field has the form above and its value is
 // within reach of the exact fast path; false otherwise, without having decided anything. Reads
 // only the `width` bytes at `field`; needs `width` >= 10.
 [[gnu::always_inline]] inline bool parse_padded_field(const char* field, std::size_t width, float& value) noexcept {
-  using namespace padded_field_detail;
+  using float_parse::load_word;
+  using float_parse::non_digit_bytes;
   // Leading blanks, up to eight, counted at once (a ninth is then no digit and fails the form).
-  const std::uint64_t blanks = load<std::uint64_t>(field) ^ 0x2020'2020'2020'2020;
-  const char* p = field + std::countr_zero(blanks) / 8;
+  const char* p = field + detail::leading_spaces_of_eight(field);
   const bool negative = *p == '-';
   p += static_cast<int>(negative) | static_cast<int>(*p == '+');
   // What is left is "d.", the fraction digits and "E±dd".
@@ -52,20 +32,20 @@ inline constexpr std::uint64_t powers_of_ten[9] = {1,         10,         100,  
   // borrow out of the digit marks a byte that is wrong already).
   // (Loaded as a whole word: a 16-bit value kept on the stack may be read back wider, which the
   // processor cannot forward from the store.)
-  const std::uint32_t head = (load<std::uint32_t>(p) & 0xFFFFu) - 0x2E30u;
+  const std::uint32_t head = (load_word<std::uint32_t>(p) & 0xFFFFu) - 0x2E30u;
   // The fraction digits as values; the bytes past them are not looked at.
-  const std::uint64_t fraction = load<std::uint64_t>(p + 2) ^ 0x3030'3030'3030'3030;
+  const std::uint64_t fraction = load_word<std::uint64_t>(p + 2) ^ 0x3030'3030'3030'3030;
   const std::uint64_t fraction_mask = ~std::uint64_t{0} >> (64 - 8 * fraction_digits);
   // The exponent part less "e+00" (the letter's case folded first): 0, 0 or 2 for the sign, and
   // two digit values. A byte that borrows here was already wrong, so no wrong field passes.
-  const std::uint32_t tail = (load<std::uint32_t>(p + 2 + fraction_digits) | 0x20u) - 0x3030'2B65u;
-  const std::uint64_t wrong = (head & 0xFFFF'FF00u) | (above_nine(head) & 0xF0u) |
-                              (above_nine(fraction) & fraction_mask) | (tail & 0x0000'FDFFu) |
-                              (above_nine(tail) & 0xF0F0'0000u);
+  const std::uint32_t tail = (load_word<std::uint32_t>(p + 2 + fraction_digits) | 0x20u) - 0x3030'2B65u;
+  const std::uint64_t wrong = (head & 0xFFFF'FF00u) | (non_digit_bytes(head) & 0xF0u) |
+                              (non_digit_bytes(fraction) & fraction_mask) | (tail & 0x0000'FDFFu) |
+                              (non_digit_bytes(tail) & 0xF0F0'0000u);
   if (wrong != 0) return false;
 
   const std::uint64_t significand =
-      (head & 0xFu) * powers_of_ten[fraction_digits] +
+      (head & 0xFu) * float_parse::powers_of_ten_to_eight[fraction_digits] +
       float_parse::eight_digit_values(fraction << (8 * (8 - fraction_digits)));
   const std::int64_t flip = -static_cast<std::int64_t>((tail >> 9) & 1);  // all ones for '-'
   const std::int64_t written_exponent = ((tail >> 16) & 0xF) * 10 + (tail >> 24);

@@ -9,12 +9,16 @@
 
 namespace quorvel::float_parse {
 
-inline std::uint64_t load_eight(const char* p) noexcept {
-  std::uint64_t word;
+// A little-endian load: the first byte of the text lands in the lowest byte of the word.
+template <class Word>
+Word load_word(const char* p) noexcept {
+  Word word;
   std::memcpy(&word, p, sizeof word);
   if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
   return word;
 }
+
+inline std::uint64_t load_eight(const char* p) noexcept { return load_word<std::uint64_t>(p); }
 
 // Fewer than eight bytes: the missing ones read as zero, which is never a digit.
 inline std::uint64_t load_fewer_than_eight(const char* p, std::size_t count) noexcept {
@@ -28,9 +32,13 @@ inline std::uint64_t load_fewer_than_eight(const char* p, std::size_t count) noe
 // spill into the next byte, but only after the first non-digit, which is all that is asked.
 constexpr std::uint64_t digit_offsets = 0x3030'3030'3030'3030;
 
+// Per byte of digit values (a byte less '0'), a non-zero high nibble where the byte is above 9.
+constexpr std::uint64_t non_digit_bytes(std::uint64_t values) noexcept {
+  return (values | (values + 0x0606'0606'0606'0606)) & 0xF0F0'F0F0'F0F0'F0F0;
+}
+
 constexpr unsigned leading_digit_count(std::uint64_t word) noexcept {
-  const std::uint64_t values = word ^ digit_offsets;
-  const std::uint64_t non_digits = (values | (values + 0x0606'0606'0606'0606)) & 0xF0F0'F0F0'F0F0'F0F0;
+  const std::uint64_t non_digits = non_digit_bytes(word ^ digit_offsets);
   return non_digits == 0 ? 8 : static_cast<unsigned>(std::countr_zero(non_digits)) / 8;
 }
 
