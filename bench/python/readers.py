@@ -188,27 +188,29 @@ def _decode(characters):
     return value.reshape(blocks, parameters)
 
 
-def numpy(path, width):
+def _from_characters(path, width, to_values):
+    """The field characters of the file through `to_values`, or the line-based reader when the
+    file is not in the regular layout."""
     found = _field_characters(path, width)
     if found is None:
         return numpy_lines(path, width)
     parameters, characters = found
     if parameters == 0:
         return [], []
-    return _to_lists(_decode(characters))
+    return _to_lists(to_values(characters))
+
+
+def numpy(path, width):
+    return _from_characters(path, width, _decode)
 
 
 def numpy_cast(path, width):
     import numpy as np
 
-    found = _field_characters(path, width)
-    if found is None:
-        return numpy_lines(path, width)
-    parameters, characters = found
-    if parameters == 0:
-        return [], []
-    fields = np.ascontiguousarray(characters.transpose(1, 2, 0)).view(f"S{width}")[..., 0]
-    return _to_lists(_cast(fields))
+    def cast(characters):
+        return _cast(np.ascontiguousarray(characters.transpose(1, 2, 0)).view(f"S{width}")[..., 0])
+
+    return _from_characters(path, width, cast)
 
 
 def numpy_lines(path, width):

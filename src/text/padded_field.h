@@ -11,6 +11,7 @@
 #include "text/float/eight_digits.h"
 #include "text/float/fast_path.h"
 #include "text/tokens.h"
+#include "text/word_load.h"
 
 namespace quorvel {
 
@@ -18,7 +19,6 @@ namespace quorvel {
 // within reach of the exact fast path; false otherwise, without having decided anything. Reads
 // only the `width` bytes at `field`; needs `width` >= 10.
 [[gnu::always_inline]] inline bool parse_padded_field(const char* field, std::size_t width, float& value) noexcept {
-  using float_parse::load_word;
   using float_parse::non_digit_bytes;
   // Leading blanks, up to eight, counted at once (a ninth is then no digit and fails the form).
   const char* p = field + detail::leading_spaces_of_eight(field);

@@ -4,9 +4,10 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "text/word_load.h"
 
 namespace quorvel {
 
@@ -20,10 +21,7 @@ std::string_view trim_any_whitespace(std::string_view text) noexcept;
 // Leading spaces of an 8-byte stretch, 0..8, counted at once: signs in the data come at random,
 // so "one blank or none" is a coin toss that a byte loop would mispredict half the time.
 inline std::size_t leading_spaces_of_eight(const char* p) noexcept {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
-  const std::uint64_t non_space = word ^ 0x2020'2020'2020'2020;
+  const std::uint64_t non_space = load_word<std::uint64_t>(p) ^ 0x2020'2020'2020'2020;
   return static_cast<std::size_t>(std::countr_zero(non_space)) / 8;  // 64 bits of zero: 8
 }
 }  // namespace detail

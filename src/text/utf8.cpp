@@ -7,17 +7,17 @@
 #include "text/utf8.h"
 
 #include <cstdint>
-#include <cstring>
+
+#include "text/word_load.h"
 
 namespace quorvel {
 namespace {
 
 constexpr std::uint64_t high_bits = 0x8080'8080'8080'8080ULL;
 
-std::uint64_t load_word(const unsigned char* p) noexcept {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);  // unaligned-safe; compiles to one load
-  return word;
+// Byte order does not matter here: the words are only or-ed and tested for high bits.
+std::uint64_t word_at(const unsigned char* p) noexcept {
+  return load_word<std::uint64_t>(reinterpret_cast<const char*>(p));
 }
 
 bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
@@ -59,10 +59,10 @@ bool is_ascii(const unsigned char* data, std::size_t size) noexcept {
   }
   std::size_t i = 0;
   for (; i + 32 <= size; i += 32) {
-    seen |= load_word(data + i) | load_word(data + i + 8) | load_word(data + i + 16) | load_word(data + i + 24);
+    seen |= word_at(data + i) | word_at(data + i + 8) | word_at(data + i + 16) | word_at(data + i + 24);
   }
-  for (; i + 8 <= size; i += 8) seen |= load_word(data + i);
-  seen |= load_word(data + size - 8);
+  for (; i + 8 <= size; i += 8) seen |= word_at(data + i);
+  seen |= word_at(data + size - 8);
   return (seen & high_bits) == 0;
 }
 
@@ -76,7 +76,7 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
   if (is_ascii(data, size)) return true;
   std::size_t i = 0;
   while (i < size) {
-    if (i + 8 <= size && (load_word(data + i) & high_bits) == 0) {
+    if (i + 8 <= size && (word_at(data + i) & high_bits) == 0) {
       i += 8;
       continue;
     }

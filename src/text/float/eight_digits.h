@@ -7,16 +7,9 @@
 #include <cstdint>
 #include <cstring>
 
-namespace quorvel::float_parse {
+#include "text/word_load.h"
 
-// A little-endian load: the first byte of the text lands in the lowest byte of the word.
-template <class Word>
-Word load_word(const char* p) noexcept {
-  Word word;
-  std::memcpy(&word, p, sizeof word);
-  if constexpr (std::endian::native == std::endian::big) word = std::byteswap(word);
-  return word;
-}
+namespace quorvel::float_parse {
 
 inline std::uint64_t load_eight(const char* p) noexcept { return load_word<std::uint64_t>(p); }
 
