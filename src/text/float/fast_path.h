@@ -67,6 +67,13 @@ inline constexpr std::array<double, exact_exponent_count> fast_divisors = [] {
 inline constexpr std::uint64_t dropped_bits_mask = (std::uint64_t{1} << 29) - 1;
 inline constexpr std::uint64_t halfway_pattern = std::uint64_t{1} << 28;
 
+// A halfway result is still decided when the binary64 operation was exact: the value then is the
+// halfway point itself, and narrowing rounds it once, to even, as it must. A product below 2^53 is
+// an integer below 2^53, hence exact (a rounded product below 2^53 has an exact one below it too,
+// 2^53 being representable); such ties are common (673604000 lies halfway between two binary32
+// values). Quotients are not told apart and are always left to the slower tiers.
+inline constexpr double first_inexact_product = 0x1p53;
+
 // Only for a significand that lost no digits. Returns false when the path does not apply (an
 // out-parameter rather than an optional keeps the value in a register).
 [[gnu::always_inline]] inline bool exact_fast_path(std::uint64_t significand, std::int64_t exponent,
@@ -76,7 +83,9 @@ inline constexpr std::uint64_t halfway_pattern = std::uint64_t{1} << 28;
   }
   const auto index = static_cast<std::size_t>(exponent + max_exact_power);
   const double rounded = static_cast<double>(significand) * fast_multipliers[index] / fast_divisors[index];
-  if ((std::bit_cast<std::uint64_t>(rounded) & dropped_bits_mask) == halfway_pattern) return false;
+  if ((std::bit_cast<std::uint64_t>(rounded) & dropped_bits_mask) == halfway_pattern) [[unlikely]] {
+    if (exponent < 0 || !(rounded < first_inexact_product)) return false;
+  }
   value = static_cast<float>(rounded);
   return true;
 }

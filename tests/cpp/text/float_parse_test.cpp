@@ -146,6 +146,15 @@ TEST(FloatParseFastPath, DeclinesWhatNarrowingWouldRoundTwice) {
   EXPECT_FALSE(float_parse::exact_fast_path(6'669'611'805'517'126, 4, value));
   EXPECT_FALSE(float_parse::exact_fast_path(4'477'636'367'082'596, -16, value));
   EXPECT_FALSE(float_parse::exact_fast_path(2'420'918'986'892'265, 10, value));
+  // Exact products on a halfway point are true ties and are decided, to even; quotients on one
+  // are not told apart from rounded ones and are declined, exact or not.
+  ASSERT_TRUE(float_parse::exact_fast_path(673'604, 3, value));
+  EXPECT_EQ(bits_of(value), bits_of(673604000.0f));
+  ASSERT_TRUE(float_parse::exact_fast_path(16'777'217, 0, value));
+  EXPECT_EQ(bits_of(value), bits_of(16777216.0f));
+  ASSERT_TRUE(float_parse::exact_fast_path(16'777'219, 0, value));
+  EXPECT_EQ(bits_of(value), bits_of(16777220.0f));
+  EXPECT_FALSE(float_parse::exact_fast_path(83'886'085, -1, value));  // exactly 8388608.5
   // At the ends of its reach it still decides, exactly.
   ASSERT_TRUE(float_parse::exact_fast_path((std::uint64_t{1} << 53) - 1, 22, value));
   EXPECT_EQ(bits_of(value), bits_of(9007199254740991e22f));
