@@ -81,12 +81,55 @@ float field_value(const char* field, std::uint64_t width) {
   return general_field_value(field, width);
 }
 
+// The same for a width known when compiling, whose single-lead layout is tried first.
+template <std::uint64_t Width>
+float field_value(const char* field) {
+  float value;
+  if (parse_single_lead_field<Width>(field, value)) [[likely]] return value;
+  return field_value(field, Width);
+}
+
 // A line that must be there; the failure names the caller's line of the file's layout.
 void read_line_or_fail(LineReader& lines, std::string& line, const char* end_of_input_message,
                        std::source_location where = std::source_location::current()) {
   auto got = lines.read_line(line);
   if (!got) fail_with("Failed to read line!", got.error(), where);
   if (*got == LineOutcome::EndOfInput) fail(end_of_input_message, where);
+}
+
+// The value lines of one block: value j goes to the first column for j = 0, else to other column
+// j - 1. `Width` is the field width when it is fixed at compile time, else 0.
+template <std::uint64_t Width>
+void read_value_lines(LineReader& lines, std::string& line, std::uint64_t width, ColumnData& columns) {
+  const std::uint64_t count = columns.others.size() + 1;
+  Column* column = &columns.first;
+  for (std::uint64_t j = 0; j < count;) {
+    read_line_or_fail(lines, line, "Error reading line");
+    const std::uint64_t fields = std::min(fields_per_line, count - j);
+    std::uint64_t start = 0;
+    for (std::uint64_t k = 0; k < fields; ++k, ++j) {
+      check_field_end(line, start + width);
+      if constexpr (Width != 0) {
+        column->push_back(field_value<Width>(line.data() + start));
+      } else {
+        column->push_back(field_value(line.data() + start, width));
+      }
+      column = columns.others.data() + j;
+      start += width;
+    }
+  }
+}
+
+// The widths plot files are written with get a loop of their own; any other width is served too.
+void read_block(LineReader& lines, std::string& line, std::uint64_t width, ColumnData& columns) {
+  switch (width) {
+    case 11: return read_value_lines<11>(lines, line, width, columns);
+    case 12: return read_value_lines<12>(lines, line, width, columns);
+    case 13: return read_value_lines<13>(lines, line, width, columns);
+    case 14: return read_value_lines<14>(lines, line, width, columns);
+    case 15: return read_value_lines<15>(lines, line, width, columns);
+    default: return read_value_lines<0>(lines, line, width, columns);
+  }
 }
 
 }  // namespace
@@ -110,19 +153,7 @@ ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
     if (!separator) fail_with("Failed to read line!", separator.error());
     if (*separator == LineOutcome::EndOfInput) break;  // the only normal end of the file
 
-    // Value j goes to the first column for j = 0, else to other column j - 1.
-    Column* column = &columns.first;
-    for (std::uint64_t j = 0; j < count;) {
-      read_line_or_fail(lines, line, "Error reading line");
-      const std::uint64_t fields = std::min(fields_per_line, count - j);
-      std::uint64_t start = 0;
-      for (std::uint64_t k = 0; k < fields; ++k, ++j) {
-        check_field_end(line, start + n_digits);
-        column->push_back(field_value(line.data() + start, n_digits));
-        column = columns.others.data() + j;
-        start += n_digits;
-      }
-    }
+    read_block(lines, line, n_digits, columns);
   }
   return columns;
 }

@@ -3,6 +3,8 @@
 // point, four to eight digits, an exponent letter, a sign and two digits, filling the field to its
 // end (" 1.23456E+03", "-1.23456789E-07"). Such a field is read with a handful of word operations
 // and no branch that depends on the data; anything else is left to the general trim and parse.
+// Files write one such layout throughout, one character (a blank or the sign) before the digits,
+// so a reader that knows the width tries that exact layout first, with every position fixed.
 
 #include <bit>
 #include <cstdint>
@@ -51,6 +53,41 @@ namespace quorvel {
   const std::int64_t written_exponent = ((tail >> 16) & 0xF) * 10 + (tail >> 24);
   const std::int64_t exponent = ((written_exponent ^ flip) - flip) - static_cast<std::int64_t>(fraction_digits);
   if (!float_parse::exact_fast_path(significand, exponent, value)) return false;
+  value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) | static_cast<std::uint32_t>(negative) << 31);
+  return true;
+}
+
+// The exactly signed layout of a known width: one lead character (a blank, '+' or '-'), then
+// "d.", Width - 7 fraction digits and "E±dd". Gives true and the same value as the general parse
+// when the field has that layout and its value is within the exact fast path; false otherwise.
+template <std::size_t Width>
+  requires(Width >= 11 && Width <= 15)  // four to eight fraction digits
+[[gnu::always_inline]] inline bool parse_single_lead_field(const char* field, float& value) noexcept {
+  using float_parse::non_digit_bytes;
+  constexpr std::size_t fraction_digits = Width - 7;
+  constexpr std::uint64_t fraction_mask = ~std::uint64_t{0} >> (64 - 8 * fraction_digits);
+  // A bit per allowed lead, counted from the blank: ' ' (bit 0), '+' (bit 11), '-' (bit 13).
+  constexpr std::uint32_t allowed_leads = 1u << 0 | 1u << ('+' - ' ') | 1u << ('-' - ' ');
+
+  const std::uint32_t first_four = load_word<std::uint32_t>(field);
+  const std::uint32_t lead_offset = (first_four & 0xFFu) - ' ';  // wraps for bytes below the blank
+  // The first digit and the point less their expected characters, as in the general layout.
+  const std::uint32_t head = ((first_four >> 8) & 0xFFFFu) - 0x2E30u;
+  const std::uint64_t fraction = load_word<std::uint64_t>(field + 3) ^ 0x3030'3030'3030'3030;
+  const std::uint32_t tail = (load_word<std::uint32_t>(field + Width - 4) | 0x20u) - 0x3030'2B65u;
+  const std::uint64_t wrong = (lead_offset >> 5) | ((~allowed_leads >> (lead_offset & 31)) & 1) |
+                              (head & 0xFFFF'FF00u) | (non_digit_bytes(head) & 0xF0u) |
+                              (non_digit_bytes(fraction) & fraction_mask) | (tail & 0x0000'FDFFu) |
+                              (non_digit_bytes(tail) & 0xF0F0'0000u);
+  if (wrong != 0) return false;
+
+  const std::uint64_t significand = (head & 0xFu) * float_parse::powers_of_ten_to_eight[fraction_digits] +
+                                    float_parse::eight_digit_values(fraction << (8 * (8 - fraction_digits)));
+  const std::int64_t flip = -static_cast<std::int64_t>((tail >> 9) & 1);  // all ones for '-'
+  const std::int64_t written_exponent = ((tail >> 16) & 0xF) * 10 + (tail >> 24);
+  const std::int64_t exponent = ((written_exponent ^ flip) - flip) - static_cast<std::int64_t>(fraction_digits);
+  if (!float_parse::exact_fast_path(significand, exponent, value)) return false;
+  const bool negative = lead_offset == '-' - ' ';
   value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) | static_cast<std::uint32_t>(negative) << 31);
   return true;
 }

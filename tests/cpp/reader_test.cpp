@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -202,6 +203,25 @@ TEST(Reader, ParsesFieldsCorrectlyRounded) {
   ASSERT_EQ(outcome.failure, "");
   EXPECT_EQ(outcome.columns.first, std::vector<float>{-0.0123456f});
   EXPECT_EQ(outcome.columns.others[0], std::vector<float>{0.1f});
+}
+
+// Widths with a loop of their own and widths without give the same values, whichever layout
+// each field has: one lead character, more blanks, or a form only the general parse reads.
+TEST(Reader, EveryWidthGivesTheSameValues) {
+  const std::vector<std::string> texts = {"-1.2345E+01", "6.7360E+08", "0.5", "+2.5e-3", "-0.0000E+00", "7"};
+  const std::vector<float> values = {-12.345f, 673600000.0f, 0.5f, 2.5e-3f, -0.0f, 7.0f};
+  for (std::uint64_t width = 11; width <= 17; ++width) {
+    std::string file = "6\na\nb\nc\nd\ne\nf\nsep\n";
+    for (const std::string& text : texts) file += field(text, width);
+    const Outcome outcome = read(file + "\n", width);
+    ASSERT_EQ(outcome.failure, "") << width;
+    std::vector<float> got = outcome.columns.first;
+    for (const auto& column : outcome.columns.others) got.insert(got.end(), column.begin(), column.end());
+    ASSERT_EQ(got.size(), values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(got[i]), std::bit_cast<std::uint32_t>(values[i])) << width << ' ' << i;
+    }
+  }
 }
 
 }  // namespace
