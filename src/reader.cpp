@@ -24,7 +24,7 @@ constexpr std::uint64_t fields_per_line = 10;
 
 // The header's last token is the parameter count. A count of 0 cannot describe a block (there
 // would be no time column), so it is refused like a count that is not a number.
-std::uint64_t parameter_count(const std::string& header) {
+std::uint64_t parameter_count(std::string_view header) {
   const std::vector<std::string_view> tokens = whitespace_tokens(header);
   if (!tokens.empty()) {
     const std::string_view token = tokens.back();
@@ -45,7 +45,7 @@ std::uint64_t parameter_count(const std::string& header) {
        std::to_string(length));
 }
 
-[[noreturn]] void fail_field_inside_char(const std::string& line, std::size_t end) {
+[[noreturn]] void fail_field_inside_char(std::string_view line, std::size_t end) {
   std::size_t first = end;
   while (!is_char_boundary(line, first)) --first;
   const DecodedChar inside = decode_char_at(line, first);
@@ -59,11 +59,11 @@ std::uint64_t parameter_count(const std::string& header) {
 // Fails unless the field ending at `end` lies in the current value line and ends on a character
 // boundary. Fields are cut in increasing order from byte 0, so their start has already passed as
 // the end of the field before.
-void check_field_end(const std::string& line, std::uint64_t end) {
+void check_field_end(std::string_view line, std::uint64_t end) {
   if (end > line.size()) fail_field_out_of_bounds(end, line.size());
-  // A continuation byte is the only kind that is not a boundary; the string's terminating NUL
-  // makes its end one without a separate test.
-  if ((static_cast<unsigned char>(line.c_str()[end]) & 0xC0) == 0x80) fail_field_inside_char(line, end);
+  // A continuation byte is the only kind that is not a boundary; the ASCII byte the line reader
+  // keeps just past every line makes its end one without a separate test.
+  if ((static_cast<unsigned char>(line.data()[end]) & 0xC0) == 0x80) fail_field_inside_char(line, end);
 }
 
 // Any field but the plot files' own layout: the general trim and parse, which give the same value
@@ -89,10 +89,17 @@ float field_value(const char* field) {
   return field_value(field, Width);
 }
 
+// The line being looked at: a view into the line reader's buffer, or into `spill` for a line
+// that spanned refills.
+struct CurrentLine {
+  std::string spill;
+  std::string_view text;
+};
+
 // A line that must be there; the failure names the caller's line of the file's layout.
-void read_line_or_fail(LineReader& lines, std::string& line, const char* end_of_input_message,
+void read_line_or_fail(LineReader& lines, CurrentLine& line, const char* end_of_input_message,
                        std::source_location where = std::source_location::current()) {
-  auto got = lines.read_line(line);
+  auto got = lines.read_line(line.spill, line.text);
   if (!got) fail_with("Failed to read line!", got.error(), where);
   if (*got == LineOutcome::EndOfInput) fail(end_of_input_message, where);
 }
@@ -100,7 +107,7 @@ void read_line_or_fail(LineReader& lines, std::string& line, const char* end_of_
 // The value lines of one block: value j goes to the first column for j = 0, else to other column
 // j - 1. `Width` is the field width when it is fixed at compile time, else 0.
 template <std::uint64_t Width>
-void read_value_lines(LineReader& lines, std::string& line, std::uint64_t width, ColumnData& columns) {
+void read_value_lines(LineReader& lines, CurrentLine& line, std::uint64_t width, ColumnData& columns) {
   const std::uint64_t count = columns.others.size() + 1;
   Column* column = &columns.first;
   for (std::uint64_t j = 0; j < count;) {
@@ -108,11 +115,11 @@ void read_value_lines(LineReader& lines, std::string& line, std::uint64_t width,
     const std::uint64_t fields = std::min(fields_per_line, count - j);
     std::uint64_t start = 0;
     for (std::uint64_t k = 0; k < fields; ++k, ++j) {
-      check_field_end(line, start + width);
+      check_field_end(line.text, start + width);
       if constexpr (Width != 0) {
-        column->push_back(field_value<Width>(line.data() + start));
+        column->push_back(field_value<Width>(line.text.data() + start));
       } else {
-        column->push_back(field_value(line.data() + start, width));
+        column->push_back(field_value(line.text.data() + start, width));
       }
       column = columns.others.data() + j;
       start += width;
@@ -121,7 +128,7 @@ void read_value_lines(LineReader& lines, std::string& line, std::uint64_t width,
 }
 
 // The widths plot files are written with get a loop of their own; any other width is served too.
-void read_block(LineReader& lines, std::string& line, std::uint64_t width, ColumnData& columns) {
+void read_block(LineReader& lines, CurrentLine& line, std::uint64_t width, ColumnData& columns) {
   switch (width) {
     case 11: return read_value_lines<11>(lines, line, width, columns);
     case 12: return read_value_lines<12>(lines, line, width, columns);
@@ -138,10 +145,10 @@ ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
   auto file = platform::File::open_for_reading(path);
   if (!file) fail_with("Plot file not found!", file.error());
   LineReader lines(std::move(*file));
-  std::string line;
+  CurrentLine line;
 
   read_line_or_fail(lines, line, "Failed ot read line!");
-  const std::uint64_t count = parameter_count(line);
+  const std::uint64_t count = parameter_count(line.text);
 
   // The parameter names are not part of the result; their lines only have to be there.
   for (std::uint64_t name = 0; name < count; ++name) read_line_or_fail(lines, line, "Failed to read line!");
@@ -149,7 +156,7 @@ ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
   ColumnData columns(count - 1);
 
   for (;;) {
-    auto separator = lines.read_line(line);
+    auto separator = lines.read_line(line.spill, line.text);
     if (!separator) fail_with("Failed to read line!", separator.error());
     if (*separator == LineOutcome::EndOfInput) break;  // the only normal end of the file
 

@@ -9,9 +9,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "failure/io_error.h"
+#include "text/line_scan.h"
 #include "text/utf8.h"
 
 namespace quorvel {
@@ -28,9 +30,43 @@ class BasicLineReader {
   explicit BasicLineReader(Source source)
       : source_(std::move(source)), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
 
-  // Replaces `line` with the next line, without its terminator. The bytes of a line that fails
-  // (a read error, or text that is not UTF-8) stay consumed and the line is left unspecified.
+  // The next line without its terminator, in `line`. A view stays valid until the next read: it
+  // points into the buffer when the whole line is there, else into `spill`, where a line that
+  // spans refills is assembled. The byte just past the view is always readable and is ASCII (the
+  // line's terminator, or the string's closing NUL). The bytes of a line that fails (a read
+  // error, or text that is not UTF-8) stay consumed and `line` is left unspecified.
+  std::expected<LineOutcome, IoError> read_line(std::string& spill, std::string_view& line) {
+    if (position_ < filled_) {
+      const char* unread = buffer_.get() + position_;
+      const LineFeedScan scan = scan_to_line_feed(unread, filled_ - position_);
+      if (scan.line_feed < filled_ - position_) {
+        position_ += scan.line_feed + 1;
+        line = std::string_view(unread, scan.line_feed);
+        if (!scan.ascii && !is_valid_utf8(line)) return invalid_utf8();
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        return LineOutcome::Line;
+      }
+    }
+    auto got = assemble_line(spill);
+    line = spill;
+    return got;
+  }
+
+  // The same, always into `line`.
   std::expected<LineOutcome, IoError> read_line(std::string& line) {
+    std::string_view view;
+    auto got = read_line(line, view);
+    if (got && *got == LineOutcome::Line && view.data() != line.data()) line.assign(view);
+    return got;
+  }
+
+ private:
+  static std::unexpected<IoError> invalid_utf8() {
+    return std::unexpected(IoError::simple_message(ErrorKind::InvalidData, io_messages::invalid_utf8));
+  }
+
+  // A line that is not wholly in the buffer, through as many refills as it needs.
+  std::expected<LineOutcome, IoError> assemble_line(std::string& line) {
     line.clear();
     std::optional<IoError> read_error;
     for (;;) {
@@ -55,9 +91,7 @@ class BasicLineReader {
 
     const bool well_formed = is_valid_utf8(line);
     if (read_error) return std::unexpected(std::move(*read_error));
-    if (!well_formed) {
-      return std::unexpected(IoError::simple_message(ErrorKind::InvalidData, io_messages::invalid_utf8));
-    }
+    if (!well_formed) return invalid_utf8();
     if (line.empty()) return LineOutcome::EndOfInput;
     if (line.back() == '\n') {
       line.pop_back();
@@ -66,7 +100,6 @@ class BasicLineReader {
     return LineOutcome::Line;
   }
 
- private:
   // One read into the whole buffer. Interrupted reads are repeated; a broken pipe is the end of
   // input, as a writer that went away has nothing more to say.
   std::expected<void, IoError> refill() {

@@ -86,6 +86,28 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"ab\xC3\n\xA9\n", {invalid, invalid}},
                     LineCase{"tail \xE2\x82", {invalid}}));
 
+// Lines wholly in the buffer are views into it; a line read with a refill (the first one too) is
+// assembled in the spill. Either way the byte just past the line can be read and is ASCII.
+TEST(LineReader, ViewsIntoTheBufferOrTheSpill) {
+  ScriptedSource source;
+  source.script = {std::string("one\r\ntw"), std::string("o\nthree\n\xC3\xA9\nlast")};
+  BasicLineReader<ScriptedSource> reader(std::move(source));
+  std::string spill;
+  std::string_view line;
+  struct Expected {
+    std::string_view text;
+    bool in_spill;
+  };
+  for (const Expected want : {Expected{"one", true}, Expected{"two", true}, Expected{"three", false},
+                              Expected{"\xC3\xA9", false}, Expected{"last", true}}) {
+    ASSERT_EQ(reader.read_line(spill, line).value(), LineOutcome::Line) << want.text;
+    EXPECT_EQ(line, want.text);
+    EXPECT_EQ(line.data() == spill.data(), want.in_spill) << want.text;
+    EXPECT_LT(static_cast<unsigned char>(line.data()[line.size()]), 0x80) << want.text;
+  }
+  EXPECT_EQ(reader.read_line(spill, line).value(), LineOutcome::EndOfInput);
+}
+
 TEST(LineReader, DeliversLinesLongerThanTheBuffer) {
   const std::string long_line(20000, 'x');
   EXPECT_EQ(lines_of(long_line + "\nshort\n", 8192), (std::vector<std::string>{long_line, "short"}));
