@@ -172,8 +172,10 @@ TEST(PaddedField, AgreesWithTheGeneralParseOnRandomFields) {
     std::size_t width = 0;
     const std::string field = random_field(random, width);
     if (width < 10) continue;
-    const auto general = parse_float32(trim(field));
+    // Only a field that a short path took, and so is ASCII, goes to the general parse: trim
+    // expects well-formed UTF-8, which the line reader guarantees and the damage here does not.
     const auto agrees = [&](const char* path, float value) {
+      const auto general = parse_float32(trim(field));
       if (!general) {
         ADD_FAILURE() << path << " accepted '" << field << "', which the general parse rejects";
         ++failures;
