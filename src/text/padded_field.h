@@ -16,34 +16,27 @@
 #include "text/word_load.h"
 
 namespace quorvel {
+namespace detail {
 
-// Gives true and the correctly rounded value when the field has the form above and its value is
-// within reach of the exact fast path; false otherwise, without having decided anything. Reads
-// only the `width` bytes at `field`; needs `width` >= 10.
-[[gnu::always_inline]] inline bool parse_padded_field(const char* field, std::size_t width, float& value) noexcept {
+// The checks and the value once the digits' place is known. `digits` points at "d.", followed by
+// `fraction_digits` (4..8) digits and "E±dd"; `wrong` is non-zero when what came before was
+// already wrong.
+[[gnu::always_inline]] inline bool padded_digits_value(const char* digits, std::uint64_t fraction_digits,
+                                                       std::uint64_t wrong, bool negative, float& value) noexcept {
   using float_parse::non_digit_bytes;
-  // Leading blanks, up to eight, counted at once (a ninth is then no digit and fails the form).
-  const char* p = field + detail::leading_spaces_of_eight(field);
-  const bool negative = *p == '-';
-  p += static_cast<int>(negative) | static_cast<int>(*p == '+');
-  // What is left is "d.", the fraction digits and "E±dd".
-  const std::uint64_t fraction_digits = static_cast<std::uint64_t>(field + width - p) - 6;
-  if (fraction_digits - 4 > 4) return false;
-
   // The first digit and the point, each less its expected character: a digit value and 0 (a
   // borrow out of the digit marks a byte that is wrong already).
   // (Loaded as a whole word: a 16-bit value kept on the stack may be read back wider, which the
   // processor cannot forward from the store.)
-  const std::uint32_t head = (load_word<std::uint32_t>(p) & 0xFFFFu) - 0x2E30u;
+  const std::uint32_t head = (load_word<std::uint32_t>(digits) & 0xFFFFu) - 0x2E30u;
   // The fraction digits as values; the bytes past them are not looked at.
-  const std::uint64_t fraction = load_word<std::uint64_t>(p + 2) ^ 0x3030'3030'3030'3030;
+  const std::uint64_t fraction = load_word<std::uint64_t>(digits + 2) ^ 0x3030'3030'3030'3030;
   const std::uint64_t fraction_mask = ~std::uint64_t{0} >> (64 - 8 * fraction_digits);
   // The exponent part less "e+00" (the letter's case folded first): 0, 0 or 2 for the sign, and
   // two digit values. A byte that borrows here was already wrong, so no wrong field passes.
-  const std::uint32_t tail = (load_word<std::uint32_t>(p + 2 + fraction_digits) | 0x20u) - 0x3030'2B65u;
-  const std::uint64_t wrong = (head & 0xFFFF'FF00u) | (non_digit_bytes(head) & 0xF0u) |
-                              (non_digit_bytes(fraction) & fraction_mask) | (tail & 0x0000'FDFFu) |
-                              (non_digit_bytes(tail) & 0xF0F0'0000u);
+  const std::uint32_t tail = (load_word<std::uint32_t>(digits + 2 + fraction_digits) | 0x20u) - 0x3030'2B65u;
+  wrong |= (head & 0xFFFF'FF00u) | (non_digit_bytes(head) & 0xF0u) | (non_digit_bytes(fraction) & fraction_mask) |
+           (tail & 0x0000'FDFFu) | (non_digit_bytes(tail) & 0xF0F0'0000u);
   if (wrong != 0) return false;
 
   const std::uint64_t significand =
@@ -57,39 +50,33 @@ namespace quorvel {
   return true;
 }
 
-// The exactly signed layout of a known width: one lead character (a blank, '+' or '-'), then
-// "d.", Width - 7 fraction digits and "E±dd". Gives true and the same value as the general parse
-// when the field has that layout and its value is within the exact fast path; false otherwise.
+}  // namespace detail
+
+// Gives true and the correctly rounded value when the field has the form above and its value is
+// within reach of the exact fast path; false otherwise, without having decided anything. Reads
+// only the `width` bytes at `field`; needs `width` >= 10.
+[[gnu::always_inline]] inline bool parse_padded_field(const char* field, std::size_t width, float& value) noexcept {
+  // Leading blanks, up to eight, counted at once (a ninth is then no digit and fails the form).
+  const char* p = field + detail::leading_spaces_of_eight(field);
+  const bool negative = *p == '-';
+  p += static_cast<int>(negative) | static_cast<int>(*p == '+');
+  // What is left is "d.", the fraction digits and "E±dd".
+  const std::uint64_t fraction_digits = static_cast<std::uint64_t>(field + width - p) - 6;
+  if (fraction_digits - 4 > 4) return false;
+  return detail::padded_digits_value(p, fraction_digits, 0, negative, value);
+}
+
+// The single-lead layout of a known width: one lead character (a blank, '+' or '-'), then "d.",
+// Width - 7 fraction digits and "E±dd". Gives true and the same value as the general parse when
+// the field has that layout and its value is within the exact fast path; false otherwise.
 template <std::size_t Width>
   requires(Width >= 11 && Width <= 15)  // four to eight fraction digits
 [[gnu::always_inline]] inline bool parse_single_lead_field(const char* field, float& value) noexcept {
-  using float_parse::non_digit_bytes;
-  constexpr std::size_t fraction_digits = Width - 7;
-  constexpr std::uint64_t fraction_mask = ~std::uint64_t{0} >> (64 - 8 * fraction_digits);
   // A bit per allowed lead, counted from the blank: ' ' (bit 0), '+' (bit 11), '-' (bit 13).
   constexpr std::uint32_t allowed_leads = 1u << 0 | 1u << ('+' - ' ') | 1u << ('-' - ' ');
-
-  const std::uint32_t first_four = load_word<std::uint32_t>(field);
-  const std::uint32_t lead_offset = (first_four & 0xFFu) - ' ';  // wraps for bytes below the blank
-  // The first digit and the point less their expected characters, as in the general layout.
-  const std::uint32_t head = ((first_four >> 8) & 0xFFFFu) - 0x2E30u;
-  const std::uint64_t fraction = load_word<std::uint64_t>(field + 3) ^ 0x3030'3030'3030'3030;
-  const std::uint32_t tail = (load_word<std::uint32_t>(field + Width - 4) | 0x20u) - 0x3030'2B65u;
-  const std::uint64_t wrong = (lead_offset >> 5) | ((~allowed_leads >> (lead_offset & 31)) & 1) |
-                              (head & 0xFFFF'FF00u) | (non_digit_bytes(head) & 0xF0u) |
-                              (non_digit_bytes(fraction) & fraction_mask) | (tail & 0x0000'FDFFu) |
-                              (non_digit_bytes(tail) & 0xF0F0'0000u);
-  if (wrong != 0) return false;
-
-  const std::uint64_t significand = (head & 0xFu) * float_parse::powers_of_ten_to_eight[fraction_digits] +
-                                    float_parse::eight_digit_values(fraction << (8 * (8 - fraction_digits)));
-  const std::int64_t flip = -static_cast<std::int64_t>((tail >> 9) & 1);  // all ones for '-'
-  const std::int64_t written_exponent = ((tail >> 16) & 0xF) * 10 + (tail >> 24);
-  const std::int64_t exponent = ((written_exponent ^ flip) - flip) - static_cast<std::int64_t>(fraction_digits);
-  if (!float_parse::exact_fast_path(significand, exponent, value)) return false;
-  const bool negative = lead_offset == '-' - ' ';
-  value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) | static_cast<std::uint32_t>(negative) << 31);
-  return true;
+  const std::uint32_t lead_offset = static_cast<unsigned char>(field[0]) - std::uint32_t{' '};  // wraps below it
+  const std::uint64_t wrong_lead = (lead_offset >> 5) | ((~allowed_leads >> (lead_offset & 31)) & 1);
+  return detail::padded_digits_value(field + 1, Width - 7, wrong_lead, lead_offset == '-' - ' ', value);
 }
 
 }  // namespace quorvel
