@@ -44,13 +44,18 @@ class BasicLineReader {
         line = std::string_view(unread, scan.line_feed);
         if (!scan.ascii && !is_valid_utf8(line)) return invalid_utf8();
         if (line.ends_with('\r')) line.remove_suffix(1);
+        known_ascii_ = scan.ascii;
         return LineOutcome::Line;
       }
     }
+    known_ascii_ = false;
     auto got = assemble_line(spill);
     line = spill;
     return got;
   }
+
+  // True when the last line read is known to hold only ASCII bytes (false: not known).
+  bool line_known_ascii() const noexcept { return known_ascii_; }
 
   // The same, always into `line`.
   std::expected<LineOutcome, IoError> read_line(std::string& line) {
@@ -124,6 +129,7 @@ class BasicLineReader {
   std::unique_ptr<char[]> buffer_;
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
+  bool known_ascii_ = false;
 };
 
 }  // namespace quorvel

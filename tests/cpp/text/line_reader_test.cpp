@@ -97,12 +97,14 @@ TEST(LineReader, ViewsIntoTheBufferOrTheSpill) {
   struct Expected {
     std::string_view text;
     bool in_spill;
+    bool known_ascii;  // known only for lines read in place
   };
-  for (const Expected want : {Expected{"one", true}, Expected{"two", true}, Expected{"three", false},
-                              Expected{"\xC3\xA9", false}, Expected{"last", true}}) {
+  for (const Expected want : {Expected{"one", true, false}, Expected{"two", true, false}, Expected{"three", false, true},
+                              Expected{"\xC3\xA9", false, false}, Expected{"last", true, false}}) {
     ASSERT_EQ(reader.read_line(spill, line).value(), LineOutcome::Line) << want.text;
     EXPECT_EQ(line, want.text);
     EXPECT_EQ(line.data() == spill.data(), want.in_spill) << want.text;
+    EXPECT_EQ(reader.line_known_ascii(), want.known_ascii) << want.text;
     EXPECT_LT(static_cast<unsigned char>(line.data()[line.size()]), 0x80) << want.text;
   }
   EXPECT_EQ(reader.read_line(spill, line).value(), LineOutcome::EndOfInput);
