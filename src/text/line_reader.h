@@ -42,9 +42,9 @@ class BasicLineReader {
       if (scan.line_feed < filled_ - position_) {
         position_ += scan.line_feed + 1;
         line = std::string_view(unread, scan.line_feed);
+        known_ascii_ = scan.ascii;
         if (!scan.ascii && !is_valid_utf8(line)) return invalid_utf8();
         if (line.ends_with('\r')) line.remove_suffix(1);
-        known_ascii_ = scan.ascii;
         return LineOutcome::Line;
       }
     }

@@ -2,8 +2,8 @@
 // One pass over buffered text for the two things the line reader asks of it: where the next line
 // feed is, and whether the bytes before it are all ASCII (then they are well-formed UTF-8 without
 // a closer look). Plot-file lines are ASCII and about a hundred bytes long, so the pass goes 16
-// bytes at a time where the processor has 16-byte vectors, and falls back to memchr and a word-wise
-// test elsewhere.
+// bytes at a time where the processor has 16-byte vectors; the bytes short of a whole 16 (all of
+// them elsewhere) go to memchr and a byte loop.
 
 #include <bit>
 #include <cstddef>
