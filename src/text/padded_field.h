@@ -6,6 +6,7 @@
 // Files write one such layout throughout, one character (a blank or the sign) before the digits,
 // so a reader that knows the width tries that exact layout first, with every position fixed.
 
+#include <array>
 #include <bit>
 #include <cstdint>
 
@@ -20,9 +21,10 @@ namespace detail {
 
 // The checks and the value once the digits' place is known. `digits` points at "d.", followed by
 // `fraction_digits` (4..8) digits and "E±dd"; `wrong` is non-zero when what came before was
-// already wrong.
+// already wrong; `sign_bit` is the binary32 sign bit the value takes (1 << 31 for '-', else 0).
 [[gnu::always_inline]] inline bool padded_digits_value(const char* digits, std::uint64_t fraction_digits,
-                                                       std::uint64_t wrong, bool negative, float& value) noexcept {
+                                                       std::uint64_t wrong, std::uint32_t sign_bit,
+                                                       float& value) noexcept {
   using float_parse::non_digit_bytes;
   // The first digit and the point, each less its expected character: a digit value and 0 (a
   // borrow out of the digit marks a byte that is wrong already).
@@ -48,9 +50,21 @@ namespace detail {
   const std::int64_t sign = 1 - static_cast<std::int64_t>((tail >> 8) & 2);  // the sign byte less '+' is 0 or 2
   const std::int64_t exponent = written_exponent * sign - static_cast<std::int64_t>(fraction_digits);
   if (!float_parse::exact_fast_path(significand, exponent, value)) return false;
-  value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) | static_cast<std::uint32_t>(negative) << 31);
+  value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) | sign_bit);
   return true;
 }
+
+// What a byte means as the single lead character: the binary32 sign bit for '-', nothing for a
+// blank or '+', and 1 (wrong) for any other byte.
+inline constexpr std::uint32_t minus_sign_bit = std::uint32_t{1} << 31;
+inline constexpr auto single_lead_meanings = [] {
+  std::array<std::uint32_t, 256> meanings{};
+  meanings.fill(1);
+  meanings[' '] = 0;
+  meanings['+'] = 0;
+  meanings['-'] = minus_sign_bit;
+  return meanings;
+}();
 
 }  // namespace detail
 
@@ -65,7 +79,7 @@ namespace detail {
   // What is left is "d.", the fraction digits and "E±dd".
   const std::uint64_t fraction_digits = static_cast<std::uint64_t>(field + width - p) - 6;
   if (fraction_digits - 4 > 4) return false;
-  return detail::padded_digits_value(p, fraction_digits, 0, negative, value);
+  return detail::padded_digits_value(p, fraction_digits, 0, static_cast<std::uint32_t>(negative) << 31, value);
 }
 
 // The single-lead layout of a known width: one lead character (a blank, '+' or '-'), then "d.",
@@ -74,11 +88,8 @@ namespace detail {
 template <std::size_t Width>
   requires(Width >= 11 && Width <= 15)  // four to eight fraction digits
 [[gnu::always_inline]] inline bool parse_single_lead_field(const char* field, float& value) noexcept {
-  // A bit per allowed lead, counted from the blank: ' ' (bit 0), '+' (bit 11), '-' (bit 13).
-  constexpr std::uint32_t allowed_leads = 1u << 0 | 1u << ('+' - ' ') | 1u << ('-' - ' ');
-  const std::uint32_t lead_offset = static_cast<unsigned char>(field[0]) - std::uint32_t{' '};  // wraps below it
-  const std::uint64_t wrong_lead = (lead_offset >> 5) | ((~allowed_leads >> (lead_offset & 31)) & 1);
-  return detail::padded_digits_value(field + 1, Width - 7, wrong_lead, lead_offset == '-' - ' ', value);
+  const std::uint32_t lead = detail::single_lead_meanings[static_cast<unsigned char>(field[0])];
+  return detail::padded_digits_value(field + 1, Width - 7, lead & 1, lead & detail::minus_sign_bit, value);
 }
 
 }  // namespace quorvel
