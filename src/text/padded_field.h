@@ -47,8 +47,8 @@ namespace detail {
   // Both exponent digits at once: (d1 + 256·d2) · 2561 = 2560·d1 + d1 + 256·2561·d2, which shifted
   // down by 8 and cut to a byte is 10·d1 + d2 (as 2561 leaves 1 modulo 256).
   const auto written_exponent = static_cast<std::int64_t>((((tail >> 16) * 2561) >> 8) & 0xFF);
-  const std::int64_t sign = 1 - static_cast<std::int64_t>((tail >> 8) & 2);  // the sign byte less '+' is 0 or 2
-  const std::int64_t exponent = written_exponent * sign - static_cast<std::int64_t>(fraction_digits);
+  const std::int64_t exponent_sign = 1 - static_cast<std::int64_t>((tail >> 8) & 2);  // sign byte less '+' is 0 or 2
+  const std::int64_t exponent = written_exponent * exponent_sign - static_cast<std::int64_t>(fraction_digits);
   if (!float_parse::exact_fast_path(significand, exponent, value)) return false;
   value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) | sign_bit);
   return true;
