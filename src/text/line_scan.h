@@ -3,16 +3,19 @@
 // feed is, and whether the bytes before it are all ASCII (then they are well-formed UTF-8 without
 // a closer look). Plot-file lines are ASCII and about a hundred bytes long, so the pass goes 16
 // bytes at a time where the processor has 16-byte vectors; the bytes short of a whole 16 (all of
-// them elsewhere) go to memchr and a byte loop.
+// them elsewhere) go to memchr and the word-wise ASCII test.
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "text/utf8.h"
 
 namespace quorvel {
 
@@ -20,14 +23,6 @@ struct LineFeedScan {
   std::size_t line_feed;  // index of the first line feed, or the size scanned when there is none
   bool ascii;             // no byte of 0x80 or more before `line_feed`
 };
-
-namespace detail {
-inline bool no_high_bit(const char* p, std::size_t size) noexcept {
-  unsigned char seen = 0;
-  for (std::size_t i = 0; i < size; ++i) seen |= static_cast<unsigned char>(p[i]);
-  return seen < 0x80;
-}
-}  // namespace detail
 
 // Reads only the `size` bytes at `p`.
 inline LineFeedScan scan_to_line_feed(const char* p, std::size_t size) noexcept {
@@ -54,7 +49,7 @@ inline LineFeedScan scan_to_line_feed(const char* p, std::size_t size) noexcept 
   // The rest (all of it without vectors).
   const void* feed = std::memchr(p + at, '\n', size - at);
   const std::size_t end = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - p) : size;
-  ascii = ascii && detail::no_high_bit(p + at, end - at);
+  ascii = ascii && is_ascii(std::string_view(p + at, end - at));
   return {end, ascii};
 }
 

@@ -49,9 +49,13 @@ std::size_t multi_byte_length(const unsigned char* p, std::size_t remaining) noe
   return length;
 }
 
+}  // namespace
+
 // No byte of 0x80 or more: one pass that ORs whole words together, with the last word
 // overlapping the one before it rather than a byte loop for the tail.
-bool is_ascii(const unsigned char* data, std::size_t size) noexcept {
+bool is_ascii(std::string_view bytes) noexcept {
+  const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
   std::uint64_t seen = 0;
   if (size < 8) {
     for (std::size_t i = 0; i < size; ++i) seen |= data[i];
@@ -66,14 +70,12 @@ bool is_ascii(const unsigned char* data, std::size_t size) noexcept {
   return (seen & high_bits) == 0;
 }
 
-}  // namespace
-
 bool is_valid_utf8(std::string_view bytes) noexcept {
   const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
   // Plot-file lines are ASCII throughout; only a line with other bytes is walked sequence by
   // sequence.
-  if (is_ascii(data, size)) return true;
+  if (is_ascii(bytes)) return true;
   std::size_t i = 0;
   while (i < size) {
     if (i + 8 <= size && (word_at(data + i) & high_bits) == 0) {

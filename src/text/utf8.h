@@ -6,6 +6,9 @@
 
 namespace quorvel {
 
+// No byte of 0x80 or more (ASCII text is well-formed UTF-8).
+bool is_ascii(std::string_view bytes) noexcept;
+
 // Well-formed as the Unicode Standard defines it: no overlongs, no surrogates, nothing above
 // U+10FFFF, no stray continuation bytes, no truncated sequences.
 bool is_valid_utf8(std::string_view bytes) noexcept;
