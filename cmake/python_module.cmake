@@ -5,7 +5,7 @@
 find_package(Python 3.14 REQUIRED COMPONENTS Interpreter Development.Module)
 
 file(GLOB python_module_sources CONFIGURE_DEPENDS
-  src/binding/*.cpp src/failure/python/*.cpp src/lib/*.cpp)
+  src/python/*.cpp)
 python_add_library(quorvel MODULE WITH_SOABI ${python_module_sources})
 target_link_libraries(quorvel PRIVATE quorvel_core)
 target_include_directories(quorvel PRIVATE src)

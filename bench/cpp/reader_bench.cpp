@@ -12,8 +12,8 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "reader.h"
-#include "text/line_reader.h"
+#include "reader/reader.h"
+#include "reader/line_reader.h"
 #include "text/tokens.h"
 
 namespace {

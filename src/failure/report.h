@@ -15,8 +15,8 @@
 #include <source_location>
 #include <string_view>
 
-#include "failure/io_error.h"
-#include "failure/raw_sink.h"
+#include "platform/io_error.h"
+#include "console/raw_sink.h"
 
 namespace quorvel {
 
@@ -37,6 +37,7 @@ struct ReportRequest {
   bool forbid_backtrace = false;
 };
 
+// Users' tools match the report's texts, the variable's name included: keep them letter for letter.
 inline constexpr std::string_view backtrace_hint_note =
     "note: run with `RUST_BACKTRACE=1` environment variable to display a backtrace\n";
 

@@ -3,9 +3,9 @@
 #include <expected>
 #include <string>
 
+#include "console/shared_writer.h"
 #include "failure/failure.h"
-#include "failure/shared_writer.h"
-#include "failure/static_instance.h"
+#include "platform/static_instance.h"
 
 namespace quorvel {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 template <class Inner>
 class StdWriter {
  public:
-  explicit StdWriter(platform::StdStream stream) noexcept : sink_(stream), writer_(sink_) {}
+  explicit StdWriter(platform::StdStream stream) noexcept : sink_(stream), writer_(sink_, &fail_writer_reentered) {}
   std::expected<void, IoError> write_all(std::string_view text) { return writer_.write_all(text); }
 
  private:
@@ -43,6 +43,8 @@ StdWriter<UnbufferedWriter>& stderr_writer() {
 }
 
 }  // namespace
+
+void fail_writer_reentered() { fail(std::string(already_borrowed_message)); }
 
 void print_stdout(std::string_view text) {
   // The writer's lock is released before the failure is raised.

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <utility>
 
-#include "failure/io_error.h"
+#include "platform/io_error.h"
 
 namespace quorvel::platform {
 

@@ -5,7 +5,7 @@
 #include <expected>
 #include <string_view>
 
-#include "failure/parse_float_error.h"
+#include "text/parse_float_error.h"
 
 namespace quorvel {
 

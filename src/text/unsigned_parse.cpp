@@ -4,13 +4,13 @@
 
 #include <limits>
 
+#include "text/digits.h"
+
 namespace quorvel {
 namespace {
 
 // Sixteen decimal digits stay below 10^16 < 2^64, so they need no overflow check.
 constexpr std::size_t unchecked_digits = 16;
-
-unsigned digit_value(char c) noexcept { return static_cast<unsigned>(static_cast<unsigned char>(c) - '0'); }
 
 }  // namespace
 

@@ -20,31 +20,20 @@ std::uint64_t word_at(const unsigned char* p) noexcept {
   return load_word<std::uint64_t>(reinterpret_cast<const char*>(p));
 }
 
-bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
-
 // Length of the well-formed multi-byte sequence at p (lead byte >= 0x80), or 0 when it is not.
 std::size_t multi_byte_length(const unsigned char* p, std::size_t remaining) noexcept {
   const unsigned char lead = p[0];
-  std::size_t length;
+  const std::size_t length = sequence_length_of_lead(lead);
+  if (length < 2 || remaining < length) return 0;
   unsigned char second_min = 0x80;
   unsigned char second_max = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) second_min = 0xA0;       // below: overlong
-    else if (lead == 0xED) second_max = 0x9F;  // above: surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) second_min = 0x90;       // below: overlong
-    else if (lead == 0xF4) second_max = 0x8F;  // above: beyond U+10FFFF
-  } else {
-    return 0;  // stray continuation, C0/C1 overlong leads, F5..FF
-  }
-  if (remaining < length) return 0;
+  if (lead == 0xE0) second_min = 0xA0;       // below: overlong
+  else if (lead == 0xED) second_max = 0x9F;  // above: surrogates
+  else if (lead == 0xF0) second_min = 0x90;  // below: overlong
+  else if (lead == 0xF4) second_max = 0x8F;  // above: beyond U+10FFFF
   if (p[1] < second_min || p[1] > second_max) return 0;
   for (std::size_t i = 2; i < length; ++i) {
-    if (!is_continuation(p[i])) return 0;
+    if (!is_continuation_byte(p[i])) return 0;
   }
   return length;
 }
@@ -71,11 +60,14 @@ bool is_ascii(std::string_view bytes) noexcept {
 }
 
 bool is_valid_utf8(std::string_view bytes) noexcept {
-  const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t size = bytes.size();
   // Plot-file lines are ASCII throughout; only a line with other bytes is walked sequence by
   // sequence.
-  if (is_ascii(bytes)) return true;
+  return is_ascii(bytes) || valid_utf8_prefix(bytes) == bytes.size();
+}
+
+std::size_t valid_utf8_prefix(std::string_view bytes) noexcept {
+  const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t size = bytes.size();
   std::size_t i = 0;
   while (i < size) {
     if (i + 8 <= size && (word_at(data + i) & high_bits) == 0) {
@@ -87,10 +79,10 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
       continue;
     }
     const std::size_t length = multi_byte_length(data + i, size - i);
-    if (length == 0) return false;
+    if (length == 0) return i;
     i += length;
   }
-  return true;
+  return size;
 }
 
 DecodedChar decode_char_at(std::string_view text, std::size_t at) noexcept {
@@ -109,7 +101,7 @@ DecodedChar decode_char_at(std::string_view text, std::size_t at) noexcept {
 DecodedChar decode_char_before(std::string_view text, std::size_t end) noexcept {
   // Well-formed text: at most three continuation bytes precede the character's end.
   std::size_t start = end - 1;
-  while (start > 0 && end - start < 4 && is_continuation(static_cast<unsigned char>(text[start]))) {
+  while (start > 0 && end - start < 4 && is_continuation_byte(static_cast<unsigned char>(text[start]))) {
     --start;
   }
   return decode_char_at(text, start);

@@ -13,6 +13,21 @@ bool is_ascii(std::string_view bytes) noexcept;
 // U+10FFFF, no stray continuation bytes, no truncated sequences.
 bool is_valid_utf8(std::string_view bytes) noexcept;
 
+// The length of the longest well-formed prefix of `bytes`.
+std::size_t valid_utf8_prefix(std::string_view bytes) noexcept;
+
+// 10xxxxxx: a byte inside a multi-byte character, never the start of one.
+constexpr bool is_continuation_byte(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
+
+// The length of the sequence a lead byte starts (1 to 4), or 0 for a byte that starts none.
+constexpr std::size_t sequence_length_of_lead(unsigned char lead) noexcept {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;  // stray continuation, C0/C1 overlong leads, F5..FF
+}
+
 // On well-formed text: the code point starting at `at`, and its length in bytes.
 struct DecodedChar {
   char32_t code_point;
@@ -25,7 +40,7 @@ DecodedChar decode_char_before(std::string_view text, std::size_t end) noexcept;
 inline bool is_char_boundary(std::string_view text, std::size_t at) noexcept {
   if (at == 0 || at == text.size()) return true;
   if (at > text.size()) return false;
-  return (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80;
+  return !is_continuation_byte(static_cast<unsigned char>(text[at]));
 }
 
 }  // namespace quorvel

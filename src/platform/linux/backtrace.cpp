@@ -1,19 +1,18 @@
 // Stack walking with the unwinder's own tables, symbol and line lookup with the compiler's
 // libbacktrace where the build found it (it reads the DWARF of the executable and of every loaded
-// library, including inlined functions), else names from the dynamic symbol tables; and name
-// demangling.
+// library, including inlined functions), else names from the dynamic symbol tables.
 
 #if QUORVEL_HAVE_LIBBACKTRACE
 #include <backtrace.h>
 #else
 #include <dlfcn.h>
 #endif
-#include <cxxabi.h>
 #include <unwind.h>
 
 #include <cstdlib>
 #include <memory>
 
+#include "platform/demangle.h"
 #include "platform/process.h"
 
 namespace quorvel::platform {
@@ -39,13 +38,6 @@ _Unwind_Reason_Code on_frame(_Unwind_Context* context, void* data) {
   // A return address points after the call; look up the call itself.
   walk.frames->push_back(StackFrame{before_instruction ? ip : ip - 1, {}});
   return _URC_NO_REASON;
-}
-
-std::string demangle(const char* name) {
-  int status = 0;
-  const std::unique_ptr<char, decltype(&std::free)> readable(
-      abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
-  return status == 0 && readable ? std::string(readable.get()) : std::string(name);
 }
 
 #if QUORVEL_HAVE_LIBBACKTRACE

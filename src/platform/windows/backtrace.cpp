@@ -5,21 +5,15 @@
 #include "platform/windows/windows_headers.h"
 
 #include <dbghelp.h>
-// GCC's runtime demangles the names its debug information gives; other compilers' symbols come
-// back from the symbol library already undecorated.
-#if __has_include(<cxxabi.h>)
-#include <cxxabi.h>
-#define QUORVEL_HAVE_CXXABI 1
-#else
-#define QUORVEL_HAVE_CXXABI 0
-#endif
 
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 
-#include "failure/static_instance.h"
+#include "platform/demangle.h"
+#include "platform/static_instance.h"
 #include "platform/process.h"
+#include "platform/windows/library_lookup.h"
 #include "platform/windows/wide_text.h"
 
 namespace quorvel::platform {
@@ -29,11 +23,6 @@ using SymSetOptionsFn = DWORD(WINAPI*)(DWORD);
 using SymInitializeWFn = BOOL(WINAPI*)(HANDLE, PCWSTR, BOOL);
 using SymFromAddrWFn = BOOL(WINAPI*)(HANDLE, DWORD64, PDWORD64, PSYMBOL_INFOW);
 using SymGetLineFromAddrW64Fn = BOOL(WINAPI*)(HANDLE, DWORD64, PDWORD, PIMAGEHLP_LINEW64);
-
-template <class Fn>
-Fn lookup(HMODULE module, const char* name) noexcept {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
 
 // The symbol library, set up once per process and never released. Its calls are not safe from
 // several threads at once, so every use holds `lock`.
@@ -46,10 +35,10 @@ struct SymbolLibrary {
   SymbolLibrary() {
     HMODULE library = ::LoadLibraryW(L"dbghelp.dll");
     if (library == nullptr) return;
-    const auto set_options = lookup<SymSetOptionsFn>(library, "SymSetOptions");
-    const auto initialize = lookup<SymInitializeWFn>(library, "SymInitializeW");
-    from_address = lookup<SymFromAddrWFn>(library, "SymFromAddrW");
-    line_from_address = lookup<SymGetLineFromAddrW64Fn>(library, "SymGetLineFromAddrW64");
+    const auto set_options = windows::lookup_function<SymSetOptionsFn>(library, "SymSetOptions");
+    const auto initialize = windows::lookup_function<SymInitializeWFn>(library, "SymInitializeW");
+    from_address = windows::lookup_function<SymFromAddrWFn>(library, "SymFromAddrW");
+    line_from_address = windows::lookup_function<SymGetLineFromAddrW64Fn>(library, "SymGetLineFromAddrW64");
     if (set_options == nullptr || initialize == nullptr || from_address == nullptr) return;
     set_options(SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS | SYMOPT_LOAD_LINES);
     ready = initialize(::GetCurrentProcess(), nullptr, TRUE) != FALSE;
@@ -59,18 +48,6 @@ struct SymbolLibrary {
 SymbolLibrary& symbol_library() {
   static StaticInstance<SymbolLibrary> library;  // never destroyed: backtraces may come during exit
   return library.get();
-}
-
-std::string demangle(std::string name) {
-#if QUORVEL_HAVE_CXXABI
-  if (!name.starts_with("_Z")) return name;
-  int status = 0;
-  const std::unique_ptr<char, decltype(&std::free)> readable(
-      abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status), &std::free);
-  return status == 0 && readable ? std::string(readable.get()) : name;
-#else
-  return name;
-#endif
 }
 
 void resolve(SymbolLibrary& library, StackFrame& frame) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "failure/failure.h"
 #include "platform/windows/windows_headers.h"
+#include "text/utf8.h"
 
 namespace quorvel::platform::windows {
 namespace {
@@ -14,35 +14,11 @@ IoError not_utf8() noexcept {
   return IoError::simple_message(ErrorKind::InvalidData, io_messages::console_non_utf8);
 }
 
-// The length of the sequence a lead byte starts; 0 for a byte that starts none.
-std::size_t sequence_length(unsigned char lead) noexcept {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
-bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
-
-// The length of the longest well-formed UTF-8 prefix of `bytes`.
-std::size_t valid_prefix(std::span<const char> bytes) noexcept {
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[at]);
-    const std::size_t length = sequence_length(lead);
-    if (length == 0 || at + length > bytes.size()) return at;
-    const auto second = static_cast<unsigned char>(length > 1 ? bytes[at + 1] : 0x80);
-    // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
-    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (length > 1 && (second < low || second > high)) return at;
-    for (std::size_t i = 2; i < length; ++i) {
-      if (!is_continuation(static_cast<unsigned char>(bytes[at + i]))) return at;
-    }
-    at += length;
-  }
-  return at;
+// Faults of this code rather than of the text: the caller's failure names them.
+constexpr std::string_view multi_byte_failed = "Unexpected error in MultiByteToWideChar";
+constexpr std::string_view carry_too_long = "Unexpected number of bytes for incomplete UTF-8 codepoint.";
+IoError internal_fault(std::string_view message) noexcept {
+  return IoError::simple_message(ErrorKind::Other, message);
 }
 
 bool is_low_surrogate(wchar_t unit) noexcept { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -66,7 +42,7 @@ std::expected<std::size_t, IoError> write_valid(ConsoleOutput& console, std::spa
   const int converted = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
                                               static_cast<int>(utf8.size()), buffer.data(),
                                               static_cast<int>(buffer.size()));
-  if (converted == 0) fail("Unexpected error in MultiByteToWideChar");
+  if (converted == 0) return std::unexpected(internal_fault(multi_byte_failed));
   const std::span<const wchar_t> units(buffer.data(), static_cast<std::size_t>(converted));
   auto accepted = console.write_units(units);
   if (!accepted) return std::unexpected(accepted.error());
@@ -84,17 +60,17 @@ std::expected<std::size_t, IoError> write_valid(ConsoleOutput& console, std::spa
 // A write while the carry holds the start of a character: its next byte, one byte per write.
 std::expected<std::size_t, IoError> continue_carry(ConsoleOutput& console, Utf8Carry& carry,
                                                    std::span<const char> bytes) {
-  if (carry.count > 3) fail("Unexpected number of bytes for incomplete UTF-8 codepoint.");
-  if (!is_continuation(static_cast<unsigned char>(bytes[0]))) {
+  if (carry.count > 3) return std::unexpected(internal_fault(carry_too_long));
+  if (!is_continuation_byte(static_cast<unsigned char>(bytes[0]))) {
     carry.count = 0;
     return std::unexpected(not_utf8());
   }
   carry.bytes[carry.count++] = bytes[0];
-  const std::size_t needed = sequence_length(static_cast<unsigned char>(carry.bytes[0]));
+  const std::size_t needed = sequence_length_of_lead(static_cast<unsigned char>(carry.bytes[0]));
   if (carry.count < needed) return 1;
   const std::span<const char> character(carry.bytes.data(), carry.count);
   carry.count = 0;
-  if (valid_prefix(character) != character.size()) return std::unexpected(not_utf8());
+  if (!is_valid_utf8(std::string_view(character.data(), character.size()))) return std::unexpected(not_utf8());
   if (auto written = write_valid(console, character); !written) return std::unexpected(written.error());
   return 1;
 }
@@ -111,11 +87,11 @@ std::expected<std::size_t, IoError> write_console_utf8(ConsoleOutput& console, U
   if (carry.count > 0) return continue_carry(console, carry, bytes);
   // A piece cut back to a character boundary: the valid prefix ends at one.
   const auto piece = bytes.first(std::min(bytes.size(), console_piece_bytes));
-  const std::size_t valid = valid_prefix(piece);
+  const std::size_t valid = valid_utf8_prefix(std::string_view(piece.data(), piece.size()));
   if (valid > 0) return write_valid(console, piece.first(valid));
   // Nothing valid at the start: either a character whose remaining bytes come with a later
   // write, or bytes that are not UTF-8.
-  const std::size_t needed = sequence_length(static_cast<unsigned char>(bytes[0]));
+  const std::size_t needed = sequence_length_of_lead(static_cast<unsigned char>(bytes[0]));
   if (needed > 1 && bytes.size() < needed) {
     carry.bytes[0] = bytes[0];
     carry.count = 1;

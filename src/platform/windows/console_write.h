@@ -9,7 +9,7 @@
 #include <expected>
 #include <span>
 
-#include "failure/io_error.h"
+#include "platform/io_error.h"
 
 namespace quorvel::platform::windows {
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/process.h"
+#include "platform/windows/library_lookup.h"
 
 namespace quorvel::platform::windows {
 namespace {
@@ -29,18 +30,13 @@ struct NativeCalls {
   RtlNtStatusToDosErrorFn to_dos_error = nullptr;
 };
 
-template <class Fn>
-Fn lookup(HMODULE module, const char* name) noexcept {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 const NativeCalls& native() noexcept {
   static const NativeCalls calls = [] {
     NativeCalls found;
     if (HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll"); ntdll != nullptr) {
-      found.read = lookup<NtReadFileFn>(ntdll, "NtReadFile");
-      found.write = lookup<NtWriteFileFn>(ntdll, "NtWriteFile");
-      found.to_dos_error = lookup<RtlNtStatusToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
+      found.read = lookup_function<NtReadFileFn>(ntdll, "NtReadFile");
+      found.write = lookup_function<NtWriteFileFn>(ntdll, "NtWriteFile");
+      found.to_dos_error = lookup_function<RtlNtStatusToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
     }
     if (found.read == nullptr || found.write == nullptr || found.to_dos_error == nullptr) {
       terminate_process();

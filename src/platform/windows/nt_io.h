@@ -6,7 +6,7 @@
 #include <expected>
 #include <span>
 
-#include "failure/io_error.h"
+#include "platform/io_error.h"
 #include "platform/windows/windows_headers.h"
 
 namespace quorvel::platform::windows {

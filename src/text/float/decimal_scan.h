@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "text/digits.h"
 #include "text/float/eight_digits.h"
 
 namespace quorvel::float_parse {
@@ -27,11 +28,6 @@ struct DecimalScan {
   // The number is significand × 10^exponent (plus whatever the dropped digits held).
   std::int64_t exponent = 0;
 };
-
-// Wraps to a large value for bytes below '0'.
-constexpr unsigned digit_value(char c) noexcept { return static_cast<unsigned char>(c) - 0x30u; }
-
-constexpr bool is_digit(char c) noexcept { return digit_value(c) < 10; }
 
 inline constexpr std::uint64_t powers_of_ten_to_eight[9] = {1,         10,         100,
                                                           1'000,     10'000,     100'000,

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "failure/report.h"
-#include "recording_sink.h"
+#include "support/recording_sink.h"
 
 namespace quorvel {
 namespace {

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-#include "failure/io_error.h"
+#include "platform/io_error.h"
 
 // OS errors as this system numbers and words them.
 

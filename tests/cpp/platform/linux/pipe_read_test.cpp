@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "text/line_reader.h"
+#include "reader/line_reader.h"
 
 namespace quorvel {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "failure/io_error.h"
+#include "platform/io_error.h"
 #include "platform/platform.h"
 
 namespace quorvel {

@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 #include "platform/windows/unique_handle.h"
 #include "pipe.h"
-#include "text/line_reader.h"
+#include "reader/line_reader.h"
 
 namespace quorvel {
 namespace {

@@ -1,0 +1,80 @@
+#include "python/call_guard.h"
+
+#include <new>
+#include <source_location>
+#include <stdexcept>
+
+#include "failure/failure.h"
+#include "failure/report.h"
+
+namespace quorvel {
+namespace {
+
+// A failure reached the boundary outside the guard's catch: it cannot be converted, and it must
+// not unwind into the interpreter. The trap reports a failure of its own while the first is still
+// in flight, then ends the process.
+[[noreturn]] void abort_at_boundary() noexcept {
+  write_failure_report({.message = "uncaught panic at ffi boundary",
+                        .where = Location::of(std::source_location::current())});
+  fail_non_unwinding("panic in a function that cannot unwind");
+}
+
+GuardedOutcome failed(const Failure& failure) noexcept {
+  GuardedOutcome outcome;
+  try {
+    outcome.message = failure.message();
+    outcome.kind = GuardedOutcome::Kind::Failed;
+  } catch (...) {  // no memory left for a copy of the message
+    outcome.kind = GuardedOutcome::Kind::OutOfMemory;
+  }
+  return outcome;
+}
+
+}  // namespace
+
+GuardedOutcome run_guarded_body(BodyRef body) noexcept {
+  GuardedOutcome outcome;
+  try {
+    if (auto returned = body(); !returned) {
+      outcome.error = std::move(returned.error());
+      outcome.kind = GuardedOutcome::Kind::PythonError;
+    }
+  } catch (const Failure& failure) {
+    return failed(failure);
+  } catch (const std::bad_alloc&) {
+    outcome.kind = GuardedOutcome::Kind::OutOfMemory;
+  } catch (const std::length_error&) {  // a size beyond what can ever be allocated
+    outcome.kind = GuardedOutcome::Kind::OutOfMemory;
+  } catch (...) {
+    // Any other escaping exception is an internal fault: a failure without a message of its own.
+    outcome.kind = GuardedOutcome::Kind::Failed;
+    try {
+      outcome.message = "panic from Rust code";  // matched by callers as it stands
+    } catch (...) {
+      outcome.kind = GuardedOutcome::Kind::OutOfMemory;
+    }
+  }
+  return outcome;
+}
+
+void raise_outcome(GuardedOutcome&& outcome) noexcept {
+  try {
+    switch (outcome.kind) {
+      case GuardedOutcome::Kind::Returned:
+        break;
+      case GuardedOutcome::Kind::PythonError:
+        std::move(*outcome.error).restore();
+        break;
+      case GuardedOutcome::Kind::Failed:
+        PythonError::deferred(PythonError::DeferredType::Panic, std::move(outcome.message)).restore();
+        break;
+      case GuardedOutcome::Kind::OutOfMemory:
+        PyErr_NoMemory();
+        break;
+    }
+  } catch (...) {
+    abort_at_boundary();
+  }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,135 @@
+#pragma once
+// Reads a file line by line through a fixed 8192-byte buffer. A line ends at LF; one CR right
+// before that LF goes with it; the last line needs no LF; every line must be well-formed UTF-8.
+
+#include <cstddef>
+#include <cstring>
+#include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/io_error.h"
+#include "reader/line_scan.h"
+#include "text/utf8.h"
+
+namespace quorvel {
+
+enum class LineOutcome { Line, EndOfInput };
+
+// `Source` offers `std::expected<std::size_t, IoError> read(std::span<char>)`, where 0 bytes
+// means end of input. The reader owns the source: dropping the reader closes the file.
+template <class Source>
+class BasicLineReader {
+ public:
+  static constexpr std::size_t buffer_size = 8192;
+
+  explicit BasicLineReader(Source source)
+      : source_(std::move(source)), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}
+
+  // The next line without its terminator, in `line`. A view stays valid until the next read: it
+  // points into the buffer when the whole line is there, else into `spill`, where a line that
+  // spans refills is assembled. The byte just past the view is always readable and is ASCII (the
+  // line's terminator, or the string's closing NUL). The bytes of a line that fails (a read
+  // error, or text that is not UTF-8) stay consumed and `line` is left unspecified.
+  std::expected<LineOutcome, IoError> read_line(std::string& spill, std::string_view& line) {
+    if (position_ < filled_) {
+      const char* unread = buffer_.get() + position_;
+      const LineFeedScan scan = scan_to_line_feed(unread, filled_ - position_);
+      if (scan.line_feed < filled_ - position_) {
+        position_ += scan.line_feed + 1;
+        line = std::string_view(unread, scan.line_feed);
+        known_ascii_ = scan.ascii;
+        if (!scan.ascii && !is_valid_utf8(line)) return invalid_utf8();
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        return LineOutcome::Line;
+      }
+    }
+    known_ascii_ = false;
+    auto got = assemble_line(spill);
+    line = spill;
+    return got;
+  }
+
+  // True when the last line read is known to hold only ASCII bytes (false: not known).
+  bool line_known_ascii() const noexcept { return known_ascii_; }
+
+  // The same, always into `line`.
+  std::expected<LineOutcome, IoError> read_line(std::string& line) {
+    std::string_view view;
+    auto got = read_line(line, view);
+    if (got && *got == LineOutcome::Line && view.data() != line.data()) line.assign(view);
+    return got;
+  }
+
+ private:
+  static std::unexpected<IoError> invalid_utf8() {
+    return std::unexpected(IoError::simple_message(ErrorKind::InvalidData, io_messages::invalid_utf8));
+  }
+
+  // A line that is not wholly in the buffer, through as many refills as it needs.
+  std::expected<LineOutcome, IoError> assemble_line(std::string& line) {
+    line.clear();
+    std::optional<IoError> read_error;
+    for (;;) {
+      if (position_ == filled_) {
+        if (auto refilled = refill(); !refilled) {
+          read_error = std::move(refilled.error());
+          break;
+        }
+      }
+      const char* unread = buffer_.get() + position_;
+      const std::size_t available = filled_ - position_;
+      if (const void* lf = std::memchr(unread, '\n', available)) {
+        const std::size_t taken = static_cast<const char*>(lf) - unread + 1;
+        line.append(unread, taken);
+        position_ += taken;
+        break;
+      }
+      line.append(unread, available);
+      position_ = filled_;
+      if (available == 0) break;  // the refill delivered nothing: end of input
+    }
+
+    const bool well_formed = is_valid_utf8(line);
+    if (read_error) return std::unexpected(std::move(*read_error));
+    if (!well_formed) return invalid_utf8();
+    if (line.empty()) return LineOutcome::EndOfInput;
+    if (line.back() == '\n') {
+      line.pop_back();
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+    }
+    return LineOutcome::Line;
+  }
+
+  // One read into the whole buffer. Interrupted reads are repeated; a broken pipe is the end of
+  // input, as a writer that went away has nothing more to say.
+  std::expected<void, IoError> refill() {
+    for (;;) {
+      auto got = source_.read(std::span<char>(buffer_.get(), buffer_size));
+      if (got) {
+        position_ = 0;
+        filled_ = *got;
+        return {};
+      }
+      const ErrorKind kind = got.error().kind();
+      if (kind == ErrorKind::Interrupted) continue;
+      if (kind == ErrorKind::BrokenPipe) {
+        position_ = filled_ = 0;
+        return {};
+      }
+      return std::unexpected(std::move(got.error()));
+    }
+  }
+
+  Source source_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t position_ = 0;
+  std::size_t filled_ = 0;
+  bool known_ascii_ = false;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,38 @@
+#include "platform/io_error.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quorvel {
+namespace {
+
+struct Rendering {
+  IoError error;
+  std::string debug;
+  std::string display;
+};
+
+class IoErrorRendering : public testing::TestWithParam<Rendering> {};
+
+TEST_P(IoErrorRendering, DebugAndDisplay) {
+  EXPECT_EQ(GetParam().error.debug(), GetParam().debug);
+  EXPECT_EQ(GetParam().error.display(), GetParam().display);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, IoErrorRendering,
+    testing::Values(
+        Rendering{IoError::simple(ErrorKind::Interrupted), "Kind(Interrupted)", "operation interrupted"},
+        Rendering{IoError::simple(ErrorKind::FilesystemLoop), "Kind(FilesystemLoop)",
+                  "filesystem loop or indirection limit (e.g. symlink loop)"},
+        Rendering{IoError::simple_message(ErrorKind::InvalidData, io_messages::invalid_utf8),
+                  "Error { kind: InvalidData, message: \"stream did not contain valid UTF-8\" }",
+                  "stream did not contain valid UTF-8"},
+        Rendering{IoError::simple_message(ErrorKind::WriteZero, io_messages::write_zero),
+                  "Error { kind: WriteZero, message: \"failed to write whole buffer\" }", "failed to write whole buffer"},
+        Rendering{IoError::simple_message(ErrorKind::Other, "say \"hi\"\\\n\x01"),
+                  "Error { kind: Other, message: \"say \\\"hi\\\"\\\\\\n\\u{1}\" }", "say \"hi\"\\\n\x01"}));
+
+}  // namespace
+}  // namespace quorvel

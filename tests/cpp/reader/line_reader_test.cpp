@@ -1,0 +1,153 @@
+#include "reader/line_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace quorvel {
+namespace {
+
+// A source that delivers a scripted sequence of chunks and errors, then end of input.
+struct ScriptedSource {
+  std::deque<std::variant<std::string, IoError>> script;
+  int reads = 0;
+
+  std::expected<std::size_t, IoError> read(std::span<char> into) {
+    ++reads;
+    if (script.empty()) return 0;
+    auto next = std::move(script.front());
+    script.pop_front();
+    if (auto* error = std::get_if<IoError>(&next)) return std::unexpected(*error);
+    auto& chunk = std::get<std::string>(next);
+    const std::size_t n = std::min(chunk.size(), into.size());
+    chunk.copy(into.data(), n);
+    if (n < chunk.size()) script.push_front(chunk.substr(n));
+    return n;
+  }
+};
+
+// Every outcome until end of input: lines as text, errors as their debug rendering.
+std::vector<std::string> read_all(BasicLineReader<ScriptedSource>& reader) {
+  std::vector<std::string> outcomes;
+  std::string line;
+  for (int guard = 0; guard < 100000; ++guard) {
+    auto got = reader.read_line(line);
+    if (!got) {
+      std::string rendered = "error ";
+      got.error().append_debug(rendered);
+      outcomes.push_back(rendered);
+    } else if (*got == LineOutcome::EndOfInput) {
+      return outcomes;
+    } else {
+      outcomes.push_back(line);
+    }
+  }
+  ADD_FAILURE() << "no end of input";
+  return outcomes;
+}
+
+std::vector<std::string> lines_of(const std::string& bytes, std::size_t chunk_size) {
+  ScriptedSource source;
+  for (std::size_t at = 0; at < bytes.size(); at += chunk_size) source.script.push_back(bytes.substr(at, chunk_size));
+  BasicLineReader<ScriptedSource> reader(std::move(source));
+  return read_all(reader);
+}
+
+const std::string invalid = "error Error { kind: InvalidData, message: \"stream did not contain valid UTF-8\" }";
+
+struct LineCase {
+  std::string bytes;
+  std::vector<std::string> lines;
+};
+
+class LineRules : public testing::TestWithParam<LineCase> {};
+
+TEST_P(LineRules, SameLinesWhateverTheReadSizes) {
+  for (std::size_t chunk : {1, 2, 3, 7, 8192}) {
+    EXPECT_EQ(lines_of(GetParam().bytes, chunk), GetParam().lines) << "reads of " << chunk << " bytes";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Terminators, LineRules,
+    testing::Values(LineCase{"abc\r\n", {"abc"}}, LineCase{"abc\r\r\n", {"abc\r"}},
+                    LineCase{"a\rb\n", {"a\rb"}}, LineCase{"abc\n\n", {"abc", ""}},
+                    LineCase{"abc", {"abc"}}, LineCase{"abc\r", {"abc\r"}}, LineCase{"", {}},
+                    LineCase{"\r\n\n", {"", ""}}, LineCase{"\r", {"\r"}},
+                    LineCase{std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+                    LineCase{"\xEF\xBB\xBFx\n", {"\xEF\xBB\xBFx"}},
+                    // Ill-formed lines are consumed whole; the reader goes on after them.
+                    LineCase{"ok\n\xFF\nnext\n", {"ok", invalid, "next"}},
+                    LineCase{"ab\xC3\n\xA9\n", {invalid, invalid}},
+                    LineCase{"tail \xE2\x82", {invalid}}));
+
+// Lines wholly in the buffer are views into it; a line read with a refill (the first one too) is
+// assembled in the spill. Either way the byte just past the line can be read and is ASCII.
+TEST(LineReader, ViewsIntoTheBufferOrTheSpill) {
+  ScriptedSource source;
+  source.script = {std::string("one\r\ntw"), std::string("o\nthree\n\xC3\xA9\nlast")};
+  BasicLineReader<ScriptedSource> reader(std::move(source));
+  std::string spill;
+  std::string_view line;
+  struct Expected {
+    std::string_view text;
+    bool in_spill;
+    bool known_ascii;  // known only for lines read in place
+  };
+  for (const Expected want : {Expected{"one", true, false}, Expected{"two", true, false}, Expected{"three", false, true},
+                              Expected{"\xC3\xA9", false, false}, Expected{"last", true, false}}) {
+    ASSERT_EQ(reader.read_line(spill, line).value(), LineOutcome::Line) << want.text;
+    EXPECT_EQ(line, want.text);
+    EXPECT_EQ(line.data() == spill.data(), want.in_spill) << want.text;
+    EXPECT_EQ(reader.line_known_ascii(), want.known_ascii) << want.text;
+    EXPECT_LT(static_cast<unsigned char>(line.data()[line.size()]), 0x80) << want.text;
+  }
+  EXPECT_EQ(reader.read_line(spill, line).value(), LineOutcome::EndOfInput);
+}
+
+TEST(LineReader, DeliversLinesLongerThanTheBuffer) {
+  const std::string long_line(20000, 'x');
+  EXPECT_EQ(lines_of(long_line + "\nshort\n", 8192), (std::vector<std::string>{long_line, "short"}));
+  EXPECT_EQ(lines_of(long_line, 8192), std::vector<std::string>{long_line});
+}
+
+TEST(LineReader, RepeatsInterruptedReadsAndTakesABrokenPipeAsTheEnd) {
+  ScriptedSource source;
+  source.script = {std::string("ab"), IoError::simple(ErrorKind::Interrupted), std::string("c\nd"),
+                   IoError::simple(ErrorKind::BrokenPipe), IoError::simple(ErrorKind::BrokenPipe),
+                   std::string("after\n")};
+  BasicLineReader<ScriptedSource> reader(std::move(source));
+  std::string line;
+  ASSERT_EQ(reader.read_line(line).value(), LineOutcome::Line);
+  EXPECT_EQ(line, "abc");
+  ASSERT_EQ(reader.read_line(line).value(), LineOutcome::Line);  // the pipe's end closes the last line
+  EXPECT_EQ(line, "d");
+  EXPECT_EQ(reader.read_line(line).value(), LineOutcome::EndOfInput);
+  ASSERT_EQ(reader.read_line(line).value(), LineOutcome::Line);
+  EXPECT_EQ(line, "after");
+}
+
+TEST(LineReader, ReadErrorWinsOverTheUtf8CheckAndLeavesTheReaderUsable) {
+  ScriptedSource source;
+  source.script = {std::string("\xFF partial"), IoError::simple(ErrorKind::PermissionDenied), std::string("rest\n")};
+  BasicLineReader<ScriptedSource> reader(std::move(source));
+  EXPECT_EQ(read_all(reader), (std::vector<std::string>{"error Kind(PermissionDenied)", "rest"}));
+}
+
+TEST(LineReader, EveryReadAfterTheEndAsksTheSourceAgain) {
+  ScriptedSource source;
+  source.script = {std::string("x\n")};
+  BasicLineReader<ScriptedSource> reader(std::move(source));
+  std::string line;
+  ASSERT_EQ(reader.read_line(line).value(), LineOutcome::Line);
+  EXPECT_EQ(reader.read_line(line).value(), LineOutcome::EndOfInput);
+  EXPECT_EQ(reader.read_line(line).value(), LineOutcome::EndOfInput);
+}
+
+}  // namespace
+}  // namespace quorvel
