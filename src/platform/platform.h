@@ -31,6 +31,10 @@ class File {
   // One read request. 0 bytes is end of input; a failing read gives its OS error.
   std::expected<std::size_t, IoError> read(std::span<char> into);
 
+  // The size of a regular file when it was asked; nothing for a pipe, a device or the like.
+  // Only a hint: the file may grow or shrink while it is read.
+  std::optional<std::uint64_t> size_hint() const noexcept;
+
   // For tests: adopt a descriptor or handle that is already open (a pipe, say).
   static File adopt(std::intptr_t native) noexcept { return File(native); }
 

@@ -45,6 +45,12 @@ void File::close() noexcept {
   native_ = -1;
 }
 
+std::optional<std::uint64_t> File::size_hint() const noexcept {
+  struct stat status {};
+  if (::fstat(static_cast<int>(native_), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
 std::expected<std::size_t, IoError> File::read(std::span<char> into) {
   const ssize_t got = ::read(static_cast<int>(native_), into.data(), into.size());
   if (got < 0) return std::unexpected(IoError::os(errno));

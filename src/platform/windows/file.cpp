@@ -43,6 +43,14 @@ void File::close() noexcept {
   native_ = no_handle;
 }
 
+std::optional<std::uint64_t> File::size_hint() const noexcept {
+  LARGE_INTEGER size{};
+  if (::GetFileType(as_handle(native_)) != FILE_TYPE_DISK || !::GetFileSizeEx(as_handle(native_), &size)) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 std::expected<std::size_t, IoError> File::read(std::span<char> into) {
   return windows::read_handle(as_handle(native_), into);
 }

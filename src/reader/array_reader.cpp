@@ -1,0 +1,258 @@
+#include "reader/array_reader.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "reader/block_loop.h"
+#include "text/debug_text.h"
+#include "text/tokens.h"
+#include "text/unsigned_parse.h"
+#include "text/utf8.h"
+
+namespace quorvel {
+namespace {
+
+std::string quoted(std::string_view text) {
+  std::string out = "'";
+  for (std::size_t at = 0; at < text.size();) {
+    const DecodedChar c = decode_char_at(text, at);
+    append_escaped_char(out, c.code_point, '\'');
+    at += c.length;
+  }
+  out += '\'';
+  return out;
+}
+
+[[noreturn]] void defect(std::string reason, std::uint64_t line,
+                         std::optional<std::uint64_t> column = std::nullopt) {
+  throw PlotDefect{std::move(reason), line, column};
+}
+
+[[noreturn]] void line_unreadable(const IoError& error, std::uint64_t line) {
+  if (error.kind() == ErrorKind::InvalidData) defect("the line is not valid UTF-8", line);
+  defect("the line cannot be read: " + error.display(), line);
+}
+
+// Reads line `number`; a missing line is the defect `missing`.
+void read_needed_line(LineReader& lines, CurrentLine& line, std::uint64_t number, std::string_view missing) {
+  auto got = lines.read_line(line.spill, line.text);
+  if (!got) line_unreadable(got.error(), number);
+  if (*got == LineOutcome::EndOfInput) defect(std::string(missing), number);
+}
+
+std::uint64_t parameter_count(std::string_view header) {
+  const std::vector<std::string_view> tokens = whitespace_tokens(header);
+  if (!tokens.empty()) {
+    if (auto count = parse_unsigned_decimal(tokens.back()); count && *count > 0) return *count;
+  }
+  defect("the first line does not end with the number of parameters: " + quoted(header), 1);
+}
+
+// Where each value of a block goes: its place in the row, or none. A parameter chosen twice is
+// parsed once and copied.
+struct Selection {
+  std::vector<std::int64_t> slot_of_value;                  // -1: not stored
+  std::vector<std::pair<std::size_t, std::size_t>> copies;  // (from, to) slots within the row
+  std::vector<std::string> names;
+  bool everything = true;  // every value, in file order
+};
+
+std::string positions_text(const std::vector<std::uint64_t>& positions) {
+  std::string out;
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    if (i > 0) out += i + 1 == positions.size() ? " and " : ", ";
+    out += std::to_string(positions[i]);
+  }
+  return out;
+}
+
+std::uint64_t resolve(const ColumnChoice& choice, const std::vector<std::string>& names, std::string_view path) {
+  const std::uint64_t count = names.size();
+  if (const auto* position = std::get_if<std::int64_t>(&choice)) {
+    const std::int64_t at = *position < 0 ? *position + static_cast<std::int64_t>(count) : *position;
+    if (at < 0 || static_cast<std::uint64_t>(at) >= count) {
+      throw SelectionError{SelectionError::Kind::PositionOutOfRange,
+                           "position " + std::to_string(*position) + " is out of range for the " +
+                               std::to_string(count) + " parameters of " + std::string(path)};
+    }
+    return static_cast<std::uint64_t>(at);
+  }
+  const std::string& name = std::get<std::string>(choice);
+  std::vector<std::uint64_t> found;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    if (names[i] == name) found.push_back(i);
+  }
+  if (found.empty()) {
+    throw SelectionError{SelectionError::Kind::UnknownName,
+                         quoted(name) + " is not a parameter name of " + std::string(path)};
+  }
+  if (found.size() > 1) {
+    throw SelectionError{SelectionError::Kind::AmbiguousName,
+                         quoted(name) + " names " + std::to_string(found.size()) + " parameters of " +
+                             std::string(path) + " (positions " + positions_text(found) +
+                             "): select it by position"};
+  }
+  return found.front();
+}
+
+Selection select(const ArrayRequest& request, std::vector<std::string> names) {
+  Selection selection;
+  if (!request.columns) {
+    selection.names = std::move(names);
+    return selection;
+  }
+  selection.everything = false;
+  selection.slot_of_value.assign(names.size(), -1);
+  for (const ColumnChoice& choice : *request.columns) {
+    const std::uint64_t value = resolve(choice, names, request.path);
+    const std::size_t slot = selection.names.size();
+    if (selection.slot_of_value[value] < 0) {
+      selection.slot_of_value[value] = static_cast<std::int64_t>(slot);
+    } else {
+      selection.copies.emplace_back(static_cast<std::size_t>(selection.slot_of_value[value]), slot);
+    }
+    selection.names.push_back(names[value]);
+  }
+  return selection;
+}
+
+// The values of each block go into one row of the store. Lines are counted as they are read, so
+// that a defect names its line.
+class RowTarget {
+ public:
+  RowTarget(const Selection& selection, RowStore& store, std::uint64_t line_number)
+      : selection_(selection), store_(store), line_number_(line_number) {}
+
+  std::uint64_t line_number() const noexcept { return line_number_; }
+
+  // The separator line; false at the end of the file.
+  bool next_block(LineReader& lines, CurrentLine& line) {
+    auto got = lines.read_line(line.spill, line.text);
+    ++line_number_;
+    if (!got) line_unreadable(got.error(), line_number_);
+    if (*got == LineOutcome::EndOfInput) return false;
+    ++block_;
+    row_ = store_.append_row();
+    return true;
+  }
+
+  // A value line already read (the one the width was found from) is taken first.
+  void hold_first_line() noexcept { held_ = true; }
+
+  void read_value_line(LineReader& lines, CurrentLine& line) {
+    if (held_) {
+      held_ = false;
+      return;
+    }
+    auto got = lines.read_line(line.spill, line.text);
+    ++line_number_;
+    if (!got) line_unreadable(got.error(), line_number_);
+    if (*got == LineOutcome::EndOfInput) {
+      defect("the file ends inside block " + std::to_string(block_) + ": a value line is missing",
+             line_number_);
+    }
+  }
+
+  bool wants(std::uint64_t j) const noexcept {
+    return selection_.everything || selection_.slot_of_value[j] >= 0;
+  }
+
+  void store(std::uint64_t j, float value) noexcept {
+    row_[selection_.everything ? j : static_cast<std::size_t>(selection_.slot_of_value[j])] = value;
+  }
+
+  void finish_block() noexcept {
+    for (const auto& [from, to] : selection_.copies) row_[to] = row_[from];
+  }
+
+  [[noreturn]] void field_out_of_bounds(std::uint64_t j, std::uint64_t start, std::uint64_t end,
+                                        std::string_view line) const {
+    defect("field " + std::to_string(j % fields_per_line + 1) + " needs bytes " + std::to_string(start + 1) +
+               " to " + std::to_string(end) + ", but the line has " + std::to_string(line.size()),
+           line_number_, start + 1);
+  }
+  [[noreturn]] void field_inside_char(std::uint64_t j, std::uint64_t start, std::uint64_t end,
+                                      std::string_view line) const {
+    std::size_t first = end;
+    while (!is_char_boundary(line, first)) --first;
+    std::string inside;
+    append_escaped_char(inside, decode_char_at(line, first).code_point, '\'');
+    defect("field " + std::to_string(j % fields_per_line + 1) + " ends inside the character '" + inside + "'",
+           line_number_, start + 1);
+  }
+  [[noreturn]] void field_refused(std::uint64_t j, std::uint64_t start, std::string_view field,
+                                  ParseFloatError error) const {
+    const std::string which = "field " + std::to_string(j % fields_per_line + 1);
+    if (error.kind == ParseFloatError::Kind::Empty) defect(which + " is empty", line_number_, start + 1);
+    defect(which + " is not a number: " + quoted(field), line_number_, start + 1);
+  }
+
+ private:
+  const Selection& selection_;
+  RowStore& store_;
+  std::uint64_t line_number_;
+  std::uint64_t block_ = 0;
+  float* row_ = nullptr;
+  bool held_ = false;
+};
+
+// The first value line's length over its field count, when that divides exactly.
+std::uint64_t width_of(std::string_view first_value_line, std::uint64_t count, std::uint64_t line_number) {
+  const std::uint64_t fields = std::min(fields_per_line, count);
+  const std::uint64_t length = first_value_line.size();
+  if (length >= fields && length % fields == 0) return length / fields;
+  defect("the field width cannot be found: the first value line has " + std::to_string(length) +
+             " bytes for " + std::to_string(fields) + " fields; give n_digits",
+         line_number);
+}
+
+}  // namespace
+
+ArrayRead read_plot_arrays(const ArrayRequest& request) {
+  auto file = platform::File::open_for_reading(request.path);
+  if (!file) throw OpenError{file.error()};
+  const std::optional<std::uint64_t> file_size = file->size_hint();
+  LineReader lines(std::move(*file));
+  CurrentLine line;
+
+  ArrayRead result;
+  read_needed_line(lines, line, 1, "the file is empty");
+  result.header = line.text;
+  const std::uint64_t count = parameter_count(line.text);
+
+  std::vector<std::string> names;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    read_needed_line(lines, line, i + 2,
+                     "the file ends before parameter name " + std::to_string(i + 1) + " of " + std::to_string(count));
+    names.emplace_back(trim(line.text));
+  }
+  Selection selection = select(request, std::move(names));
+
+  // A field takes at least its width in bytes (one, when the width is still to be found).
+  const std::uint64_t least_width = std::max<std::uint64_t>(request.n_digits.value_or(1), 1);
+  const std::uint64_t most_rows = file_size ? *file_size / least_width / count + 1 : 0;
+  RowStore store(selection.names.size(), static_cast<std::size_t>(std::min<std::uint64_t>(most_rows, 1ULL << 40)));
+  RowTarget target(selection, store, count + 1);
+
+  std::uint64_t width = request.n_digits.value_or(0);
+  if (!request.n_digits && target.next_block(lines, line)) {
+    target.read_value_line(lines, line);
+    width = width_of(line.text, count, target.line_number());
+    target.hold_first_line();
+    read_block_values(lines, line, width, count, target);
+    target.finish_block();
+  }
+  while (target.next_block(lines, line)) {
+    read_block_values(lines, line, width, count, target);
+    target.finish_block();
+  }
+
+  result.blocks = store.rows();
+  result.values = std::move(store);
+  result.names = std::move(selection.names);
+  result.n_digits = width;
+  return result;
+}
+
+}  // namespace quorvel

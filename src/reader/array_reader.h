@@ -1,0 +1,58 @@
+#pragma once
+// The plot-file reader behind the array module: the names, and the values of the selected
+// parameters as one row-major float32 matrix. Unlike the list reader it never writes to the
+// console: every problem is thrown as a value that says where the file is bad.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/io_error.h"
+#include "reader/row_store.h"
+
+namespace quorvel {
+
+// A parameter asked for: by its name, or by its position (negative counts from the end).
+using ColumnChoice = std::variant<std::string, std::int64_t>;
+
+struct ArrayRequest {
+  std::string_view path;
+  std::optional<std::uint64_t> n_digits;            // nothing: found from the first value line
+  std::optional<std::vector<ColumnChoice>> columns;  // nothing: every parameter, in file order
+};
+
+struct ArrayRead {
+  std::string header;
+  std::vector<std::string> names;  // of the selected parameters, in the order asked
+  RowStore values;                 // blocks × names.size()
+  std::uint64_t blocks = 0;
+  std::uint64_t n_digits = 0;      // 0 when it was to be found and the file has no block
+};
+
+// The file could not be opened.
+struct OpenError {
+  IoError error;
+};
+
+// A defect of the file, at a 1-based line and, where it lies in a field, 1-based byte column.
+struct PlotDefect {
+  std::string reason;
+  std::uint64_t line = 0;
+  std::optional<std::uint64_t> column;
+};
+
+// A choice that names no parameter, names several, or a position outside the file's.
+struct SelectionError {
+  enum class Kind : std::uint8_t { UnknownName, AmbiguousName, PositionOutOfRange };
+  Kind kind;
+  std::string message;
+};
+
+// Throws OpenError, PlotDefect, SelectionError or std::bad_alloc; the file is closed and all
+// memory but the result's released when it returns or throws.
+ArrayRead read_plot_arrays(const ArrayRequest& request);
+
+}  // namespace quorvel
