@@ -39,7 +39,41 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   target_link_options(quorvel PRIVATE "LINKER:--exclude-libs,ALL")
 endif()
 
+# The array package: its Python sources and the compiled reader `_reader` beside them, in
+# <build>/quorvel_arrays, so that the build folder on PYTHONPATH imports both modules.
+file(GLOB arrays_module_sources CONFIGURE_DEPENDS src/python/arrays/*.cpp)
+python_add_library(quorvel_arrays_reader MODULE WITH_SOABI ${arrays_module_sources})
+target_link_libraries(quorvel_arrays_reader PRIVATE quorvel_core)
+target_include_directories(quorvel_arrays_reader PRIVATE src)
+set_target_properties(quorvel_arrays_reader PROPERTIES
+  OUTPUT_NAME _reader
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/quorvel_arrays
+  CXX_VISIBILITY_PRESET hidden
+  VISIBILITY_INLINES_HIDDEN ON)
+if(quorvel_ext_suffix)
+  set_target_properties(quorvel_arrays_reader PROPERTIES PREFIX "" SUFFIX "${quorvel_ext_suffix}")
+endif()
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  target_compile_options(quorvel_arrays_reader PRIVATE -fno-canonical-system-headers)
+endif()
+if(quorvel_py_debug STREQUAL "1")
+  target_compile_definitions(quorvel_arrays_reader PRIVATE QUORVEL_DEBUG_INTERPRETER)
+endif()
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  target_link_options(quorvel_arrays_reader PRIVATE "LINKER:--exclude-libs,ALL")
+endif()
+file(GLOB arrays_package_files CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/*.py ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/*.pyi
+  ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/py.typed)
+add_custom_target(quorvel_arrays_package ALL
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/quorvel_arrays
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${arrays_package_files} ${CMAKE_BINARY_DIR}/quorvel_arrays/
+  DEPENDS ${arrays_package_files}
+  COMMENT "Copying the quorvel_arrays package beside its reader")
+
 if(SKBUILD)
   install(TARGETS quorvel LIBRARY DESTINATION . RUNTIME DESTINATION .)
   install(FILES python/quorvel.pyi DESTINATION .)
+  install(TARGETS quorvel_arrays_reader LIBRARY DESTINATION quorvel_arrays RUNTIME DESTINATION quorvel_arrays)
+  install(FILES ${arrays_package_files} DESTINATION quorvel_arrays)
 endif()

@@ -1,0 +1,58 @@
+"""The picture of `quorvel plot`: parameters against the first column, drawn with matplotlib's
+Agg renderer (no display needed)."""
+
+from __future__ import annotations
+
+import logging
+import os
+
+from ._optional import missing
+from ._plot import Plot
+from ._writers import replace_with
+
+FORMATS = ("png", "svg", "pdf")
+
+
+def check_library() -> None:
+    try:
+        import matplotlib.figure  # noqa: F401
+    except ImportError as error:
+        raise missing("quorvel plot", "matplotlib", "plot") from error
+
+
+def draw(plot: Plot, target: str, *, overlay: bool, width: float, height: float | None, dpi: float) -> None:
+    """Draws columns 1… of `plot` against column 0: one panel each sharing the time axis, or all
+    in one panel with a legend (`overlay`). Sizes are in inches; a PNG has width × dpi by
+    height × dpi pixels."""
+    # The font cache notice of a first run goes through logging; the command prints only its own.
+    logging.getLogger("matplotlib").setLevel(logging.ERROR)
+    from matplotlib.figure import Figure
+
+    shown = plot.names[1:]
+    panels = 1 if overlay else len(shown)
+    if height is None:
+        height = 4.5 if overlay else 1.0 + 2.0 * panels
+    figure = Figure(figsize=(width, height), dpi=dpi, layout="constrained")
+    axes = figure.subplots(panels, 1, sharex=True, squeeze=False)[:, 0]
+    time = plot.time
+    for position, name in enumerate(shown, start=1):
+        ax = axes[0] if overlay else axes[position - 1]
+        ax.plot(time, plot.values[:, position], linewidth=1.2, label=name)
+        if not overlay:
+            ax.set_ylabel(name)
+        ax.grid(True, alpha=0.3)
+    if overlay:
+        axes[0].set_ylabel(", ".join(shown))
+        axes[0].legend()
+    axes[-1].set_xlabel(plot.names[0])
+    figure.suptitle(os.path.basename(plot.path))
+    form = os.path.splitext(target)[1].lower().lstrip(".")
+    replace_with(target, lambda out: figure.savefig(out, format=form, dpi=dpi, metadata=METADATA[form]))
+
+
+# No creation dates or version strings: the same input gives the same file.
+METADATA: dict[str, dict[str, str | None]] = {
+    "png": {"Software": None},
+    "svg": {"Date": None, "Creator": None},
+    "pdf": {"CreationDate": None, "Creator": None, "Producer": None},
+}

@@ -1,0 +1,260 @@
+"""The Plot class and the functions that read plot files into it."""
+
+from __future__ import annotations
+
+import collections
+import concurrent.futures
+import operator
+import os
+from collections.abc import Iterable, Sequence
+from typing import TYPE_CHECKING, Any, SupportsIndex
+
+import numpy
+import numpy.typing
+
+from . import _reader
+from ._optional import missing
+
+if TYPE_CHECKING:
+    import pandas
+    import xarray
+
+type PathArg = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+type Column = str | int
+type Values = numpy.typing.NDArray[numpy.float32]
+
+
+class Plot:
+    """The values of a plot file: one row per block (time step), one column per parameter.
+
+    `values` is a writable float32 array in C order; `names` the parameter names in the order of
+    its columns; `plot["TEMP"]` and `plot[2]` are views of one column.
+    """
+
+    __slots__ = ("_header", "_lookup", "_n_digits", "_names", "_path", "_values")
+
+    # Indexing selects columns while len() counts blocks: iterating would mix the two.
+    __iter__ = None
+
+    def __init__(
+        self, path: str, header: str, names: Sequence[str], values: numpy.typing.ArrayLike, n_digits: int
+    ) -> None:
+        names = tuple(names)
+        array = numpy.require(values, dtype=numpy.float32, requirements=("C", "W"))
+        if array.ndim != 2 or array.shape[1] != len(names):
+            raise ValueError(f"values must have shape (blocks, {len(names)}), not {array.shape}")
+        self._path = path
+        self._header = header
+        self._names = names
+        self._values: Values = array
+        self._n_digits = n_digits
+        self._lookup: dict[str, list[int]] | None = None
+
+    @property
+    def path(self) -> str:
+        """The path the file was read from, as a str."""
+        return self._path
+
+    @property
+    def header(self) -> str:
+        """The file's first line, without its line end."""
+        return self._header
+
+    @property
+    def names(self) -> tuple[str, ...]:
+        """The parameter names, one per column, surrounding whitespace trimmed."""
+        return self._names
+
+    @property
+    def values(self) -> Values:
+        """All values: shape (blocks, parameters), float32, C order, writable."""
+        return self._values
+
+    @property
+    def n_digits(self) -> int:
+        """The field width the file was read with."""
+        return self._n_digits
+
+    @property
+    def time(self) -> Values:
+        """The first column (a view): the time unless `columns` put another parameter first."""
+        return self._values[:, 0]
+
+    def __len__(self) -> int:
+        return int(self._values.shape[0])
+
+    def __getitem__(self, key: str | SupportsIndex) -> Values:
+        return self._values[:, self._position(key)]
+
+    def _position(self, key: str | SupportsIndex) -> int:
+        """The column of a name or position (negative from the end), from 0."""
+        if not isinstance(key, str):
+            if isinstance(key, bool) or not hasattr(key, "__index__"):
+                raise TypeError(f"a plot is indexed by a parameter name or position, not {type(key).__name__}")
+            position = operator.index(key)
+            count = len(self._names)
+            if not -count <= position < count:
+                raise IndexError(f"position {position} is out of range for the {count} parameters of {self._path}")
+            return position % count
+        if self._lookup is None:
+            lookup: dict[str, list[int]] = {}
+            for position, each in enumerate(self._names):
+                lookup.setdefault(each, []).append(position)
+            self._lookup = lookup
+        positions = self._lookup.get(key)
+        if positions is None:
+            raise KeyError(f"{key!r} is not a parameter name of {self._path}")
+        if len(positions) > 1:
+            listed = ", ".join(map(str, positions[:-1])) + f" and {positions[-1]}"
+            raise KeyError(
+                f"{key!r} names {len(positions)} parameters of {self._path} (positions {listed}): "
+                "select it by position"
+            )
+        return positions[0]
+
+    def __repr__(self) -> str:
+        return (
+            f"Plot({self._path!r}, parameters={len(self._names)}, blocks={len(self)}, "
+            f"n_digits={self._n_digits})"
+        )
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (type(self), (self._path, self._header, self._names, self._values, self._n_digits))
+
+    def to_pandas(self) -> pandas.DataFrame:
+        """A DataFrame holding a copy of the values: the first column as its index (under its
+        name), one column per other name (a repeated name gives repeated columns)."""
+        try:
+            import pandas
+        except ImportError as error:
+            raise missing("to_pandas()", "pandas", "pandas") from error
+        index = pandas.Index(self._values[:, 0].copy(), name=self._names[0])
+        return pandas.DataFrame(self._values[:, 1:], index=index, columns=list(self._names[1:]), copy=True)
+
+    def to_xarray(self) -> xarray.Dataset:
+        """An xarray Dataset: the first column as the `time` coordinate, one variable per other
+        parameter (a repeated name is made unique by its position, as its attributes say)."""
+        from ._xarray import to_dataset
+
+        return to_dataset(self)
+
+
+def unique_names(names: Sequence[str], first: int = 0, taken: Iterable[str] = ()) -> list[str]:
+    """The names (of positions `first`, `first` + 1, …) made unique for formats that need it: a
+    name used once stays as it is (unless it is in `taken`); a repeated one becomes
+    `name@position`, with more `@` until it is unique."""
+    counts = collections.Counter(names)
+    reserved = set(taken)
+    used = reserved | {name for name, count in counts.items() if count == 1}
+    unique = []
+    for position, name in enumerate(names, start=first):
+        if counts[name] == 1 and name not in reserved:
+            unique.append(name)
+            continue
+        candidate = f"{name}@{position}"
+        while candidate in used:
+            candidate += "@"
+        used.add(candidate)
+        unique.append(candidate)
+    return unique
+
+
+def check_n_digits(n_digits: SupportsIndex | None) -> int | None:
+    if n_digits is None:
+        return None
+    if isinstance(n_digits, bool) or not hasattr(n_digits, "__index__"):
+        raise TypeError(f"n_digits must be an int >= 1 or None, not {type(n_digits).__name__}")
+    width = operator.index(n_digits)
+    if width < 1:
+        raise ValueError(f"n_digits must be an int >= 1 or None, not {width}")
+    return width
+
+
+def check_columns(columns: Iterable[Column] | None) -> tuple[Column, ...] | None:
+    if columns is None:
+        return None
+    if isinstance(columns, (str, bytes)):
+        raise TypeError(f"columns must be an iterable of names and positions, not a bare {type(columns).__name__}")
+    try:
+        items = tuple(columns)
+    except TypeError:
+        raise TypeError(
+            f"columns must be an iterable of names and positions, not {type(columns).__name__}"
+        ) from None
+    checked: list[Column] = []
+    for number, item in enumerate(items):
+        if isinstance(item, str):
+            checked.append(item)
+        elif not isinstance(item, bool) and hasattr(item, "__index__"):
+            checked.append(operator.index(item))
+        else:
+            raise TypeError(f"columns[{number}] must be a str or an int, not {type(item).__name__}")
+    if not checked:
+        raise ValueError("columns must select at least one parameter")
+    return tuple(checked)
+
+
+def check_path(path: PathArg) -> str:
+    """The path as a str (os.fsdecode), or TypeError."""
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        raise TypeError(f"path must be a str, bytes or os.PathLike object, not {type(path).__name__}")
+    return os.fsdecode(os.fspath(path))
+
+
+def read_checked(path: PathArg, shown: str, n_digits: int | None, columns: tuple[Column, ...] | None) -> Plot:
+    header, names, buffer, blocks, width = _reader.read(path, n_digits, columns)
+    values = numpy.frombuffer(buffer, dtype=numpy.float32).reshape(blocks, len(names))
+    return Plot(shown, header, names, values, width)
+
+
+def read(path: PathArg, n_digits: SupportsIndex | None = None, *, columns: Iterable[Column] | None = None) -> Plot:
+    """Reads a plot file.
+
+    `n_digits` is the field width (12 or 15 for KAVRINE's two versions); None finds it from the
+    first value line. `columns` selects parameters by name or position (negative from the end);
+    the result follows the order given. Raises the OSError open() would, PlotFileError for a
+    defect in the file, KeyError for a missing or repeated name, IndexError for a position out of
+    range.
+    """
+    shown = check_path(path)
+    return read_checked(path, shown, check_n_digits(n_digits), check_columns(columns))
+
+
+def check_threads(threads: SupportsIndex | None) -> int:
+    if threads is None:
+        return os.cpu_count() or 1
+    if isinstance(threads, bool) or not hasattr(threads, "__index__"):
+        raise TypeError(f"threads must be an int >= 1 or None, not {type(threads).__name__}")
+    count = operator.index(threads)
+    if count < 1:
+        raise ValueError(f"threads must be an int >= 1 or None, not {count}")
+    return count
+
+
+def read_many(
+    paths: Iterable[PathArg],
+    n_digits: SupportsIndex | None = None,
+    threads: SupportsIndex | None = None,
+    *,
+    columns: Iterable[Column] | None = None,
+) -> list[Plot]:
+    """Reads several plot files on a pool of threads (None: one per CPU) and gives their plots
+    in the order of `paths`. When files fail, every file is still read and the failure of the
+    first failing file in that order is raised."""
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        raise TypeError("paths must be an iterable of paths, not a single path")
+    items = [(path, check_path(path)) for path in paths]
+    width = check_n_digits(n_digits)
+    selection = check_columns(columns)
+    workers = min(check_threads(threads), len(items))
+    if not items:
+        return []
+    with concurrent.futures.ThreadPoolExecutor(workers, thread_name_prefix="quorvel-read") as pool:
+        futures = [pool.submit(read_checked, path, shown, width, selection) for path, shown in items]
+        try:
+            concurrent.futures.wait(futures)
+        except BaseException:
+            for future in futures:
+                future.cancel()
+            raise
+    return [future.result() for future in futures]

@@ -1,0 +1,254 @@
+// The extension behind quorvel_arrays: `_reader.read(path, n_digits, columns)`. The arguments are
+// converted with the interpreter's lock held, the file is read and parsed without it, and the
+// names and the value buffer are built once it is taken back. Nothing is written to the console:
+// every problem is raised as the exception a Python user expects.
+
+#include <Python.h>
+
+#if defined(QUORVEL_DEBUG_INTERPRETER) != defined(Py_DEBUG)
+#error "the Python headers do not match the interpreter's build (debug or not)"
+#endif
+
+#include <new>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "platform/platform.h"
+#include "python/arrays/values_buffer.h"
+#include "python/owned_ref.h"
+#include "reader/array_reader.h"
+
+namespace quorvel::arrays {
+namespace {
+
+struct ModuleState {
+  PyTypeObject* values_type;
+};
+
+ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
+
+// What the read without the lock ended with.
+struct OutOfMemory {};
+using Outcome = std::variant<ArrayRead, OpenError, PlotDefect, SelectionError, OutOfMemory>;
+
+Outcome read_detached(const ArrayRequest& request) noexcept {
+  try {
+    return read_plot_arrays(request);
+  } catch (const OpenError& error) {
+    return error;
+  } catch (const PlotDefect& defect) {
+    return defect;
+  } catch (const SelectionError& error) {
+    return error;
+  } catch (...) {  // std::bad_alloc, or a size beyond what can be allocated
+    return OutOfMemory{};
+  }
+}
+
+// The path for messages: a str as given, or bytes decoded as the file system does.
+OwnedRef display_path(PyObject* fspath) {
+  if (PyUnicode_Check(fspath)) return OwnedRef::borrow(fspath);
+  return OwnedRef::steal(PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(fspath), PyBytes_GET_SIZE(fspath)));
+}
+
+PyObject* raise_open_error(const OpenError& open, PyObject* filename) {
+  const IoError& error = open.error;
+  if (error.form() != IoError::Form::Os) {
+    PyErr_SetString(PyExc_OSError, error.display().c_str());
+    return nullptr;
+  }
+  // OSError picks its subclass (FileNotFoundError, PermissionError, …) from the code.
+  const std::string text = platform::os_error_message(error.os_code());
+  OwnedRef exception = OwnedRef::steal(
+      PyObject_CallFunction(PyExc_OSError, "isO", static_cast<int>(error.os_code()), text.c_str(), filename));
+  if (exception) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
+  return nullptr;
+}
+
+PyObject* raise_defect(const PlotDefect& defect, PyObject* path) {
+  OwnedRef errors = OwnedRef::steal(PyImport_ImportModule("quorvel_arrays._errors"));
+  if (!errors) return nullptr;
+  OwnedRef type = OwnedRef::steal(PyObject_GetAttrString(errors.get(), "PlotFileError"));
+  if (!type) return nullptr;
+  OwnedRef column = defect.column ? OwnedRef::steal(PyLong_FromUnsignedLongLong(*defect.column))
+                                  : OwnedRef::steal(Py_NewRef(Py_None));
+  if (!column) return nullptr;
+  OwnedRef exception = OwnedRef::steal(PyObject_CallFunction(
+      type.get(), "s#OKO", defect.reason.data(), static_cast<Py_ssize_t>(defect.reason.size()), path,
+      static_cast<unsigned long long>(defect.line), column.get()));
+  if (exception) PyErr_SetObject(type.get(), exception.get());
+  return nullptr;
+}
+
+PyObject* raise_selection_error(const SelectionError& error) {
+  PyObject* type = error.kind == SelectionError::Kind::PositionOutOfRange ? PyExc_IndexError : PyExc_KeyError;
+  OwnedRef message = OwnedRef::steal(PyUnicode_DecodeUTF8(error.message.data(),
+                                                          static_cast<Py_ssize_t>(error.message.size()), "replace"));
+  if (message) PyErr_SetObject(type, message.get());
+  return nullptr;
+}
+
+OwnedRef text_object(std::string_view text) {
+  return OwnedRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+PyObject* build_result(PyObject* module, ArrayRead&& read) {
+  OwnedRef header = text_object(read.header);
+  if (!header) return nullptr;
+  OwnedRef names = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(read.names.size())));
+  if (!names) return nullptr;
+  for (std::size_t i = 0; i < read.names.size(); ++i) {
+    OwnedRef name = text_object(read.names[i]);
+    if (!name) return nullptr;
+    PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name.release());
+  }
+  OwnedRef values = OwnedRef::steal(make_values(state_of(module).values_type, std::move(read.values)));
+  if (!values) return nullptr;
+  return Py_BuildValue("(NNNKK)", header.release(), names.release(), values.release(),
+                       static_cast<unsigned long long>(read.blocks), static_cast<unsigned long long>(read.n_digits));
+}
+
+bool convert_n_digits(PyObject* object, std::optional<std::uint64_t>& n_digits) {
+  if (object == Py_None) return true;
+  if (!PyLong_Check(object) || PyBool_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "n_digits must be an int or None, not %.100s", Py_TYPE(object)->tp_name);
+    return false;
+  }
+  const unsigned long long value = PyLong_AsUnsignedLongLong(object);
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+    PyErr_Clear();
+    PyErr_SetString(PyExc_ValueError, "n_digits must be at least 1");
+    return false;
+  }
+  if (value == 0) {
+    PyErr_SetString(PyExc_ValueError, "n_digits must be at least 1");
+    return false;
+  }
+  n_digits = value;
+  return true;
+}
+
+bool convert_columns(PyObject* object, std::optional<std::vector<ColumnChoice>>& columns) {
+  if (object == Py_None) return true;
+  if (!PyTuple_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "columns must be a tuple or None, not %.100s", Py_TYPE(object)->tp_name);
+    return false;
+  }
+  std::vector<ColumnChoice> choices;
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(object); ++i) {
+    PyObject* item = PyTuple_GET_ITEM(object, i);
+    if (PyUnicode_Check(item)) {
+      Py_ssize_t size = 0;
+      const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+      if (utf8 == nullptr) return false;
+      choices.emplace_back(std::string(utf8, static_cast<std::size_t>(size)));
+    } else if (PyLong_Check(item) && !PyBool_Check(item)) {
+      const long long position = PyLong_AsLongLong(item);
+      if (position == -1 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
+        PyErr_Clear();
+        PyErr_Format(PyExc_IndexError, "position %R is out of range", item);
+        return false;
+      }
+      choices.emplace_back(static_cast<std::int64_t>(position));
+    } else {
+      PyErr_Format(PyExc_TypeError, "columns must hold str names and int positions, not %.100s",
+                   Py_TYPE(item)->tp_name);
+      return false;
+    }
+  }
+  columns = std::move(choices);
+  return true;
+}
+
+PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  try {
+    if (nargs != 3) {
+      PyErr_Format(PyExc_TypeError, "read() takes 3 positional arguments but %zd were given", nargs);
+      return nullptr;
+    }
+    PyObject* encoded_raw = nullptr;
+    if (!PyUnicode_FSConverter(args[0], &encoded_raw)) return nullptr;
+    OwnedRef encoded = OwnedRef::steal(encoded_raw);
+    // As open() does: the error's filename is the path's str or bytes form.
+    OwnedRef fspath = OwnedRef::steal(PyOS_FSPath(args[0]));
+    if (!fspath) return nullptr;
+    OwnedRef path = display_path(fspath.get());
+    if (!path) return nullptr;
+
+    ArrayRequest request;
+    request.path = std::string_view(PyBytes_AS_STRING(encoded.get()),
+                                    static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
+    if (!convert_n_digits(args[1], request.n_digits)) return nullptr;
+    if (!convert_columns(args[2], request.columns)) return nullptr;
+
+    // The request's texts are owned by `encoded` and the request itself, not by objects that
+    // another thread could change while the lock is released.
+    PyThreadState* const detached = PyEval_SaveThread();
+    Outcome outcome = read_detached(request);
+    PyEval_RestoreThread(detached);
+
+    if (auto* read = std::get_if<ArrayRead>(&outcome)) return build_result(module, std::move(*read));
+    if (auto* open = std::get_if<OpenError>(&outcome)) return raise_open_error(*open, fspath.get());
+    if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(*defect, path.get());
+    if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(*selection);
+    return PyErr_NoMemory();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (...) {
+    PyErr_SetString(PyExc_SystemError, "quorvel_arrays: unexpected internal error");
+    return nullptr;
+  }
+}
+
+PyMethodDef methods[] = {
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
+     "read(path, n_digits, columns) -> (header, names, values, blocks, n_digits)\n\n"
+     "Reads a plot file without the interpreter's lock; quorvel_arrays.read is the public face."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec_module(PyObject* module) noexcept {
+  PyObject* type = make_values_type(module);
+  if (type == nullptr) return -1;
+  state_of(module).values_type = reinterpret_cast<PyTypeObject*>(type);
+  return PyModule_AddObjectRef(module, "Values", type);
+}
+
+int traverse(PyObject* module, visitproc visit, void* arg) {
+  Py_VISIT(state_of(module).values_type);
+  return 0;
+}
+
+int clear(PyObject* module) {
+  Py_CLEAR(state_of(module).values_type);
+  return 0;
+}
+
+void free_module(void* module) { (void)clear(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef definition{
+    PyModuleDef_HEAD_INIT,
+    "quorvel_arrays._reader",
+    "The compiled reader behind quorvel_arrays.",
+    sizeof(ModuleState),
+    methods,
+    slots,
+    traverse,
+    clear,
+    free_module,
+};
+
+}  // namespace
+}  // namespace quorvel::arrays
+
+PyMODINIT_FUNC PyInit__reader() noexcept { return PyModuleDef_Init(&quorvel::arrays::definition); }
