@@ -1,0 +1,100 @@
+"""The array reader against the list reader on generated files: the same float32 values bit for
+bit, the name lines trimmed, and a PlotFileError for every file the list reader rejects."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import textwrap
+
+import numpy as np
+import pytest
+from hypothesis import HealthCheck, given, settings
+
+import quorvel_arrays as qa
+from conftest import panic_exception_type, plot_text, read
+from test_differential import corrupted, plot_files
+
+WORK_DIR = tempfile.mkdtemp(prefix="quorvel-arrays-differential-")
+PATH = os.path.join(WORK_DIR, "generated.plt")
+COMMON = settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+
+
+def list_reader_matrix(path, width):
+    time, others = read(path, width)
+    return np.array([time, *others], dtype=np.float32).T.reshape(len(time), 1 + len(others))
+
+
+def check(data, width):
+    with open(PATH, "wb") as out:
+        out.write(data)
+    try:
+        expected = list_reader_matrix(PATH, width)
+    except panic_exception_type():
+        with pytest.raises(qa.PlotFileError) as caught:
+            qa.read(PATH, width)
+        assert 1 <= caught.value.line <= data.count(b"\n") + 2  # a missing line: one past the last
+        assert str(caught.value).startswith(f"{PATH}:{caught.value.line}:")
+        return
+    plot = qa.read(PATH, width)
+    assert plot.values.shape == expected.shape
+    assert plot.values.view(np.uint32).tolist() == expected.view(np.uint32).tolist()
+    lines = data.decode().replace("\r\n", "\n").split("\n")
+    assert plot.names == tuple(name.strip() for name in lines[1:1 + plot.values.shape[1]])
+
+
+@COMMON
+@given(plot_files())
+def test_generated_files(case):
+    data, width = case
+    if width >= 1:
+        check(data, width)
+
+
+@COMMON
+@given(corrupted())
+def test_corrupted_files(case):
+    data, width = case
+    if width >= 1:
+        check(data, width)
+
+
+@pytest.mark.parametrize("width", [1, 7, 12, 15, 20])
+def test_files_larger_than_the_read_buffer(tmp_path, width):
+    rng = np.random.default_rng(width)
+    n, blocks = 23, 400
+    digits = max(width - 7, 0)
+    texts = [[f"{v:.{digits}E}"[:width] if width >= 8 else str(int(v) % 10) for v in row]
+             for row in rng.uniform(-1e6, 1e6, size=(blocks, n))]
+    path = tmp_path / "big.plt"
+    path.write_text(plot_text(n, texts, width=width))
+    assert path.stat().st_size > 8192
+    plot = qa.read(path)  # the width found from the file
+    assert plot.n_digits == width
+    assert plot.values.view(np.uint32).tolist() == list_reader_matrix(str(path), width).view(np.uint32).tolist()
+
+
+def test_the_lock_is_released_while_reading(tmp_path):
+    """A thread of the same process feeds a FIFO slowly; with the lock held it could never write."""
+    fifo = tmp_path / "slow.plt"
+    os.mkfifo(fifo)
+    code = textwrap.dedent(f"""
+        import threading, time
+        import quorvel_arrays as qa
+        def feed():
+            with open({str(fifo)!r}, "w") as pipe:
+                pipe.write("H 2\\nT\\nX\\n")
+                for step in range(20):
+                    pipe.write(f" STEP {{step}}\\n{{step:12.5E}}{{-step:12.5E}}\\n")
+                    pipe.flush()
+                    time.sleep(0.01)
+        feeder = threading.Thread(target=feed)
+        feeder.start()
+        plot = qa.read({str(fifo)!r}, 12)
+        feeder.join()
+        print(len(plot), plot.values[-1].tolist())
+    """)
+    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
+                           env=dict(os.environ))
+    assert child.returncode == 0, child.stderr
+    assert child.stdout == "20 [19.0, -19.0]\n"
