@@ -98,3 +98,52 @@ def test_the_lock_is_released_while_reading(tmp_path):
                            env=dict(os.environ))
     assert child.returncode == 0, child.stderr
     assert child.stdout == "20 [19.0, -19.0]\n"
+
+
+def open_fds():
+    return len(os.listdir("/proc/self/fd"))
+
+
+def test_no_reference_or_descriptor_leaks(tmp_path):
+    """Good files, defects, missing files and bad selections, read over and over: the open
+    descriptors stay as they were, and on the debug interpreter so does the reference total."""
+    good = tmp_path / "good.plt"
+    good.write_text(plot_text(13, [[f"{b}.{j}" for j in range(13)] for b in range(30)], 12))
+    bad = tmp_path / "bad.plt"
+    bad.write_text(plot_text(3, [["1.0", "x", "2.0"]], 12))
+    calls = [
+        lambda: qa.read(good),
+        lambda: qa.read(good, 12, columns=["PARAM3", 0, -1]),
+        lambda: qa.read(bad, 12),
+        lambda: qa.read(tmp_path / "missing.plt"),
+        lambda: qa.read(good, 12, columns=["NOPE"]),
+        lambda: qa.read(good, 12, columns=[99]),
+    ]
+
+    def round_trip():
+        for call in calls:
+            try:
+                call()
+            except (OSError, ValueError, LookupError):
+                pass
+
+    for _ in range(20):
+        round_trip()
+    fds = open_fds()
+    total = getattr(sys, "gettotalrefcount", lambda: 0)
+    before = total()
+    for _ in range(200):
+        round_trip()
+    assert total() - before < 50
+    assert open_fds() == fds
+
+
+def test_the_array_keeps_its_memory_alive(tmp_path):
+    path = tmp_path / "p.plt"
+    path.write_text(plot_text(2, [["1.5", "2.5"], ["3.5", "4.5"]], 12))
+    column = qa.read(path)["PARAM1"]
+    import gc
+    gc.collect()
+    assert column.tolist() == [2.5, 4.5]
+    column[:] = 7.0  # writable, and the write lands in memory the view still owns
+    assert column.tolist() == [7.0, 7.0]
