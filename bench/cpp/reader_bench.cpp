@@ -1,5 +1,7 @@
-// The reader alone (file → columns) on generated plot files, next to the same loop parsing each
-// field with strtof. Sizes: QUORVEL_BENCH_PARAMETERS × QUORVEL_BENCH_BLOCKS (default 2000 × 5000).
+// The readers alone (file → columns, file → row matrix) on generated plot files, next to the same
+// loop parsing each field with strtof. Sizes: QUORVEL_BENCH_PARAMETERS × QUORVEL_BENCH_BLOCKS
+// (default 2000 × 5000). QUORVEL_BENCH_FILE_W12 and QUORVEL_BENCH_FILE_W15 name files to read
+// instead of generated ones (the Python benchmark passes its own, so both time the same bytes).
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "reader/array_reader.h"
 #include "reader/reader.h"
 #include "reader/line_reader.h"
 #include "text/tokens.h"
@@ -25,6 +28,9 @@ std::size_t setting(const char* name, std::size_t fallback) {
 
 // Writes (once) a plot file with increasing time, mixed magnitudes and signs, and zero columns.
 std::string plot_file(std::size_t width) {
+  if (const char* given = std::getenv(width == 15 ? "QUORVEL_BENCH_FILE_W15" : "QUORVEL_BENCH_FILE_W12")) {
+    if (*given != '\0') return given;
+  }
   const std::size_t parameters = setting("QUORVEL_BENCH_PARAMETERS", 2000);
   const std::size_t blocks = setting("QUORVEL_BENCH_BLOCKS", 5000);
   const auto path = std::filesystem::temp_directory_path() /
@@ -81,6 +87,19 @@ void BM_Reader(benchmark::State& state) {
   report(state, path, values);
 }
 
+// The reader behind quorvel_arrays: every value into one row-major float32 matrix.
+void BM_ArrayReader(benchmark::State& state) {
+  const std::string path = plot_file(static_cast<std::size_t>(state.range(0)));
+  std::size_t values = 0;
+  for (auto _ : state) {
+    quorvel::ArrayRead read =
+        quorvel::read_plot_arrays({path, static_cast<std::uint64_t>(state.range(0)), std::nullopt});
+    values = read.blocks * read.names.size();
+    benchmark::DoNotOptimize(read);
+  }
+  report(state, path, values);
+}
+
 // The same pass with the C library's strtof on each trimmed field, for comparison.
 void BM_ReaderLoopWithStrtof(benchmark::State& state) {
   const auto width = static_cast<std::size_t>(state.range(0));
@@ -111,6 +130,7 @@ void BM_ReaderLoopWithStrtof(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Reader)->Arg(12)->Arg(15)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ArrayReader)->Arg(12)->Arg(15)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReaderLoopWithStrtof)->Arg(12)->Arg(15)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
