@@ -1,22 +1,25 @@
 #!/usr/bin/env python3
-"""Times quorvel.rust_read_kavrine against the readers a user would otherwise write and against
-the floor, on generated plot files (plotgen.py; cached under build/bench-data).
+"""Times quorvel.rust_read_kavrine and quorvel_arrays.read against the readers a user would
+otherwise write and against the floor, on generated plot files (plotgen.py; cached under
+build/bench-data).
 
     PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--size small|medium|large]
         [--width 12|15|both] [--repeat K] [--readers module,numpy,...] [--pandas-rounds P]
         [--no-rss] [--data DIR]
 
-Readers (readers.py): module, numpy, numpy-cast, pure, pandas, floor (read the bytes + build the
-lists from parsed float32 columns), scan (read the bytes + count newlines).
+Readers (readers.py): module, arrays, numpy, numpy-arrays, numpy-cast, pure, pandas, floor (read
+the bytes + build the lists from parsed float32 columns), scan (read the bytes + count newlines).
+arrays and numpy-arrays return one float32 matrix (blocks x parameters), the others lists.
 
 Before any time is printed every reader's result is compared value for value with the values the
 generator wrote (and so with each other): on the small file and an odd-sized one (N not a multiple
-of ten) on every run, and on the first round of every timed file. A disagreement stops the run.
+of ten) on every run, and on the first round of every timed file; a matrix is compared bit for bit.
+A disagreement stops the run.
 
 Readers run alternately in one process (A B C A B C ...) so that the machine's drift hits them
 alike; the figure is the median of the rounds. Peak memory is the peak resident set of a fresh
-child process that runs only that reader once (VmHWM; the interpreter alone is shown for
-reference).
+child process that runs only that reader once (VmHWM; the interpreter alone, and the interpreter
+with numpy imported, are shown for reference).
 The numbers are printed, never judged: this is a measurement, not a test.
 """
 
@@ -48,6 +51,22 @@ def expected(truth_path):
     return (columns[0], columns[1:]) if columns else ([], [])
 
 
+class Expected:
+    """The generator's values as lists (for the list readers) and as its float32 matrix (for the
+    matrix readers)."""
+
+    def __init__(self, truth_path):
+        import numpy as np
+
+        self.matrix = np.load(truth_path)
+        self.lists = expected(truth_path)
+
+    def difference(self, name, got):
+        if name in readers.ARRAY_NAMES:
+            return matrix_difference(name, got, self.matrix)
+        return first_difference(name, got, self.lists)
+
+
 def first_difference(name, got, want):
     """A readable account of where got and want part, or None when they agree."""
     if got == want:
@@ -65,13 +84,29 @@ def first_difference(name, got, want):
     return f"{name}: differs (types?)"
 
 
+def matrix_difference(name, got, want):
+    """The same for a float32 matrix (blocks, parameters), compared bit for bit."""
+    import numpy as np
+
+    if not isinstance(got, np.ndarray) or got.dtype != np.float32:
+        return f"{name}: a {type(got).__name__} of {getattr(got, 'dtype', '?')}, expected a float32 array"
+    if got.shape != want.shape:
+        return f"{name}: shape {got.shape}, expected {want.shape} (blocks, parameters)"
+    differs = got.view(np.uint32) != want.view(np.uint32)
+    if differs.any():
+        b, j = (int(k) for k in np.argwhere(differs)[0])
+        return (f"{name}: parameter {j}, block {b}: {float(got[b, j])!r} (bits {int(got.view(np.uint32)[b, j]):08x}), "
+                f"expected {float(want[b, j])!r} (bits {int(want.view(np.uint32)[b, j]):08x})")
+    return None
+
+
 def check_agreement(path, truth_path, width, names, want=None):
     """Runs each reader once on the file and compares its result with the generator's values."""
-    want = want or expected(truth_path)
+    want = want or Expected(truth_path)
     for name in names:
         if name == "scan":
             continue
-        problem = first_difference(name, readers.get(name, truth_path)(path, width), want)
+        problem = want.difference(name, readers.get(name, truth_path)(path, width))
         if problem:
             sys.exit(f"DISAGREEMENT on {os.path.basename(path)} (width {width}): {problem}")
 
@@ -99,7 +134,12 @@ def peak_rss_kib():
 
 
 def rss_child(name, path, width, truth_path):
-    result = readers.get(name, truth_path)(path, width) if name != "none" else None
+    if name == "python+numpy":
+        import numpy  # noqa: F401
+
+        result = None
+    else:
+        result = readers.get(name, truth_path)(path, width) if name != "none" else None
     print(peak_rss_kib())
     del result
 
@@ -117,7 +157,7 @@ def run_file(label, parameters, blocks, width, options):
     print(f"\n{label}, width {width}: {parameters} parameters x {blocks} blocks = {values:,} values, "
           f"{megabytes:.1f} MB ({'generated' if made > 0.5 else 'cached'}, {made:.1f} s)", flush=True)
 
-    want = expected(truth_path)
+    want = Expected(truth_path)
     times = {name: [] for name in names}
     callables = {name: readers.get(name, truth_path) for name in names}
     for round_index in range(max(rounds.values())):
@@ -134,7 +174,7 @@ def run_file(label, parameters, blocks, width, options):
                     if result != line_count(parameters, blocks):
                         sys.exit(f"scan counted {result} lines, expected {line_count(parameters, blocks)}")
                 else:
-                    problem = first_difference(name, result, want)
+                    problem = want.difference(name, result)
                     if problem:
                         sys.exit(f"DISAGREEMENT on {os.path.basename(path)} (width {width}): {problem}")
             del result
@@ -146,6 +186,7 @@ def run_file(label, parameters, blocks, width, options):
     memory = {}
     if options.rss:
         memory["(interpreter)"] = child_peak_rss("none", path, width, truth_path)
+        memory["(python+numpy)"] = child_peak_rss("python+numpy", path, width, truth_path)
         for name in names:
             memory[name] = child_peak_rss(name, path, width, truth_path)
 
@@ -157,17 +198,25 @@ def run_file(label, parameters, blocks, width, options):
               f"{values / median[name] / 1e6:10.2f} {'' if rss is None else f'{rss:12.0f}'}")
     if "(interpreter)" in memory and memory["(interpreter)"] is not None:
         print(f"  {'(interpreter alone)':<40} {memory['(interpreter)']:>25.0f}")
-    print("  all readers agreed with the generated values, value for value")
+    if memory.get("(python+numpy)") is not None:
+        print(f"  {'(python+numpy: the interpreter, numpy imported)':<52} {memory['(python+numpy)']:>13.0f}")
+    print("  all readers agreed with the generated values, value for value (the matrices bit for bit)")
     ratios = ratios_of(median)
     if ratios:
         print("  ratios (time): " + "   ".join(f"{key} {value:.2f}" for key, value in ratios))
+    if memory.get("arrays") is not None and memory.get("(python+numpy)") is not None:
+        matrix_mb = 4 * values / 2**20
+        print(f"  arrays' memory above python+numpy: {memory['arrays'] - memory['(python+numpy)']:.0f} MB "
+              f"= {(memory['arrays'] - memory['(python+numpy)']) / matrix_mb:.2f} x the matrix "
+              f"(4 bytes x {values:,} values = {matrix_mb:.0f} MB)")
     return median, ratios
 
 
 def ratios_of(median):
     pairs = [("module/floor", "module", "floor"), ("numpy/module", "numpy", "module"),
              ("numpy-cast/module", "numpy-cast", "module"), ("pure/module", "pure", "module"),
-             ("pandas/module", "pandas", "module"), ("floor/scan", "floor", "scan")]
+             ("pandas/module", "pandas", "module"), ("floor/scan", "floor", "scan"),
+             ("module/arrays", "module", "arrays"), ("numpy-arrays/arrays", "numpy-arrays", "arrays")]
     return [(key, median[a] / median[b]) for key, a, b in pairs if a in median and b in median]
 
 

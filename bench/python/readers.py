@@ -1,7 +1,9 @@
 """The readers the benchmark compares. Each takes (path, width) and returns (first, others): the
 first parameter's values and one list per other parameter, lists of Python floats holding float32
-values, as quorvel.rust_read_kavrine does. Imports happen inside the readers, so a process that
-runs one reader loads only what that reader needs (the peak-memory figures depend on it).
+values, as quorvel.rust_read_kavrine does; the readers in ARRAY_NAMES return instead one float32
+numpy array of shape (blocks, parameters), as quorvel_arrays does. Imports happen inside the
+readers, so a process that runs one reader loads only what that reader needs (the peak-memory
+figures depend on it).
 
 - module: quorvel.rust_read_kavrine.
 - pure: plain Python (float() on each slice, narrowed through array('f')).
@@ -15,6 +17,11 @@ runs one reader loads only what that reader needs (the peak-memory figures depen
 - floor: reading the file's bytes once, plus building the lists from already-parsed float32
   columns (numpy .tolist()); no reader can do less.
 - scan: reading the bytes and counting the newlines: the memory-bandwidth reference.
+
+Matrix readers:
+- arrays: quorvel_arrays.read(path, width).values.
+- numpy-arrays: the numpy reader above stopping at its float32 matrix (no .tolist()): the peer of
+  arrays.
 """
 
 from array import array
@@ -204,6 +211,19 @@ def numpy(path, width):
     return _from_characters(path, width, _decode)
 
 
+def numpy_arrays(path, width):
+    """The numpy reader's float32 matrix, without the lists."""
+    import numpy as np
+
+    found = _field_characters(path, width)
+    if found is None:
+        return _lines_matrix(path, width)
+    parameters, characters = found
+    if parameters == 0:
+        return np.empty((0, 0), np.float32)
+    return _decode(characters)
+
+
 def numpy_cast(path, width):
     import numpy as np
 
@@ -215,6 +235,11 @@ def numpy_cast(path, width):
 
 def numpy_lines(path, width):
     """Line by line, for files whose value lines carry extra bytes: the fallback of the two above."""
+    return _to_lists(_lines_matrix(path, width))
+
+
+def _lines_matrix(path, width):
+    """numpy_lines' float32 matrix (blocks, parameters); (0, 0) for a file of no parameter."""
     import numpy as np
 
     with open(path, "rb") as stream:
@@ -227,9 +252,9 @@ def numpy_lines(path, width):
             row = b"".join(next(stream)[:count * width] for count in counts)
             rows.append(row)
     if parameters == 0:
-        return [], []
+        return np.empty((0, 0), np.float32)
     fields = np.frombuffer(b"".join(rows), f"S{width}").reshape(len(rows), parameters)
-    return _to_lists(_cast(fields))
+    return _cast(fields)
 
 
 def pandas(path, width):
@@ -273,12 +298,20 @@ class Floor:
         return (columns[0], columns[1:]) if columns else ([], [])
 
 
+def arrays(path, width):
+    import quorvel_arrays
+
+    return quorvel_arrays.read(path, width).values
+
+
 def scan(path, width):
     with open(path, "rb") as stream:
         return stream.read().count(b"\n")
 
 
-NAMES = ["module", "numpy", "numpy-cast", "pure", "pandas", "floor", "scan"]
+NAMES = ["module", "arrays", "numpy", "numpy-arrays", "numpy-cast", "pure", "pandas", "floor", "scan"]
+# The readers that return one float32 matrix (blocks, parameters) instead of lists.
+ARRAY_NAMES = ["arrays", "numpy-arrays"]
 
 
 def get(name, truth_path):
@@ -291,4 +324,6 @@ def get(name, truth_path):
         "pure": pure,
         "pandas": pandas,
         "scan": scan,
+        "arrays": arrays,
+        "numpy-arrays": numpy_arrays,
     }[name]

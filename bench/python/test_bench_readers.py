@@ -1,7 +1,8 @@
 """Checks of the benchmark's own pieces: the generator writes what it claims (the layout, printf's
 own field texts, values whose float32 is the same through a double) and the peer readers give the
 module's values on files laid out otherwise than the generator's (CR LF, extra bytes after the
-fields, fields that are not in the d.dddE+dd form).
+fields, fields that are not in the d.dddE+dd form); the matrix readers give the generator's float32
+values bit for bit.
 
     PYTHONPATH=build/py:bench/python python3.14 -m pytest -q bench/python
 """
@@ -16,6 +17,12 @@ import plotgen
 import readers
 
 PEERS = ["module", "numpy", "numpy-cast", "pure", "pandas"]
+
+
+def bits(matrix):
+    """A float32 matrix as its bit patterns (-0.0 apart from 0.0, NaNs by payload)."""
+    assert isinstance(matrix, np.ndarray) and matrix.dtype == np.float32
+    return matrix.view(np.uint32)
 
 
 def nearest_float32(text):
@@ -138,6 +145,18 @@ def test_peers_agree_with_the_module_on_other_layouts(generated, tmp_path, kind)
         assert want != readers.module(path, width)
     for name in PEERS[1:]:
         assert readers.get(name, None)(changed, width) == want, name
+    want_matrix = np.array([want[0], *want[1]], np.float32).T
+    for name in readers.ARRAY_NAMES:
+        got = readers.get(name, None)(changed, width)
+        assert got.shape == want_matrix.shape and (bits(got) == bits(want_matrix)).all(), name
+
+
+def test_matrix_readers_give_the_generated_bits(generated):
+    path, truth_path, width = generated
+    truth = np.load(truth_path)
+    for name in readers.ARRAY_NAMES:
+        got = readers.get(name, None)(path, width)
+        assert got.shape == truth.shape and (bits(got) == bits(truth)).all(), name
 
 
 def test_scan_counts_lines(generated):
