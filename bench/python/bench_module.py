@@ -5,7 +5,7 @@ build/bench-data).
 
     PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--size small|medium|large]
         [--width 12|15|both] [--repeat K] [--readers module,numpy,...] [--pandas-rounds P]
-        [--no-rss] [--data DIR]
+        [--no-rss] [--data DIR] [--cpp-bench PATH]
 
 Readers (readers.py): module, arrays, numpy, numpy-arrays, numpy-cast, pure, pandas, floor (read
 the bytes + build the lists from parsed float32 columns), scan (read the bytes + count newlines).
@@ -20,17 +20,22 @@ Readers run alternately in one process (A B C A B C ...) so that the machine's d
 alike; the figure is the median of the rounds. Peak memory is the peak resident set of a fresh
 child process that runs only that reader once (VmHWM; the interpreter alone, and the interpreter
 with numpy imported, are shown for reference).
+
+--cpp-bench runs the C++ reader benchmark (bench/cpp) on the timed file itself, so that its MB/s
+and the readers' are of the same bytes.
 The numbers are printed, never judged: this is a measurement, not a test.
 """
 
 import argparse
 import gc
+import json
 import os
 import platform
 import resource
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 import readers
@@ -159,15 +164,18 @@ def run_file(label, parameters, blocks, width, options):
 
     want = Expected(truth_path)
     times = {name: [] for name in names}
+    cpu_times = {name: [] for name in names}  # process CPU seconds, for rates per CPU second
     callables = {name: readers.get(name, truth_path) for name in names}
     for round_index in range(max(rounds.values())):
         for name in names:
             if round_index >= rounds[name]:
                 continue
             gc.collect()
+            cpu_start = time.process_time()
             start = time.perf_counter()
             result = callables[name](path, width)
             elapsed = time.perf_counter() - start
+            cpu_times[name].append(time.process_time() - cpu_start)
             times[name].append(elapsed)
             if round_index == 0:
                 if name == "scan":
@@ -182,6 +190,8 @@ def run_file(label, parameters, blocks, width, options):
             f"{name} {times[name][round_index]:.3f}" for name in names if round_index < rounds[name]), flush=True)
     del want, callables
     gc.collect()
+
+    cpp = cpp_rates(options.cpp_bench, path, width) if options.cpp_bench else {}
 
     memory = {}
     if options.rss:
@@ -209,7 +219,36 @@ def run_file(label, parameters, blocks, width, options):
         print(f"  arrays' memory above python+numpy: {memory['arrays'] - memory['(python+numpy)']:.0f} MB "
               f"= {(memory['arrays'] - memory['(python+numpy)']) / matrix_mb:.2f} x the matrix "
               f"(4 bytes x {values:,} values = {matrix_mb:.0f} MB)")
+    if cpp and "arrays" in median:
+        arrays_rate = megabytes / median["arrays"]
+        arrays_cpu_rate = megabytes / statistics.median(cpu_times["arrays"])
+        print(f"  arrays: {arrays_rate:.0f} MB/s, {arrays_cpu_rate:.0f} MB per CPU second (median of its rounds)")
+    for benchmark, (cpu_rate, wall_rate) in cpp.items():
+        line = f"  C++ {benchmark}/{width} on this file: {cpu_rate:.0f} MB per CPU second, {wall_rate:.0f} MB/s"
+        if "arrays" in median:
+            line += (f"; arrays / it: {arrays_cpu_rate / cpu_rate:.2f} per CPU second, "
+                     f"{arrays_rate / wall_rate:.2f} per second")
+        print(line)
     return median, ratios
+
+
+def cpp_rates(binary, path, width):
+    """Runs the C++ reader benchmarks on this file (their console table passes through) and gives
+    {benchmark: (MB per CPU second, as Google Benchmark reports it; MB per second of real time)}:
+    the two part when the machine is busy, and the Python readers are timed in real time."""
+    print(f"  C++ reader benchmark on this file ({os.path.relpath(binary)}):", flush=True)
+    with tempfile.TemporaryDirectory() as folder:
+        out = os.path.join(folder, "rates.json")
+        environment = dict(os.environ, **{f"QUORVEL_BENCH_FILE_W{width}": path})
+        subprocess.run([binary, f"--benchmark_filter=^BM_(Reader|ArrayReader|ReaderLoopWithStrtof)/{width}(/|$)",
+                        "--benchmark_counters_tabular=true", f"--benchmark_out={out}",
+                        "--benchmark_out_format=json"], env=environment, check=True)
+        with open(out) as stream:
+            results = json.load(stream)["benchmarks"]
+    unit = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+    megabytes = os.path.getsize(path) / 1e6
+    return {result["name"].split("/")[0]: (result["MB/s"], megabytes / (result["real_time"] * unit[result["time_unit"]]))
+            for result in results}
 
 
 def ratios_of(median):
@@ -230,6 +269,7 @@ def main():
     parser.add_argument("--pandas-rounds", type=int, default=1, help="rounds for pandas (slow; default 1)")
     parser.add_argument("--no-rss", dest="rss", action="store_false", help="skip the peak-memory children")
     parser.add_argument("--data", default=DEFAULT_DATA, help="folder for the generated files")
+    parser.add_argument("--cpp-bench", help="the C++ reader benchmark binary, to run on the same files")
     parser.add_argument("--rss-child", nargs=4, help=argparse.SUPPRESS)
     options = parser.parse_args()
     if options.rss_child:
