@@ -5,7 +5,7 @@ build/bench-data).
 
     PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--size small|medium|large]
         [--width 12|15|both] [--repeat K] [--readers module,numpy,...] [--pandas-rounds P]
-        [--no-rss] [--data DIR] [--cpp-bench PATH]
+        [--no-rss] [--data DIR] [--read-many] [--cpp-bench PATH]
 
 Readers (readers.py): module, arrays, numpy, numpy-arrays, numpy-cast, pure, pandas, floor (read
 the bytes + build the lists from parsed float32 columns), scan (read the bytes + count newlines).
@@ -21,8 +21,9 @@ alike; the figure is the median of the rounds. Peak memory is the peak resident 
 child process that runs only that reader once (VmHWM; the interpreter alone, and the interpreter
 with numpy imported, are shown for reference).
 
---cpp-bench runs the C++ reader benchmark (bench/cpp) on the timed file itself, so that its MB/s
-and the readers' are of the same bytes.
+--read-many times quorvel_arrays.read_many on four copies of the timed file with one thread and
+with two, alternately. --cpp-bench runs the C++ reader benchmark (bench/cpp) on the timed file
+itself, so that its MB/s and the readers' are of the same bytes.
 The numbers are printed, never judged: this is a measurement, not a test.
 """
 
@@ -32,6 +33,7 @@ import json
 import os
 import platform
 import resource
+import shutil
 import statistics
 import subprocess
 import sys
@@ -43,6 +45,7 @@ import readers
 HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_DATA = os.path.join(HERE, "..", "..", "build", "bench-data")
 CHECK_SHAPES = [(200, 500), (203, 50), (7, 3)]
+READ_MANY_FILES = 4
 
 
 def line_count(parameters, blocks):
@@ -251,6 +254,63 @@ def cpp_rates(binary, path, width):
             for result in results}
 
 
+def copies_of(path, count):
+    """`count` files with the bytes of `path` (kept under read-many/ beside it, made once)."""
+    folder = os.path.join(os.path.dirname(path), "read-many")
+    os.makedirs(folder, exist_ok=True)
+    stem = os.path.splitext(os.path.basename(path))[0]
+    paths = []
+    for index in range(count):
+        copy = os.path.join(folder, f"{stem}-copy{index + 1}.plt")
+        if not os.path.exists(copy) or os.path.getsize(copy) != os.path.getsize(path):
+            shutil.copyfile(path, copy + ".partial")
+            os.replace(copy + ".partial", copy)
+        paths.append(copy)
+    return paths
+
+
+def run_read_many(label, parameters, blocks, width, options):
+    """quorvel_arrays.read_many over copies of the file, one thread against two, alternately."""
+    import numpy as np
+    import quorvel_arrays
+
+    import plotgen
+
+    path, truth_path = plotgen.plot_file(options.data, parameters, blocks, width)
+    paths = copies_of(path, READ_MANY_FILES)
+    megabytes = READ_MANY_FILES * os.path.getsize(path) / 1e6
+    print(f"\nread_many, {label}, width {width}: {READ_MANY_FILES} files of {parameters} parameters x {blocks} "
+          f"blocks, {megabytes:.0f} MB in all", flush=True)
+    # Untimed: the results agree with the generator, and the copies are in the page cache.
+    truth = np.load(truth_path)
+    for threads in (1, 2):
+        for copy, plot in zip(paths, quorvel_arrays.read_many(paths, width, threads=threads)):
+            problem = matrix_difference(f"read_many threads={threads} {os.path.basename(copy)}", plot.values, truth)
+            if problem:
+                sys.exit(f"DISAGREEMENT (width {width}): {problem}")
+    del truth, plot
+    times = {1: [], 2: []}
+    busy = {1: [], 2: []}  # CPU seconds of the process over the round's seconds: the cores it had
+    for round_index in range(options.repeat):
+        for threads in (1, 2):
+            gc.collect()
+            cpu_start = time.process_time()
+            start = time.perf_counter()
+            plots = quorvel_arrays.read_many(paths, width, threads=threads)
+            times[threads].append(time.perf_counter() - start)
+            busy[threads].append((time.process_time() - cpu_start) / times[threads][-1])
+            del plots
+        print(f"  round {round_index + 1}: threads=1 {times[1][-1]:.3f}  threads=2 {times[2][-1]:.3f}   "
+              f"(load average {os.getloadavg()[0]:.2f})", flush=True)
+    median = {threads: statistics.median(times[threads]) for threads in times}
+    for threads in (1, 2):
+        print(f"  threads={threads}: median {median[threads]:.3f} s, {megabytes / median[threads]:.0f} MB/s, "
+              f"{statistics.median(busy[threads]):.2f} cores busy")
+    print(f"  all {READ_MANY_FILES} results agreed with the generated values bit for bit; "
+          f"ratio (time) threads=1/threads=2 {median[1] / median[2]:.2f}")
+    return median[1] / median[2]
+
+
 def ratios_of(median):
     pairs = [("module/floor", "module", "floor"), ("numpy/module", "numpy", "module"),
              ("numpy-cast/module", "numpy-cast", "module"), ("pure/module", "pure", "module"),
@@ -269,6 +329,8 @@ def main():
     parser.add_argument("--pandas-rounds", type=int, default=1, help="rounds for pandas (slow; default 1)")
     parser.add_argument("--no-rss", dest="rss", action="store_false", help="skip the peak-memory children")
     parser.add_argument("--data", default=DEFAULT_DATA, help="folder for the generated files")
+    parser.add_argument("--read-many", action="store_true",
+                        help=f"also time quorvel_arrays.read_many on {READ_MANY_FILES} copies of the file, 1 thread vs 2")
     parser.add_argument("--cpp-bench", help="the C++ reader benchmark binary, to run on the same files")
     parser.add_argument("--rss-child", nargs=4, help=argparse.SUPPRESS)
     options = parser.parse_args()
@@ -315,6 +377,8 @@ def main():
     for width in widths:
         median, ratios = run_file(options.size, parameters, blocks, width, options)
         summary.append((width, median, ratios))
+    many = [(width, run_read_many(options.size, parameters, blocks, width, options))
+            for width in (widths if options.read_many else [])]
     if len(summary) > 1:
         print(f"\nsummary ({options.size}): median seconds per width")
         print("  " + f"{'reader':<18}" + "".join(f"{'width ' + str(width):>10}" for width, _, _ in summary))
@@ -323,6 +387,8 @@ def main():
         print("  ratios (time)")
         for index, (key, _) in enumerate(summary[0][2]):
             print("  " + f"{key:<18}" + "".join(f"{ratios[index][1]:10.2f}" for _, _, ratios in summary))
+        if len(many) == len(summary):
+            print("  " + f"{'read_many 1/2 thr':<18}" + "".join(f"{ratio:10.2f}" for _, ratio in many))
 
 
 if __name__ == "__main__":
