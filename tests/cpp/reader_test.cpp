@@ -14,7 +14,7 @@
 namespace quorvel {
 namespace {
 
-using testing_support::TempFile;
+using test_support::TempFile;
 
 // A field of the given width holding the text right-aligned.
 std::string field(const std::string& text, std::size_t width = 12) {

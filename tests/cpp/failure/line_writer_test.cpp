@@ -10,8 +10,8 @@
 namespace quorvel {
 namespace {
 
-using testing::Accept;
-using testing::RecordingSink;
+using test_support::Accept;
+using test_support::RecordingSink;
 
 std::string repeat(char c, std::size_t n) { return std::string(n, c); }
 

@@ -11,8 +11,8 @@
 namespace quorvel {
 namespace {
 
-using testing::Accept;
-using testing::RecordingSink;
+using test_support::Accept;
+using test_support::RecordingSink;
 
 struct WriteLoopCase {
   std::string name;

@@ -18,7 +18,7 @@ namespace quorvel {
 namespace {
 
 using platform::windows::UniqueHandle;
-using testing_support::TempFile;
+using test_support::TempFile;
 
 const std::string small_plot = "1\na\nsep\n         1.5\n";
 
