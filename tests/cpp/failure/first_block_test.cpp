@@ -23,6 +23,8 @@ struct BlockCase {
   bool one_write;
 };
 
+void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.name; }
+
 class FirstBlock : public ::testing::TestWithParam<BlockCase> {};
 
 TEST_P(FirstBlock, WholeWhenItFitsInPiecesOtherwise) {

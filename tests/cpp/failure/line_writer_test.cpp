@@ -24,6 +24,8 @@ struct LineCase {
   std::optional<std::string> error;   // display rendering of the first error, if any
 };
 
+void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
+
 class LineBuffering : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(LineBuffering, WritesLinesAndKeepsTheRest) {

@@ -23,6 +23,8 @@ struct WriteLoopCase {
   std::optional<std::string> error;  // display rendering of the error, if the loop fails
 };
 
+void PrintTo(const WriteLoopCase& c, std::ostream* out) { *out << c.name; }
+
 class WriteLoop : public ::testing::TestWithParam<WriteLoopCase> {};
 
 TEST_P(WriteLoop, WritesEverythingOrReportsTheError) {
@@ -69,6 +71,8 @@ struct MissingStreamCase {
   RecordingSink::Answer answer;
   std::optional<std::size_t> written;  // nothing: the error passes through
 };
+
+void PrintTo(const MissingStreamCase& c, std::ostream* out) { *out << c.name; }
 
 class MissingStream : public ::testing::TestWithParam<MissingStreamCase> {};
 

@@ -37,6 +37,8 @@ struct RefusalCase {
   std::string head;  // the message up to the system's text
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+
 class OpenRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(OpenRefusal, NamesTheCodeAndKind) {
@@ -89,6 +91,8 @@ struct SharingCase {
   DWORD holder_sharing;
   bool opens;
 };
+
+void PrintTo(const SharingCase& c, std::ostream* out) { *out << c.name; }
 
 class OpenSharing : public ::testing::TestWithParam<SharingCase> {};
 

@@ -40,6 +40,8 @@ struct StreamCase {
   DWORD which;
 };
 
+void PrintTo(const StreamCase& c, std::ostream* out) { *out << c.name; }
+
 class MissingStdHandle : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(MissingStdHandle, IsErrorSixWhichCountsAsSuccess) {
