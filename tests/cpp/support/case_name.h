@@ -12,7 +12,8 @@
 namespace quorvel::test_support {
 
 // Letters and digits stay; a blank or a point becomes `_`, a sign `plus` or `minus`, any other
-// byte `x` and its two hex digits; the empty text is `empty`.
+// byte `x` and its two hex digits; the empty text is `empty`. A name longer than 64 characters
+// (a long decimal expansion) keeps its first and last 28 around `_etc_`, to stay readable in logs.
 inline std::string case_name(std::string_view text) {
   if (text.empty()) return "empty";
   std::string name;
@@ -32,6 +33,8 @@ inline std::string case_name(std::string_view text) {
       name += hex;
     }
   }
+  constexpr std::size_t kept = 28;
+  if (name.size() > 64) name = name.substr(0, kept) + "_etc_" + name.substr(name.size() - kept);
   return name;
 }
 
