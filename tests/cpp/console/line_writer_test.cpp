@@ -10,8 +10,8 @@
 namespace quorvel {
 namespace {
 
-using testing::Accept;
-using testing::RecordingSink;
+using test_support::Accept;
+using test_support::RecordingSink;
 
 std::string repeat(char c, std::size_t n) { return std::string(n, c); }
 
@@ -23,6 +23,8 @@ struct LineCase {
   std::string buffered;               // what waits afterwards
   std::optional<std::string> error;   // display rendering of the first error, if any
 };
+
+void PrintTo(const LineCase& c, std::ostream* out) { *out << c.name; }
 
 class LineBuffering : public ::testing::TestWithParam<LineCase> {};
 

@@ -44,8 +44,8 @@ TEST(SharedWriter, WriteInsideWriteIsAFaultUnbuffered) { expect_nested_write_fai
 TEST(SharedWriter, WriteInsideWriteIsAFaultLineBuffered) { expect_nested_write_fails<LineWriter>(); }
 
 TEST(SharedWriter, UnbufferedWritesEachTextInFull) {
-  testing::RecordingSink sink;
-  sink.script.push_back(testing::Accept{2});
+  test_support::RecordingSink sink;
+  sink.script.push_back(test_support::Accept{2});
   SharedWriter<UnbufferedWriter> writer(sink, &fail_writer_reentered);
   ASSERT_TRUE(writer.write_all("abc"));
   ASSERT_TRUE(writer.write_all("de"));
@@ -53,7 +53,7 @@ TEST(SharedWriter, UnbufferedWritesEachTextInFull) {
 }
 
 TEST(SharedWriter, LineBufferedKeepsTheTailBehindTheLock) {
-  testing::RecordingSink sink;
+  test_support::RecordingSink sink;
   SharedWriter<LineWriter> writer(sink, &fail_writer_reentered);
   ASSERT_TRUE(writer.write_all("one\ntw"));
   std::string waiting;

@@ -11,8 +11,8 @@
 namespace quorvel {
 namespace {
 
-using testing::Accept;
-using testing::RecordingSink;
+using test_support::Accept;
+using test_support::RecordingSink;
 
 struct WriteLoopCase {
   std::string name;
@@ -22,6 +22,8 @@ struct WriteLoopCase {
   std::string output;
   std::optional<std::string> error;  // display rendering of the error, if the loop fails
 };
+
+void PrintTo(const WriteLoopCase& c, std::ostream* out) { *out << c.name; }
 
 class WriteLoop : public ::testing::TestWithParam<WriteLoopCase> {};
 
@@ -69,6 +71,8 @@ struct MissingStreamCase {
   RecordingSink::Answer answer;
   std::optional<std::size_t> written;  // nothing: the error passes through
 };
+
+void PrintTo(const MissingStreamCase& c, std::ostream* out) { *out << c.name; }
 
 class MissingStream : public ::testing::TestWithParam<MissingStreamCase> {};
 

@@ -89,6 +89,8 @@ struct IndexCase {
   std::string line;
 };
 
+void PrintTo(const IndexCase& c, std::ostream* out) { *out << "frame " << c.index; }
+
 class IndexColumn : public ::testing::TestWithParam<IndexCase> {};
 
 TEST_P(IndexColumn, RightAlignedInFourColumns) {
@@ -103,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, IndexColumn,
                                            IndexCase{10, "  10: 0xa - f10()"}, IndexCase{99, "  99: 0x63 - f99()"},
                                            IndexCase{100, " 100: 0x64 - f100()"},
                                            IndexCase{9999, "9999: 0x270f - f9999()"},
-                                           IndexCase{10000, "10000: 0x2710 - f10000()"}));
+                                           IndexCase{10000, "10000: 0x2710 - f10000()"}),
+                         [](const auto& info) { return "frame_" + std::to_string(info.param.index); });
 
 struct CutCase {
   std::string name;
@@ -112,6 +115,8 @@ struct CutCase {
   std::string last_shown;
   std::size_t shown;
 };
+
+void PrintTo(const CutCase& c, std::ostream* out) { *out << c.name; }
 
 class ShortCut : public ::testing::TestWithParam<CutCase> {};
 
@@ -176,10 +181,13 @@ TEST(BacktraceFormat, MarkersAreMatchedOnceEach) {
 }
 
 struct NameCase {
+  std::string name;
   std::string symbol;
   std::string function;
   bool matches;
 };
+
+void PrintTo(const NameCase& c, std::ostream* out) { *out << c.symbol; }
 
 class MarkerNames : public ::testing::TestWithParam<NameCase> {};
 
@@ -191,19 +199,23 @@ TEST_P(MarkerNames, MatchOnlyTheFunctionItself) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, MarkerNames,
     ::testing::Values(
-        NameCase{"quorvel::fail(std::string, std::source_location)", "quorvel::fail", true},
-        NameCase{"quorvel::fail", "quorvel::fail", true},
-        NameCase{"quorvel::fail_with<quorvel::IoError>(std::basic_string_view<char>, quorvel::IoError const&)",
+        NameCase{"WithParameters", "quorvel::fail(std::string, std::source_location)", "quorvel::fail", true},
+        NameCase{"NameAlone", "quorvel::fail", "quorvel::fail", true},
+        NameCase{"LongerNameWithTemplateArguments",
+                 "quorvel::fail_with<quorvel::IoError>(std::basic_string_view<char>, quorvel::IoError const&)",
                  "quorvel::fail", false},
-        NameCase{"quorvel::failures_in_progress()", "quorvel::fail", false},
-        NameCase{"quorvel::fail_non_unwinding(std::basic_string_view<char>)", "quorvel::fail_non_unwinding", true},
-        NameCase{"quorvel::run_guarded_body(_object*)", "quorvel::run_guarded_body", true},
-        NameCase{"_object* quorvel::run_guarded_body<Body>(Body&&)", "quorvel::run_guarded_body", true},
-        NameCase{"quorvel::run_guarded_body(_object*)::{lambda()#1}::operator()() const", "quorvel::run_guarded_body",
-                 false},
-        NameCase{"other::quorvel::run_guarded_body(int)", "quorvel::run_guarded_body", false},
-        NameCase{"void f(quorvel::run_guarded_body)", "quorvel::run_guarded_body", false},
-        NameCase{"", "quorvel::fail", false}));
+        NameCase{"LongerName", "quorvel::failures_in_progress()", "quorvel::fail", false},
+        NameCase{"NonUnwinding", "quorvel::fail_non_unwinding(std::basic_string_view<char>)",
+                 "quorvel::fail_non_unwinding", true},
+        NameCase{"Guard", "quorvel::run_guarded_body(_object*)", "quorvel::run_guarded_body", true},
+        NameCase{"GuardTemplateWithReturnType", "_object* quorvel::run_guarded_body<Body>(Body&&)",
+                 "quorvel::run_guarded_body", true},
+        NameCase{"LambdaInsideTheGuard", "quorvel::run_guarded_body(_object*)::{lambda()#1}::operator()() const",
+                 "quorvel::run_guarded_body", false},
+        NameCase{"OtherNamespace", "other::quorvel::run_guarded_body(int)", "quorvel::run_guarded_body", false},
+        NameCase{"AsAParameterType", "void f(quorvel::run_guarded_body)", "quorvel::run_guarded_body", false},
+        NameCase{"EmptySymbol", "", "quorvel::fail", false}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quorvel

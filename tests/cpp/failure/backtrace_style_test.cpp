@@ -14,6 +14,8 @@ struct StyleCase {
   BacktraceStyle style;
 };
 
+void PrintTo(const StyleCase& c, std::ostream* out) { *out << c.name; }
+
 class StyleSetting : public ::testing::TestWithParam<StyleCase> {};
 
 TEST_P(StyleSetting, FollowsTheTable) {

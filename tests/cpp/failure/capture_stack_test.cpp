@@ -26,7 +26,7 @@ TEST(CaptureStack, FindsTheCallerWithItsSourceLine) {
   const auto frames = walk_from_named_function_for_test(64);
   ASSERT_FALSE(frames.empty());
   const auto found = std::ranges::find_if(frames, [](const auto& f) { return names(f, "walk_from_named_function_for_test"); });
-  ASSERT_NE(found, frames.end());
+  ASSERT_TRUE(found != frames.end()) << "no frame names walk_from_named_function_for_test";
   const auto& symbol = found->symbols.back();
   EXPECT_NE(symbol.file.find("capture_stack_test.cpp"), std::string::npos) << symbol.file;
   EXPECT_GT(symbol.line, 0u);
@@ -40,7 +40,8 @@ TEST_P(CaptureLimit, StopsAtTheLimit) {
   EXPECT_LE(platform::capture_stack(GetParam()).size(), GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CaptureLimit, ::testing::Values(0u, 1u, 2u, 5u));
+INSTANTIATE_TEST_SUITE_P(Cases, CaptureLimit, ::testing::Values(0u, 1u, 2u, 5u),
+                         [](const auto& info) { return "limit_" + std::to_string(info.param); });
 
 TEST(CaptureStack, ThreadIdentifierIsNonZeroAndPerThread) {
   const auto here = platform::current_thread_id();

@@ -23,12 +23,14 @@ struct BlockCase {
   bool one_write;
 };
 
+void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.name; }
+
 class FirstBlock : public ::testing::TestWithParam<BlockCase> {};
 
 TEST_P(FirstBlock, WholeWhenItFitsInPiecesOtherwise) {
   const BlockCase& c = GetParam();
   const std::string message(c.total - frame_size, 'm');
-  testing::RecordingSink sink;
+  test_support::RecordingSink sink;
   ASSERT_TRUE(write_first_block(sink, "<unnamed>", 4242, where, message));
   EXPECT_EQ(sink.output, expected_block(message));
   EXPECT_EQ(sink.output.size(), c.total);
@@ -46,21 +48,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, FirstBlock,
                          [](const auto& info) { return info.param.name; });
 
 TEST(FirstBlock, ThreadIdentifierAndLocationInDecimal) {
-  testing::RecordingSink sink;
+  test_support::RecordingSink sink;
   ASSERT_TRUE(write_first_block(sink, "<unnamed>", 18446744073709551615u, {"a.cpp", 4294967295u, 0}, "m"));
   EXPECT_EQ(sink.output,
             "\nthread '<unnamed>' (18446744073709551615) panicked at a.cpp:4294967295:0:\nm\n");
 }
 
 TEST(FirstBlock, PartialWritesStillDeliverTheWholeBlock) {
-  testing::RecordingSink sink;
-  sink.script = {testing::Accept{10}, testing::Accept{10}};
+  test_support::RecordingSink sink;
+  sink.script = {test_support::Accept{10}, test_support::Accept{10}};
   ASSERT_TRUE(write_first_block(sink, "<unnamed>", 4242, where, "message"));
   EXPECT_EQ(sink.output, expected_block("message"));
 }
 
 TEST(FirstBlock, WriteErrorStopsThePieces) {
-  testing::RecordingSink sink;
+  test_support::RecordingSink sink;
   sink.script = {IoError::simple(ErrorKind::BrokenPipe)};
   EXPECT_FALSE(write_first_block(sink, "<unnamed>", 4242, where, std::string(600, 'm')));
   EXPECT_EQ(sink.requests.size(), 1u);

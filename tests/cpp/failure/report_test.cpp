@@ -12,7 +12,7 @@
 namespace quorvel {
 namespace {
 
-using testing_support::OrderedText;
+using test_support::OrderedText;
 
 [[gnu::noinline]] void failing_helper_for_report_test(int line_marker) {
   fail("helper failed " + std::to_string(line_marker));

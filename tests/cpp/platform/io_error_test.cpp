@@ -13,6 +13,8 @@ struct Rendering {
   std::string display;
 };
 
+void PrintTo(const Rendering& c, std::ostream* out) { *out << c.debug; }
+
 class IoErrorRendering : public testing::TestWithParam<Rendering> {};
 
 TEST_P(IoErrorRendering, DebugAndDisplay) {
@@ -32,7 +34,12 @@ INSTANTIATE_TEST_SUITE_P(
         Rendering{IoError::simple_message(ErrorKind::WriteZero, io_messages::write_zero),
                   "Error { kind: WriteZero, message: \"failed to write whole buffer\" }", "failed to write whole buffer"},
         Rendering{IoError::simple_message(ErrorKind::Other, "say \"hi\"\\\n\x01"),
-                  "Error { kind: Other, message: \"say \\\"hi\\\"\\\\\\n\\u{1}\" }", "say \"hi\"\\\n\x01"}));
+                  "Error { kind: Other, message: \"say \\\"hi\\\"\\\\\\n\\u{1}\" }", "say \"hi\"\\\n\x01"}),
+    // The debug form's first word (Kind, Error) and the kind.
+    [](const testing::TestParamInfo<Rendering>& info) {
+      const std::string& debug = info.param.debug;
+      return debug.substr(0, debug.find_first_of(" (")) + "_" + std::string(kind_name(info.param.error.kind()));
+    });
 
 }  // namespace
 }  // namespace quorvel

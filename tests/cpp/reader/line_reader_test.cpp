@@ -9,6 +9,8 @@
 
 #include "platform/platform.h"
 
+#include "support/case_name.h"
+
 namespace quorvel {
 namespace {
 
@@ -65,6 +67,8 @@ struct LineCase {
   std::vector<std::string> lines;
 };
 
+void PrintTo(const LineCase& c, std::ostream* out) { *out << testing::PrintToString(c.bytes); }
+
 class LineRules : public testing::TestWithParam<LineCase> {};
 
 TEST_P(LineRules, SameLinesWhateverTheReadSizes) {
@@ -84,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // Ill-formed lines are consumed whole; the reader goes on after them.
                     LineCase{"ok\n\xFF\nnext\n", {"ok", invalid, "next"}},
                     LineCase{"ab\xC3\n\xA9\n", {invalid, invalid}},
-                    LineCase{"tail \xE2\x82", {invalid}}));
+                    LineCase{"tail \xE2\x82", {invalid}}),
+    test_support::named_by(&LineCase::bytes));
 
 // Lines wholly in the buffer are views into it; a line read with a refill (the first one too) is
 // assembled in the spill. Either way the byte just past the line can be read and is ASCII.

@@ -13,6 +13,8 @@
 #include "text/float_parse.h"
 #include "text/tokens.h"
 
+#include "support/case_name.h"
+
 namespace quorvel {
 namespace {
 
@@ -57,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, PaddedFieldDecides, testing::Values(
     FieldCase{"       -4.5000E+01", -45.0f},           // seven blanks and a sign
     FieldCase{"        4.5000E+01", 45.0f},            // eight blanks
     FieldCase{" 9.99999E+27", 9.99999e27f},            // the exact powers' ends: 10^22 ...
-    FieldCase{" 1.00000E-17", 1e-17f}));               // ... and 10^-22
+    FieldCase{" 1.00000E-17", 1e-17f}),                // ... and 10^-22
+    test_support::named_by(&FieldCase::field));
 
 // One lead character, each width from four to eight fraction digits.
 class SingleLeadDecides : public testing::TestWithParam<FieldCase> {};
@@ -79,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, SingleLeadDecides, testing::Values(
     FieldCase{" 1.23456789E+03", 1234.56789f},
     FieldCase{"-9.87654321E-12", -9.87654321e-12f},
     FieldCase{" 9.99999E+27", 9.99999e27f},
-    FieldCase{" 1.00000E-17", 1e-17f}));
+    FieldCase{" 1.00000E-17", 1e-17f}),
+    test_support::named_by(&FieldCase::field));
 
 // Layouts the general short path takes but the single-lead one must not, and damaged leads.
 class SingleLeadDeclines : public testing::TestWithParam<std::string> {};
@@ -106,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, SingleLeadDeclines, testing::Values(
     std::string(" 1.2345xE+03"),
     std::string(" 1.23456D+03"),
     std::string(" 1.00000E-18"),     // beyond the exact powers of ten
-    std::string(" 1,23456789E+03")));
+    std::string(" 1,23456789E+03")),
+    test_support::named_by_text);
 
 // Fields the short path must leave alone: other layouts, and values out of its exact reach.
 class PaddedFieldDeclines : public testing::TestWithParam<std::string> {};
@@ -135,7 +140,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, PaddedFieldDeclines, testing::Values(
     std::string(" 3.40282E+38"),
     std::string("--1.23456E+03"),
     std::string("  inf       "),
-    std::string("            ")));
+    std::string("            ")),
+    test_support::named_by_text);
 
 // Bytes a damaged or unusual field may hold, each placed at random into a well-formed field.
 constexpr char noise[] = "0123456789 +-.eEdD\t,x\x7F\x80\xC3\xFF/:";

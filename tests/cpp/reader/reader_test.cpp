@@ -10,11 +10,12 @@
 
 #include "failure/failure.h"
 #include "support/temp_file.h"
+#include "support/case_name.h"
 
 namespace quorvel {
 namespace {
 
-using testing_support::TempFile;
+using test_support::TempFile;
 
 // A field of the given width holding the text right-aligned.
 std::string field(const std::string& text, std::size_t width = 12) {
@@ -123,6 +124,8 @@ struct BadCount {
   std::string token;  // empty: no stdout line
 };
 
+void PrintTo(const BadCount& c, std::ostream* out) { *out << '\'' << c.header << '\''; }
+
 class BadHeaderCount : public testing::TestWithParam<BadCount> {};
 
 TEST_P(BadHeaderCount, PrintsTheTokenAndFailsWithTheHeader) {
@@ -136,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(Tokens, BadHeaderCount,
                          testing::Values(BadCount{"3 x", "x"}, BadCount{"-3", "-3"}, BadCount{"3.0", "3.0"},
                                          BadCount{"+", "+"}, BadCount{"18446744073709551616", "18446744073709551616"},
                                          BadCount{"count 0", "0"}, BadCount{"  000 ", "000"}, BadCount{"", ""},
-                                         BadCount{" \t ", ""}));
+                                         BadCount{" \t ", ""}),
+                         test_support::named_by(&BadCount::header));
 
 struct FailureCase {
   const char* name;
@@ -144,6 +148,8 @@ struct FailureCase {
   std::uint64_t width;
   std::string message;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
 class ReaderFailure : public testing::TestWithParam<FailureCase> {};
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace quorvel::testing_support {
+namespace quorvel::test_support {
 
 class OrderedText {
  public:
@@ -48,4 +48,4 @@ class OrderedText {
   bool anchored_end_;
 };
 
-}  // namespace quorvel::testing_support
+}  // namespace quorvel::test_support

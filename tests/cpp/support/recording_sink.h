@@ -12,7 +12,7 @@
 
 #include "console/raw_sink.h"
 
-namespace quorvel::testing {
+namespace quorvel::test_support {
 
 struct Accept {
   std::size_t at_most;
@@ -40,4 +40,4 @@ class RecordingSink final : public RawSink {
   }
 };
 
-}  // namespace quorvel::testing
+}  // namespace quorvel::test_support

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-namespace quorvel::testing_support {
+namespace quorvel::test_support {
 
 class TempFile {
  public:
@@ -30,4 +30,4 @@ class TempFile {
   std::filesystem::path path_;
 };
 
-}  // namespace quorvel::testing_support
+}  // namespace quorvel::test_support

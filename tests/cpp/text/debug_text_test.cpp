@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <format>
 #include <string>
 
 namespace quorvel {
@@ -15,6 +16,8 @@ struct RenderCase {
   std::string_view text;
   std::string_view rendered;
 };
+
+void PrintTo(const RenderCase& c, std::ostream* out) { *out << c.name; }
 
 class DebugText : public testing::TestWithParam<RenderCase> {};
 
@@ -67,6 +70,12 @@ struct CharCase {
   std::string_view rendered;
 };
 
+std::string code_point_name(char32_t code_point) { return std::format("U{:04X}", static_cast<std::uint32_t>(code_point)); }
+
+void PrintTo(const CharCase& c, std::ostream* out) {
+  *out << code_point_name(c.code_point) << " between " << c.quote << " quotes";
+}
+
 class EscapedChar : public testing::TestWithParam<CharCase> {};
 
 TEST_P(EscapedChar, Renders) {
@@ -82,12 +91,17 @@ INSTANTIATE_TEST_SUITE_P(
                     CharCase{U'\\', '\'', R"(\\)"}, CharCase{U'\\', '"', R"(\\)"},
                     CharCase{U'\0', '\'', R"(\0)"}, CharCase{U'a', '\'', "a"},
                     CharCase{0x10, '"', R"(\u{10})"}, CharCase{0x301, '\'', R"(\u{301})"},
-                    CharCase{0xE9, '\'', "\u00E9"}, CharCase{0x1F600, '"', "\U0001F600"}));
+                    CharCase{0xE9, '\'', "\u00E9"}, CharCase{0x1F600, '"', "\U0001F600"}),
+    [](const testing::TestParamInfo<CharCase>& info) {
+      return code_point_name(info.param.code_point) + (info.param.quote == '"' ? "_in_double_quotes" : "_in_single_quotes");
+    });
 
 struct PrintableCase {
   char32_t code_point;
   bool printable;
 };
+
+void PrintTo(const PrintableCase& c, std::ostream* out) { *out << code_point_name(c.code_point); }
 
 class Printable : public testing::TestWithParam<PrintableCase> {};
 
@@ -115,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(
                     PrintableCase{0xFF9E, false},   // Grapheme_Extend (halfwidth voiced mark)
                     PrintableCase{0x4E00, true}, PrintableCase{0xAC00, true}, PrintableCase{0xD7A3, true},
                     PrintableCase{0x20000, true}, PrintableCase{0xE0001, false}, PrintableCase{0xE01EF, false},
-                    PrintableCase{0xF0000, false}, PrintableCase{0x10FFFD, false}, PrintableCase{0x10FFFF, false}));
+                    PrintableCase{0xF0000, false}, PrintableCase{0x10FFFD, false}, PrintableCase{0x10FFFF, false}),
+    [](const testing::TestParamInfo<PrintableCase>& info) { return code_point_name(info.param.code_point); });
 
 }  // namespace
 }  // namespace quorvel

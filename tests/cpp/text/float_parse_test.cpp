@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/case_name.h"
+
 namespace quorvel {
 namespace {
 
@@ -78,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(Documented, FloatParseValue, testing::Values(
     ValueCase{"NaN", 0x7FC0'0000},
     ValueCase{"nAn", 0x7FC0'0000},
     ValueCase{"+nan", 0x7FC0'0000},
-    ValueCase{"-nan", 0xFFC0'0000}));
+    ValueCase{"-nan", 0xFFC0'0000}),
+    test_support::named_by(&ValueCase::text));
 
 // Range limits and ties, the decimals being exact expansions of the binary values named.
 INSTANTIATE_TEST_SUITE_P(Boundaries, FloatParseValue, testing::Values(
@@ -127,7 +130,8 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, FloatParseValue, testing::Values(
     ValueCase{"-.000000000000000000000000000000000000000000e999999", 0x8000'0000},
     ValueCase{"1e-00000000000000000000000000000000000000000000000000000001", bits_of(0.1f)},
     ValueCase{"12345678901234567890123456789e-28", bits_of(1.2345678901234567890123456789f)},
-    ValueCase{"123456789012345678", bits_of(123456789012345678.0f)}));
+    ValueCase{"123456789012345678", bits_of(123456789012345678.0f)}),
+    test_support::named_by(&ValueCase::text));
 
 // Decimals of 16 digits whose binary64 rounding is exactly halfway between two binary32 values
 // while the decimal itself is not: narrowing that binary64 would round the wrong way, so the fast
@@ -139,7 +143,8 @@ INSTANTIATE_TEST_SUITE_P(DoubleRoundingTraps, FloatParseValue, testing::Values(
     ValueCase{"1.203524504944653e-06", 0x35A1'88C9},
     ValueCase{"3.517037893641540e+25", 0x69E8'BCF1},
     ValueCase{"-2.420918986892265e+25", 0xE9A0'33F7},
-    ValueCase{"7.384356483817101e-02", 0x3D97'3B4C}));
+    ValueCase{"7.384356483817101e-02", 0x3D97'3B4C}),
+    test_support::named_by(&ValueCase::text));
 
 TEST(FloatParseFastPath, DeclinesWhatNarrowingWouldRoundTwice) {
   float value = 0;
@@ -209,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Forms, FloatParseRejected, testing::Values(
     RejectCase{"\xC2\xA0" "1", invalid}, RejectCase{"１", invalid}, RejectCase{"12345678x", invalid},
     RejectCase{"1234567/", invalid}, RejectCase{"1234567:9", invalid},
     RejectCase{"123456789012345678901234567890x", invalid},
-    RejectCase{std::string_view("1\0", 2), invalid}, RejectCase{"\x01", invalid}));
+    RejectCase{std::string_view("1\0", 2), invalid}, RejectCase{"\x01", invalid}),
+    test_support::named_by(&RejectCase::text));
 
 // ---- strtof as the oracle ------------------------------------------------------------------
 
@@ -394,6 +400,8 @@ struct EiselLemireCase {
   std::int64_t bits;
 };
 
+void PrintTo(const EiselLemireCase& c, std::ostream* out) { *out << c.significand << "e" << c.exponent; }
+
 class FloatParseEiselLemire : public testing::TestWithParam<EiselLemireCase> {};
 
 TEST_P(FloatParseEiselLemire, GivesBitsOrLeavesOpen) {
@@ -418,7 +426,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, FloatParseEiselLemire, testing::Values(
     EiselLemireCase{1, -45, 1},                                    // 1e-45: the smallest subnormal
     EiselLemireCase{7, -46, 0},
     EiselLemireCase{34028235, 31, largest_finite},
-    EiselLemireCase{34028236, 31, plus_infinity}));
+    EiselLemireCase{34028236, 31, plus_infinity}),
+    [](const testing::TestParamInfo<EiselLemireCase>& info) {
+      return test_support::case_name(std::to_string(info.param.significand) + "e" +
+                                     std::to_string(info.param.exponent));
+    });
 
 }  // namespace
 }  // namespace quorvel

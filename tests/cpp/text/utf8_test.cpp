@@ -97,6 +97,8 @@ struct Sequence {
   bool valid;
 };
 
+void PrintTo(const Sequence& c, std::ostream* out) { *out << c.name; }
+
 const std::vector<Sequence>& sequences() {
   static const std::vector<Sequence> table = {
       {"last_ascii", "\x7F", true},

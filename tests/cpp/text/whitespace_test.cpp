@@ -13,6 +13,8 @@
 #include "text/unsigned_parse.h"
 #include "text/whitespace.h"
 
+#include "support/case_name.h"
+
 namespace quorvel {
 namespace {
 
@@ -53,6 +55,8 @@ struct TokensCase {
   std::string_view text;
   Tokens tokens;
 };
+
+void PrintTo(const TokensCase& c, std::ostream* out) { *out << c.name; }
 
 class WhitespaceTokens : public testing::TestWithParam<TokensCase> {};
 
@@ -102,6 +106,8 @@ struct TrimCase {
   std::string_view text;
   std::string_view trimmed;
 };
+
+void PrintTo(const TrimCase& c, std::ostream* out) { *out << c.name; }
 
 class Trim : public testing::TestWithParam<TrimCase> {};
 
@@ -190,6 +196,8 @@ struct UnsignedCase {
   std::optional<std::uint64_t> value;
 };
 
+void PrintTo(const UnsignedCase& c, std::ostream* out) { *out << '\'' << c.text << '\''; }
+
 class UnsignedDecimal : public testing::TestWithParam<UnsignedCase> {};
 
 TEST_P(UnsignedDecimal, Parses) {
@@ -222,7 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
         UnsignedCase{"000000000000000x", std::nullopt}, UnsignedCase{"0000000000000000x", std::nullopt},
         UnsignedCase{"x0000000000000000", std::nullopt},
         UnsignedCase{"1844674407370955161x", std::nullopt}, UnsignedCase{"1844674407370955162x", std::nullopt},
-        UnsignedCase{"28446744073709551615", std::nullopt}));
+        UnsignedCase{"28446744073709551615", std::nullopt}),
+    test_support::named_by(&UnsignedCase::text));
 
 }  // namespace
 }  // namespace quorvel

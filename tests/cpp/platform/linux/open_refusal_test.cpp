@@ -14,7 +14,7 @@ namespace {
 
 // Reads a plot file holding `bytes`; failures and the count line are expected and dropped.
 void read_bytes(const std::string& bytes) {
-  testing_support::TempFile file(bytes);
+  test_support::TempFile file(bytes);
   testing::internal::CaptureStdout();
   try {
     read_plot_file(file.path(), 12);

@@ -16,6 +16,8 @@ struct OsRendering {
   std::string display;
 };
 
+void PrintTo(const OsRendering& c, std::ostream* out) { *out << c.debug; }
+
 class OsErrorRendering : public testing::TestWithParam<OsRendering> {};
 
 TEST_P(OsErrorRendering, DebugAndDisplay) {
@@ -33,7 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
         OsRendering{IoError::os(EACCES), "Os { code: 13, kind: PermissionDenied, message: \"Permission denied\" }",
                   "Permission denied (os error 13)"},
         OsRendering{IoError::os(-7), "Os { code: -7, kind: Uncategorized, message: \"Unknown error -7\" }",
-                  "Unknown error -7 (os error -7)"}));
+                  "Unknown error -7 (os error -7)"}),
+    [](const auto& info) { return std::string(kind_name(info.param.error.kind())); });
 
 TEST(IoErrorKind, OsCodesMapToTheirMeaning) {
   const std::pair<int, ErrorKind> mapped[] = {

@@ -60,6 +60,10 @@ struct PathCase {
   bool utf16;
 };
 
+void PrintTo(const PathCase& c, std::ostream* out) {
+  *out << (c.is_console ? "console" : "not a console") << ", code page " << c.code_page;
+}
+
 class Utf16PathChoice : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(Utf16PathChoice, OnlyConsolesOutsideTheUtf8CodePage) {
@@ -69,7 +73,11 @@ TEST_P(Utf16PathChoice, OnlyConsolesOutsideTheUtf8CodePage) {
 INSTANTIATE_TEST_SUITE_P(Cases, Utf16PathChoice,
                          ::testing::Values(PathCase{true, 437, true}, PathCase{true, 1252, true},
                                            PathCase{true, 65000, true}, PathCase{true, 65001, false},
-                                           PathCase{false, 437, false}, PathCase{false, 65001, false}));
+                                           PathCase{false, 437, false}, PathCase{false, 65001, false}),
+                         [](const ::testing::TestParamInfo<PathCase>& info) {
+                           return (info.param.is_console ? "Console" : "NotAConsole") +
+                                  std::string("_code_page_") + std::to_string(info.param.code_page);
+                         });
 
 struct PieceCase {
   std::string name;
@@ -77,6 +85,8 @@ struct PieceCase {
   std::size_t taken;       // bytes the first write reports
   std::size_t units;       // units in its one console call
 };
+
+void PrintTo(const PieceCase& c, std::ostream* out) { *out << c.name; }
 
 class PieceCutting : public ::testing::TestWithParam<PieceCase> {};
 
@@ -137,6 +147,8 @@ struct RefusalCase {
   std::vector<std::string> writes;  // all but the last succeed
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+
 class ConsoleRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(ConsoleRefusal, BytesThatAreNotUtf8AreRefusedAndTheCarryDropped) {
@@ -177,6 +189,8 @@ struct SurrogateCase {
   std::size_t taken;
   std::size_t calls;
 };
+
+void PrintTo(const SurrogateCase& c, std::ostream* out) { *out << c.name; }
 
 class SurrogatePairs : public ::testing::TestWithParam<SurrogateCase> {};
 

@@ -18,6 +18,8 @@ struct EnvCase {
   std::optional<std::string> read;
 };
 
+void PrintTo(const EnvCase& c, std::ostream* out) { *out << c.name; }
+
 class Environment : public ::testing::TestWithParam<EnvCase> {};
 
 TEST_P(Environment, ReadsTheValueAsUtf8) {

@@ -18,7 +18,7 @@ namespace quorvel {
 namespace {
 
 using platform::windows::UniqueHandle;
-using testing_support::TempFile;
+using test_support::TempFile;
 
 const std::string small_plot = "1\na\nsep\n         1.5\n";
 
@@ -36,6 +36,8 @@ struct RefusalCase {
   std::string path;
   std::string head;  // the message up to the system's text
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
 
 class OpenRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
@@ -89,6 +91,8 @@ struct SharingCase {
   DWORD holder_sharing;
   bool opens;
 };
+
+void PrintTo(const SharingCase& c, std::ostream* out) { *out << c.name; }
 
 class OpenSharing : public ::testing::TestWithParam<SharingCase> {};
 

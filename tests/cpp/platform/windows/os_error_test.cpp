@@ -17,6 +17,8 @@ struct KindCase {
   std::vector<std::int32_t> codes;
 };
 
+void PrintTo(const KindCase& c, std::ostream* out) { *out << kind_name(c.kind); }
+
 class WindowsKindTable : public ::testing::TestWithParam<KindCase> {};
 
 TEST_P(WindowsKindTable, EveryCodeMapsToItsKind) {
@@ -77,7 +79,8 @@ TEST_P(SystemMessage, IsTheSystemTextWithoutItsLineBreak) {
   EXPECT_TRUE(debug.ends_with("\" }")) << debug;
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, SystemMessage, ::testing::Values(2, 3, 5, 6, 87, 109, 232));
+INSTANTIATE_TEST_SUITE_P(Codes, SystemMessage, ::testing::Values(2, 3, 5, 6, 87, 109, 232),
+                         [](const auto& info) { return "code_" + std::to_string(info.param); });
 
 TEST(SystemMessage, ACodeWithoutAMessageGivesTheLookupsError) {
   constexpr std::int32_t code = 0x2000ABCD;  // an application's own code: the system has no text
@@ -96,6 +99,8 @@ struct NtStatusCase {
   std::uint32_t code;
   bool found;
 };
+
+void PrintTo(const NtStatusCase& c, std::ostream* out) { *out << c.name; }
 
 class NtStatusLookup : public ::testing::TestWithParam<NtStatusCase> {};
 

@@ -7,7 +7,7 @@
 
 #include "platform/windows/unique_handle.h"
 
-namespace quorvel::testing_support {
+namespace quorvel::test_support {
 
 struct Pipe {
   platform::windows::UniqueHandle read_end;
@@ -21,4 +21,4 @@ inline Pipe make_pipe(DWORD buffer_size = 0) {
   return Pipe{platform::windows::UniqueHandle(read_end), platform::windows::UniqueHandle(write_end)};
 }
 
-}  // namespace quorvel::testing_support
+}  // namespace quorvel::test_support

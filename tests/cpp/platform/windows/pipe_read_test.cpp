@@ -18,8 +18,8 @@ namespace {
 
 using platform::windows::UniqueHandle;
 
-using testing_support::make_pipe;
-using testing_support::Pipe;
+using test_support::make_pipe;
+using test_support::Pipe;
 
 TEST(PipeRead, LinesArriveAsTheyAreWrittenAndTheWritersCloseEndsThem) {
   Pipe pipe = make_pipe();

@@ -40,6 +40,8 @@ struct StreamCase {
   DWORD which;
 };
 
+void PrintTo(const StreamCase& c, std::ostream* out) { *out << c.name; }
+
 class MissingStdHandle : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(MissingStdHandle, IsErrorSixWhichCountsAsSuccess) {
@@ -74,10 +76,10 @@ TEST(StdHandles, AnEmptyWriteSucceedsWithoutAHandle) {
   EXPECT_EQ(platform::write_std(StdStream::Output, {}).value_or(99), 0u);
 }
 
-using testing_support::Pipe;
+using test_support::Pipe;
 
 // Room for everything a test writes, so that no write waits for a reader.
-Pipe make_pipe() { return testing_support::make_pipe(1 << 16); }
+Pipe make_pipe() { return test_support::make_pipe(1 << 16); }
 
 std::string drain(const Pipe& pipe) {
   std::string out;
