@@ -4,6 +4,7 @@
 #include <source_location>
 #include <string>
 
+#include "failure/caller_error.h"
 #include "failure/failure.h"
 #include "text/debug_text.h"
 #include "failure/std_writers.h"
@@ -18,7 +19,22 @@
 namespace quorvel {
 namespace {
 
-using LineReader = BasicLineReader<platform::File>;
+// The file as the line reader reads it. The file gives Interrupted only when the caller's check
+// said stop: that ends the call with the caller's own error.
+class StoppableFile {
+ public:
+  explicit StoppableFile(platform::File file) noexcept : file_(std::move(file)) {}
+  std::expected<std::size_t, IoError> read(std::span<char> into) {
+    auto got = file_.read(into);
+    if (!got && got.error().kind() == ErrorKind::Interrupted) [[unlikely]] throw CallerError{};
+    return got;
+  }
+
+ private:
+  platform::File file_;
+};
+
+using LineReader = BasicLineReader<StoppableFile>;
 
 constexpr std::uint64_t fields_per_line = 10;
 
@@ -144,10 +160,13 @@ void read_block(LineReader& lines, CurrentLine& line, std::uint64_t width, Colum
 
 }  // namespace
 
-ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
-  auto file = platform::File::open_for_reading(path);
-  if (!file) fail_with("Plot file not found!", file.error());
-  LineReader lines(std::move(*file));
+ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits, platform::InterruptCheck interrupt) {
+  auto file = platform::File::open_for_reading(path, interrupt);
+  if (!file) {
+    if (file.error().kind() == ErrorKind::Interrupted) throw CallerError{};
+    fail_with("Plot file not found!", file.error());
+  }
+  LineReader lines(StoppableFile(std::move(*file)));
   CurrentLine line;
 
   // "ot" as callers match it: keep the message letter for letter.
