@@ -102,7 +102,9 @@ TEST_P(ReaderInterrupt, AsksTheCheckOnEveryInterruption) {
 
   EXPECT_EQ(result.has_value(), param.expect_result);
   EXPECT_EQ(stopped, !param.expect_result);
-  if (param.stop_at_call != 0) EXPECT_EQ(state.calls.load(), param.stop_at_call);
+  if (param.stop_at_call != 0) {
+    EXPECT_EQ(state.calls.load(), param.stop_at_call);
+  }
   if (result) {
     EXPECT_EQ(result->first.size(), 1u);
     EXPECT_EQ(result->others.size(), 1u);
