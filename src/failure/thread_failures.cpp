@@ -1,5 +1,7 @@
 #include "failure/thread_failures.h"
 
+#include <exception>
+
 namespace quorvel {
 namespace {
 
@@ -18,5 +20,11 @@ void uncount_failure() noexcept {
 
 bool report_in_progress() noexcept { return reporting; }
 void set_report_in_progress(bool on) noexcept { reporting = on; }
+
+void prepare_thread_state() noexcept {
+  // Volatile, so that neither read is optimised away (the runtime declares its query pure).
+  [[maybe_unused]] volatile bool own = reporting;
+  [[maybe_unused]] volatile int runtime = std::uncaught_exceptions();
+}
 
 }  // namespace quorvel

@@ -15,12 +15,24 @@
 
 namespace quorvel::platform {
 
+// Asked when a signal interrupts an open or a read (a blocking one: a pipe or a FIFO, say):
+// false retries it, true ends it with the error kind Interrupted. Without a function, every
+// interruption is retried. Never asked otherwise, so it costs nothing on the way of a read.
+struct InterruptCheck {
+  bool (*stop)(void* context) = nullptr;
+  void* context = nullptr;
+
+  bool stop_requested() const { return stop != nullptr && stop(context); }
+};
+
 // An open file, read-only; closed when the owner goes away.
 class File {
  public:
   // Opens for reading, sharing read, write and delete access with other openers; never creates.
-  // A directory is refused; a path holding a NUL fails with kind InvalidInput.
-  static std::expected<File, IoError> open_for_reading(std::string_view utf8_path);
+  // A directory is refused; a path holding a NUL fails with kind InvalidInput. `check` decides
+  // about interruptions of the open and of every read (Interrupted is returned only when it says
+  // stop); it must outlive the file.
+  static std::expected<File, IoError> open_for_reading(std::string_view utf8_path, InterruptCheck check = {});
 
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
@@ -36,12 +48,13 @@ class File {
   std::optional<std::uint64_t> size_hint() const noexcept;
 
   // For tests: adopt a descriptor or handle that is already open (a pipe, say).
-  static File adopt(std::intptr_t native) noexcept { return File(native); }
+  static File adopt(std::intptr_t native, InterruptCheck check = {}) noexcept { return File(native, check); }
 
  private:
-  explicit File(std::intptr_t native) noexcept : native_(native) {}
+  explicit File(std::intptr_t native, InterruptCheck check = {}) noexcept : native_(native), check_(check) {}
   void close() noexcept;
   std::intptr_t native_;
+  InterruptCheck check_;
 };
 
 // Kind and message of an OS error code, as the error renderings need them.

@@ -4,8 +4,10 @@
 #include <source_location>
 #include <stdexcept>
 
+#include "failure/caller_error.h"
 #include "failure/failure.h"
 #include "failure/report.h"
+#include "failure/thread_failures.h"
 
 namespace quorvel {
 namespace {
@@ -33,6 +35,7 @@ GuardedOutcome failed(const Failure& failure) noexcept {
 }  // namespace
 
 GuardedOutcome run_guarded_body(BodyRef body) noexcept {
+  prepare_thread_state();
   GuardedOutcome outcome;
   try {
     if (auto returned = body(); !returned) {
@@ -41,6 +44,8 @@ GuardedOutcome run_guarded_body(BodyRef body) noexcept {
     }
   } catch (const Failure& failure) {
     return failed(failure);
+  } catch (const CallerError&) {  // the interpreter's exception is set: nothing to add
+    outcome.kind = GuardedOutcome::Kind::AlreadySet;
   } catch (const std::bad_alloc&) {
     outcome.kind = GuardedOutcome::Kind::OutOfMemory;
   } catch (const std::length_error&) {  // a size beyond what can ever be allocated
@@ -71,7 +76,12 @@ void raise_outcome(GuardedOutcome&& outcome) noexcept {
       case GuardedOutcome::Kind::OutOfMemory:
         PyErr_NoMemory();
         break;
+      case GuardedOutcome::Kind::AlreadySet:
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
+        break;
     }
+  } catch (const CallerError&) {
+    // Raising the outcome ran out of memory: the interpreter's MemoryError is set, and is raised.
   } catch (...) {
     abort_at_boundary();
   }

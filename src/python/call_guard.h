@@ -1,7 +1,8 @@
 #pragma once
 // The call guard: wraps every entry from the interpreter (the function call and the module's
 // execution step) so that nothing but a raised Python exception and an error value comes back.
-// A failure becomes PanicException with its message; running out of memory becomes MemoryError.
+// A failure becomes PanicException with its message; running out of memory becomes MemoryError;
+// a CallerError leaves the exception that the interpreter has set.
 
 #include <Python.h>
 
@@ -30,7 +31,7 @@ class BodyRef {
 };
 
 struct GuardedOutcome {
-  enum class Kind : std::uint8_t { Returned, PythonError, Failed, OutOfMemory };
+  enum class Kind : std::uint8_t { Returned, PythonError, Failed, OutOfMemory, AlreadySet };
   Kind kind = Kind::Returned;
   std::optional<PythonError> error;  // PythonError
   std::string message;         // Failed

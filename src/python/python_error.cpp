@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "text/debug_text.h"
+#include "failure/caller_error.h"
 #include "failure/failure.h"
 #include "python/object_text.h"
 #include "python/panic_exception.h"
@@ -175,6 +176,9 @@ void PythonError::append_debug(std::string& out) {
 }
 
 void fail_null_object() {
+  // Out of memory is not a defect of the file: the interpreter's MemoryError ends the call as it
+  // stands, without a report.
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw CallerError{};
   if (std::optional<PythonError> error = PythonError::fetch()) {
     std::move(*error).restore();
     PyErr_WriteUnraisable(nullptr);

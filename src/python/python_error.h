@@ -49,8 +49,9 @@ class PythonError {
   OwnedRef value_;      // realised only
 };
 
-// When an interpreter call returned null: reports the pending error, if any, as unraisable (no
-// object) and ends the call with the failure "PyObject pointer is null".
+// When an interpreter call returned null: a pending MemoryError ends the call as it stands
+// (throws CallerError); any other pending error is reported as unraisable (no object) and the
+// call ends with the failure "PyObject pointer is null".
 [[noreturn]] void fail_null_object();
 
 }  // namespace quorvel

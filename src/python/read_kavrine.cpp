@@ -6,6 +6,7 @@
 #include "python/arguments.h"
 #include "python/call_guard.h"
 #include "python/result_conversion.h"
+#include "python/signal_check.h"
 #include "reader/reader.h"
 
 namespace quorvel {
@@ -33,8 +34,9 @@ PyObject* read_kavrine_entry(PyObject* /*self*/, PyObject* const* args, Py_ssize
     if (!path) return std::unexpected(wrap_with_argument_name("file_path", std::move(path.error())));
     std::expected<std::uint64_t, PythonError> width = convert_u64(slots[1]);
     if (!width) return std::unexpected(wrap_with_argument_name("n_digits", std::move(width.error())));
-    // The reader has closed the file by the time it returns or fails.
-    return columns_to_python(read_plot_file(*path, *width)).release();
+    // The reader has closed the file by the time it returns or fails; a signal handler that
+    // raises ends it with that exception set.
+    return columns_to_python(read_plot_file(*path, *width, python_signal_check())).release();
   });
 }
 

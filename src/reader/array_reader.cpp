@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "failure/caller_error.h"
 #include "reader/block_loop.h"
 #include "text/debug_text.h"
 #include "text/tokens.h"
@@ -121,8 +122,13 @@ Selection select(const ArrayRequest& request, std::vector<std::string> names) {
 // that a defect names its line.
 class RowTarget {
  public:
-  RowTarget(const Selection& selection, RowStore& store, std::uint64_t line_number)
-      : selection_(selection), store_(store), line_number_(line_number) {}
+  RowTarget(const Selection& selection, RowStore& store, std::uint64_t line_number,
+            platform::InterruptCheck interrupt, std::uint64_t values_per_block)
+      : selection_(selection),
+        store_(store),
+        line_number_(line_number),
+        interrupt_(interrupt),
+        values_per_block_(values_per_block) {}
 
   std::uint64_t line_number() const noexcept { return line_number_; }
 
@@ -132,6 +138,11 @@ class RowTarget {
     ++line_number_;
     if (!got) line_unreadable(got.error(), line_number_);
     if (*got == LineOutcome::EndOfInput) return false;
+    values_since_check_ += values_per_block_;
+    if (values_since_check_ >= values_between_checks) {
+      values_since_check_ = 0;
+      if (interrupt_.stop_requested()) throw CallerError{};
+    }
     ++block_;
     row_ = store_.append_row();
     return true;
@@ -195,6 +206,11 @@ class RowTarget {
   std::uint64_t block_ = 0;
   float* row_ = nullptr;
   bool held_ = false;
+  // About 50 MB of a width-12 file between two looks at the caller's signals.
+  static constexpr std::uint64_t values_between_checks = std::uint64_t{1} << 22;
+  platform::InterruptCheck interrupt_;
+  std::uint64_t values_per_block_;
+  std::uint64_t values_since_check_ = 0;
 };
 
 // The first value line's length over its field count, when that divides exactly.
@@ -210,10 +226,13 @@ std::uint64_t width_of(std::string_view first_value_line, std::uint64_t count, s
 }  // namespace
 
 ArrayRead read_plot_arrays(const ArrayRequest& request) {
-  auto file = platform::File::open_for_reading(request.path);
-  if (!file) throw OpenError{file.error()};
+  auto file = platform::File::open_for_reading(request.path, request.interrupt);
+  if (!file) {
+    if (file.error().kind() == ErrorKind::Interrupted) throw CallerError{};
+    throw OpenError{file.error()};
+  }
   const std::optional<std::uint64_t> file_size = file->size_hint();
-  LineReader lines(std::move(*file));
+  LineReader lines(StoppableFile(std::move(*file)));
   CurrentLine line;
 
   ArrayRead result;
@@ -233,7 +252,7 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
   const std::uint64_t least_width = std::max<std::uint64_t>(request.n_digits.value_or(1), 1);
   const std::uint64_t most_rows = file_size ? *file_size / least_width / count + 1 : 0;
   RowStore store(selection.names.size(), static_cast<std::size_t>(std::min<std::uint64_t>(most_rows, 1ULL << 40)));
-  RowTarget target(selection, store, count + 1);
+  RowTarget target(selection, store, count + 1, request.interrupt, count);
 
   std::uint64_t width = request.n_digits.value_or(0);
   if (!request.n_digits && target.next_block(lines, line)) {

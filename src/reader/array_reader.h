@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/io_error.h"
+#include "platform/platform.h"
 #include "reader/row_store.h"
 
 namespace quorvel {
@@ -22,6 +23,9 @@ struct ArrayRequest {
   std::string_view path;
   std::optional<std::uint64_t> n_digits;            // nothing: found from the first value line
   std::optional<std::vector<ColumnChoice>> columns;  // nothing: every parameter, in file order
+  // Asked when a signal interrupts the open or a read, and every few million values besides (a
+  // long read of a regular file is never interrupted); stopping throws CallerError.
+  platform::InterruptCheck interrupt;
 };
 
 struct ArrayRead {
@@ -51,7 +55,7 @@ struct SelectionError {
   std::string message;
 };
 
-// Throws OpenError, PlotDefect, SelectionError or std::bad_alloc; the file is closed and all
+// Throws OpenError, PlotDefect, SelectionError, CallerError or std::bad_alloc; the file is closed and all
 // memory but the result's released when it returns or throws.
 ArrayRead read_plot_arrays(const ArrayRequest& request);
 

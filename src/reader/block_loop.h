@@ -18,13 +18,14 @@
 #include "platform/platform.h"
 #include "reader/line_reader.h"
 #include "reader/padded_field.h"
+#include "reader/stoppable_file.h"
 #include "text/float_parse.h"
 #include "text/tokens.h"
 #include "text/utf8.h"
 
 namespace quorvel {
 
-using LineReader = BasicLineReader<platform::File>;
+using LineReader = BasicLineReader<StoppableFile>;
 
 inline constexpr std::uint64_t fields_per_line = 10;
 

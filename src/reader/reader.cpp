@@ -4,6 +4,7 @@
 #include <source_location>
 #include <string>
 
+#include "failure/caller_error.h"
 #include "failure/failure.h"
 #include "text/debug_text.h"
 #include "failure/std_writers.h"
@@ -93,10 +94,13 @@ class ColumnTarget {
 
 }  // namespace
 
-ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits) {
-  auto file = platform::File::open_for_reading(path);
-  if (!file) fail_with("Plot file not found!", file.error());
-  LineReader lines(std::move(*file));
+ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits, platform::InterruptCheck interrupt) {
+  auto file = platform::File::open_for_reading(path, interrupt);
+  if (!file) {
+    if (file.error().kind() == ErrorKind::Interrupted) throw CallerError{};
+    fail_with("Plot file not found!", file.error());
+  }
+  LineReader lines(StoppableFile(std::move(*file)));
   CurrentLine line;
 
   // "ot" as callers match it: keep the message letter for letter.

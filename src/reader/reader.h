@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "reader/column.h"
 
 namespace quorvel {
 
 // The file is closed, and everything else the reader held released, before this returns or fails.
-ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits);
+// A signal interrupting the open or a read asks `interrupt`: when it says stop, the call ends by
+// throwing CallerError (no failure, no report); by default every interruption is retried.
+ColumnData read_plot_file(std::string_view path, std::uint64_t n_digits, platform::InterruptCheck interrupt = {});
 
 }  // namespace quorvel

@@ -9,17 +9,19 @@
 
 namespace quorvel::platform {
 
-std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path) {
+std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path, InterruptCheck check) {
   if (utf8_path.find('\0') != std::string_view::npos) {
     return std::unexpected(IoError::simple_message(ErrorKind::InvalidInput, io_messages::nul_in_path));
   }
   const std::string path(utf8_path);
   int fd;
-  do {
+  for (;;) {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+    if (fd >= 0 || errno != EINTR) break;
+    if (check.stop_requested()) return std::unexpected(IoError::os(EINTR));
+  }
   if (fd < 0) return std::unexpected(IoError::os(errno));
-  File file(fd);
+  File file(fd, check);
   // Directories open fine for reading here; refuse them at open, as the file must be a file.
   struct stat status {};
   if (::fstat(fd, &status) != 0) return std::unexpected(IoError::os(errno));
@@ -27,12 +29,13 @@ std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path) 
   return file;
 }
 
-File::File(File&& other) noexcept : native_(other.native_) { other.native_ = -1; }
+File::File(File&& other) noexcept : native_(other.native_), check_(other.check_) { other.native_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();
     native_ = other.native_;
+    check_ = other.check_;
     other.native_ = -1;
   }
   return *this;
@@ -52,9 +55,12 @@ std::optional<std::uint64_t> File::size_hint() const noexcept {
 }
 
 std::expected<std::size_t, IoError> File::read(std::span<char> into) {
-  const ssize_t got = ::read(static_cast<int>(native_), into.data(), into.size());
-  if (got < 0) return std::unexpected(IoError::os(errno));
-  return static_cast<std::size_t>(got);
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(native_), into.data(), into.size());
+    if (got >= 0) [[likely]] return static_cast<std::size_t>(got);
+    const int error = errno;  // the check may change errno
+    if (error != EINTR || check_.stop_requested()) return std::unexpected(IoError::os(error));
+  }
 }
 
 }  // namespace quorvel::platform

@@ -12,7 +12,8 @@ HANDLE as_handle(std::intptr_t native) noexcept { return reinterpret_cast<HANDLE
 
 }  // namespace
 
-std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path) {
+// Opens and reads are not interrupted by signals here; the check is kept for the interface's sake.
+std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path, InterruptCheck check) {
   const auto wide_path = windows::to_wide_c_string(utf8_path);
   if (!wide_path) {
     return std::unexpected(IoError::simple_message(ErrorKind::InvalidInput, io_messages::nul_in_path));
@@ -22,15 +23,16 @@ std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path) 
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::unexpected(IoError::os(static_cast<std::int32_t>(::GetLastError())));
-  return File(reinterpret_cast<std::intptr_t>(handle));
+  return File(reinterpret_cast<std::intptr_t>(handle), check);
 }
 
-File::File(File&& other) noexcept : native_(other.native_) { other.native_ = no_handle; }
+File::File(File&& other) noexcept : native_(other.native_), check_(other.check_) { other.native_ = no_handle; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();
     native_ = other.native_;
+    check_ = other.check_;
     other.native_ = no_handle;
   }
   return *this;

@@ -14,6 +14,7 @@
 #include <string>
 #include <variant>
 
+#include "failure/caller_error.h"
 #include "platform/platform.h"
 #include "python/arrays/values_buffer.h"
 #include "python/owned_ref.h"
@@ -30,11 +31,28 @@ ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyMo
 
 // What the read without the lock ended with.
 struct OutOfMemory {};
-using Outcome = std::variant<ArrayRead, OpenError, PlotDefect, SelectionError, OutOfMemory>;
+struct Interrupted {};  // a signal handler raised: its exception is set
+using Outcome = std::variant<ArrayRead, OpenError, PlotDefect, SelectionError, OutOfMemory, Interrupted>;
+
+// The read's interrupt check: the lock is taken back for as long as the interpreter's pending
+// signal handlers run (on the main thread; elsewhere there are none to run).
+struct DetachedCall {
+  PyThreadState* state;
+};
+
+bool signal_handler_raised(void* context) {
+  auto& call = *static_cast<DetachedCall*>(context);
+  PyEval_RestoreThread(call.state);
+  const bool raised = PyErr_CheckSignals() < 0;
+  call.state = PyEval_SaveThread();
+  return raised;
+}
 
 Outcome read_detached(const ArrayRequest& request) noexcept {
   try {
     return read_plot_arrays(request);
+  } catch (const CallerError&) {
+    return Interrupted{};
   } catch (const OpenError& error) {
     return error;
   } catch (const PlotDefect& defect) {
@@ -186,14 +204,16 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
 
     // The request's texts are owned by `encoded` and the request itself, not by objects that
     // another thread could change while the lock is released.
-    PyThreadState* const detached = PyEval_SaveThread();
+    DetachedCall call{PyEval_SaveThread()};
+    request.interrupt = {.stop = &signal_handler_raised, .context = &call};
     Outcome outcome = read_detached(request);
-    PyEval_RestoreThread(detached);
+    PyEval_RestoreThread(call.state);
 
     if (auto* read = std::get_if<ArrayRead>(&outcome)) return build_result(module, std::move(*read));
     if (auto* open = std::get_if<OpenError>(&outcome)) return raise_open_error(*open, fspath.get());
     if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(*defect, path.get());
     if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(*selection);
+    if (std::holds_alternative<Interrupted>(outcome)) return nullptr;
     return PyErr_NoMemory();
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();

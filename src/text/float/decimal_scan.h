@@ -13,9 +13,11 @@ namespace quorvel::float_parse {
 // 19 digits always fit 64 bits (10^19 - 1 < 2^64); a 20th might not.
 inline constexpr std::int64_t max_significand_digits = 19;
 
-// Exponent digits stop counting once the value reaches this; beyond it every result is already
-// zero or infinity.
-inline constexpr std::int64_t exponent_saturation = 0x10000;
+// Exponent digits stop counting once the value reaches this (2^62). The digit count of a text in
+// memory stays far below it (under 2^48), so the sum of the written exponent and a shift by the
+// digit count is always on the same side of every limit as the exact one; and the sum stays
+// within 64 bits.
+inline constexpr std::int64_t exponent_saturation = std::int64_t{1} << 62;
 
 struct DecimalScan {
   enum class Form : std::uint8_t { Number, Infinity, NotANumber, Invalid };
@@ -65,7 +67,7 @@ inline constexpr std::uint64_t powers_of_ten_to_eight[9] = {1,         10,      
   }
   std::int64_t value = 0;
   for (; p != end && is_digit(*p); ++p) {
-    if (value < exponent_saturation) value = value * 10 + digit_value(*p);
+    if (value < exponent_saturation / 10) value = value * 10 + digit_value(*p);
   }
   exponent = negative ? -value : value;
   return p;

@@ -170,16 +170,39 @@ TEST(FloatParseFastPath, DeclinesWhatNarrowingWouldRoundTwice) {
   EXPECT_FALSE(float_parse::exact_fast_path(1, -23, value));
 }
 
-// An exponent stops growing at 65536 or more: 100000 fraction zeros are not undone by e1000000,
-// which counts as e100000.
-TEST(FloatParseExponent, SaturatesAtSixtyFiveThousand) {
-  const std::string text = "0." + std::string(100000, '0') + "1e1000000";
-  const auto result = parse_float32(text);
+// Texts of hundreds of thousands of digits whose written exponent undoes their length: each is
+// rounded from its exact value, through the whole parse and through the big decimal alone.
+struct LongTextCase {
+  const char* name;
+  std::string text;
+  std::uint32_t bits;
+};
+
+void PrintTo(const LongTextCase& c, std::ostream* out) { *out << c.name; }
+
+class FloatParseLongText : public testing::TestWithParam<LongTextCase> {};
+
+TEST_P(FloatParseLongText, IsRoundedFromItsExactValue) {
+  const auto result = parse_float32(GetParam().text);
   ASSERT_TRUE(result.has_value());
-  EXPECT_EQ(bits_of(*result), bits_of(0.1f));
-  EXPECT_EQ(bits_of(*parse_float32("1" + std::string(70000, '0') + "e-65535")), plus_infinity);
-  EXPECT_EQ(bits_of(*parse_float32("1" + std::string(70000, '0') + "e-655350")), 0u);
+  EXPECT_EQ(bits_of(*result), GetParam().bits) << std::hex << "got 0x" << bits_of(*result);
+  EXPECT_EQ(float_parse::BigDecimal(GetParam().text).to_binary32_bits(), GetParam().bits);
 }
+
+INSTANTIATE_TEST_SUITE_P(Exponents, FloatParseLongText, testing::Values(
+    LongTextCase{"IntegerDigitsUndone", "1" + std::string(655360, '0') + "e-655360", 0x3F80'0000},
+    LongTextCase{"FractionZerosUndone", "0." + std::string(699999, '0') + "1e700000", 0x3F80'0000},
+    LongTextCase{"JustAboveHalfwayFarOut", "0." + std::string(699999, '0') + "100000005960464477539062501e700000",
+                 0x3F80'0001},
+    LongTextCase{"ExactHalfwayFarOut", "0." + std::string(699999, '0') + "10000000596046447753906250e700000",
+                 0x3F80'0000},
+    LongTextCase{"SeventyThousandDigitsUp", "1" + std::string(69999, '0') + "e700001", plus_infinity},
+    LongTextCase{"SeventyThousandDigitsDown", "1" + std::string(69999, '0') + "e-700001", 0},
+    LongTextCase{"FractionZerosOvershot", "0." + std::string(100000, '0') + "1e1000000", plus_infinity},
+    LongTextCase{"ExponentPastSaturation", "1e" + std::string(40, '9'), plus_infinity},
+    LongTextCase{"NegativeExponentPastSaturation", "1e-" + std::string(40, '9'), 0},
+    LongTextCase{"ZerosWithHugeExponent", "0." + std::string(1000, '0') + "e" + std::string(30, '9'), 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct RejectCase {
   std::string_view text;
