@@ -43,7 +43,7 @@ struct CheckState {
 
 TEST_P(ReaderInterrupt, AsksTheCheckOnEveryInterruption) {
   const InterruptCase& param = GetParam();
-  testing_support::TempFile placeholder("");
+  test_support::TempFile placeholder("");
   const std::string fifo = placeholder.path() + ".fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
