@@ -3,9 +3,6 @@
 // matrix holds the list reader's columns bit for bit, row after row. A crash, a sanitizer report,
 // a leak, a hang or a disagreement is a finding.
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -15,19 +12,19 @@
 #include <vector>
 
 #include "failure/failure.h"
+#include "memory_file.h"
 #include "quiet_output.h"
 #include "reader/array_reader.h"
 #include "reader/reader.h"
 
 namespace {
 
-int memory_file = -1;
-std::string memory_path;
+quorvel::fuzz::MemoryFile* memory_file = nullptr;
 
 // The list reader's values, row after row; nothing when it refuses the file.
 std::optional<std::vector<float>> list_rows(std::uint64_t width, std::size_t& parameters) {
   try {
-    const quorvel::ColumnData columns = quorvel::read_plot_file(memory_path, width);
+    const quorvel::ColumnData columns = quorvel::read_plot_file(memory_file->path(), width);
     parameters = columns.others.size() + 1;
     std::vector<std::vector<float>> flat(parameters);
     const auto collect = [](std::vector<float>& into, const quorvel::Column& column) {
@@ -49,23 +46,19 @@ std::optional<std::vector<float>> list_rows(std::uint64_t width, std::size_t& pa
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   quorvel::fuzz::quiet_standard_streams(argc, argv);
-  memory_file = ::memfd_create("plot", MFD_CLOEXEC);
-  if (memory_file < 0) std::abort();
-  memory_path = "/proc/self/fd/" + std::to_string(memory_file);
+  static quorvel::fuzz::MemoryFile file;
+  memory_file = &file;
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return -1;  // not kept in the corpus
-  const std::uint64_t width = data[0] % 20 + 1;
-  if (::ftruncate(memory_file, 0) != 0) std::abort();
-  const auto body = static_cast<std::size_t>(size - 1);
-  if (body != 0 && ::pwrite(memory_file, data + 1, body, 0) != static_cast<ssize_t>(body)) std::abort();
+  const std::uint64_t width = memory_file->hold(data, size);
 
   std::size_t parameters = 0;
   const std::optional<std::vector<float>> expected = list_rows(width, parameters);
   try {
-    const quorvel::ArrayRead read = quorvel::read_plot_arrays({.path = memory_path, .n_digits = width});
+    const quorvel::ArrayRead read = quorvel::read_plot_arrays({.path = memory_file->path(), .n_digits = width});
     if (!expected || read.names.size() != parameters) std::abort();
     const std::size_t count = read.blocks * parameters;
     if (count != expected->size()) std::abort();
