@@ -71,9 +71,12 @@ add_custom_target(quorvel_arrays_package ALL
   DEPENDS ${arrays_package_files}
   COMMENT "Copying the quorvel_arrays package beside its reader")
 
+# The wheel: the module at the top, its stub as the stub-only package quorvel-stubs (a single-file
+# module cannot carry py.typed, so type checkers look for <name>-stubs beside it), and the array
+# package with its reader, py.typed and stubs.
 if(SKBUILD)
   install(TARGETS quorvel LIBRARY DESTINATION . RUNTIME DESTINATION .)
-  install(FILES python/quorvel.pyi DESTINATION .)
+  install(FILES python/quorvel-stubs/__init__.pyi DESTINATION quorvel-stubs)
   install(TARGETS quorvel_arrays_reader LIBRARY DESTINATION quorvel_arrays RUNTIME DESTINATION quorvel_arrays)
   install(FILES ${arrays_package_files} DESTINATION quorvel_arrays)
 endif()
