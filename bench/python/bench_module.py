@@ -22,7 +22,8 @@ child process that runs only that reader once (VmHWM; the interpreter alone, and
 with numpy imported, are shown for reference).
 
 --read-many times quorvel_arrays.read_many on four copies of the timed file with one thread and
-with two, alternately. --cpp-bench runs the C++ reader benchmark (bench/cpp) on the timed file
+with two, alternately, beside a control that is known to scale (hashing four buffers of the file's
+size on the same pool): on a shared machine the control shows how many cores the run was given. --cpp-bench runs the C++ reader benchmark (bench/cpp) on the timed file
 itself, so that its MB/s and the readers' are of the same bytes.
 The numbers are printed, never judged: this is a measurement, not a test.
 """
@@ -269,8 +270,32 @@ def copies_of(path, count):
     return paths
 
 
+def timed(call):
+    """(seconds, cores busy) of call(): cores busy is the process's CPU seconds over the seconds."""
+    gc.collect()
+    cpu_start = time.process_time()
+    start = time.perf_counter()
+    result = call()
+    elapsed = time.perf_counter() - start
+    busy = (time.process_time() - cpu_start) / elapsed
+    del result
+    return elapsed, busy
+
+
+def hashed_on_pool(buffer, count, threads):
+    """The control: `count` hashes of the buffer on a pool of `threads` threads (hashlib releases
+    the lock for long inputs)."""
+    import concurrent.futures
+    import hashlib
+
+    with concurrent.futures.ThreadPoolExecutor(threads) as pool:
+        return list(pool.map(lambda _: hashlib.sha256(buffer).digest(), range(count)))
+
+
 def run_read_many(label, parameters, blocks, width, options):
-    """quorvel_arrays.read_many over copies of the file, one thread against two, alternately."""
+    """quorvel_arrays.read_many over copies of the file, one thread against two, alternately; and
+    the control: hashlib.sha256 over buffers of the file's size on the same pools (no I/O, the lock
+    released), which scales to two threads whenever the machine gives the run two cores."""
     import numpy as np
     import quorvel_arrays
 
@@ -289,26 +314,32 @@ def run_read_many(label, parameters, blocks, width, options):
             if problem:
                 sys.exit(f"DISAGREEMENT (width {width}): {problem}")
     del truth, plot
-    times = {1: [], 2: []}
-    busy = {1: [], 2: []}  # CPU seconds of the process over the round's seconds: the cores it had
+    buffer = bytes(os.path.getsize(path))
+    work = {
+        "read_many": lambda threads: timed(lambda: quorvel_arrays.read_many(paths, width, threads=threads)),
+        "control": lambda threads: timed(lambda: hashed_on_pool(buffer, READ_MANY_FILES, threads)),
+    }
+    times = {(kind, threads): [] for kind in work for threads in (1, 2)}
+    busy = {key: [] for key in times}  # the process's CPU seconds over the seconds taken: its cores
     for round_index in range(options.repeat):
-        for threads in (1, 2):
-            gc.collect()
-            cpu_start = time.process_time()
-            start = time.perf_counter()
-            plots = quorvel_arrays.read_many(paths, width, threads=threads)
-            times[threads].append(time.perf_counter() - start)
-            busy[threads].append((time.process_time() - cpu_start) / times[threads][-1])
-            del plots
-        print(f"  round {round_index + 1}: threads=1 {times[1][-1]:.3f}  threads=2 {times[2][-1]:.3f}   "
-              f"(load average {os.getloadavg()[0]:.2f})", flush=True)
-    median = {threads: statistics.median(times[threads]) for threads in times}
-    for threads in (1, 2):
-        print(f"  threads={threads}: median {median[threads]:.3f} s, {megabytes / median[threads]:.0f} MB/s, "
-              f"{statistics.median(busy[threads]):.2f} cores busy")
-    print(f"  all {READ_MANY_FILES} results agreed with the generated values bit for bit; "
-          f"ratio (time) threads=1/threads=2 {median[1] / median[2]:.2f}")
-    return median[1] / median[2]
+        for kind, threads in times:
+            elapsed, cores = work[kind](threads)
+            times[kind, threads].append(elapsed)
+            busy[kind, threads].append(cores)
+        print(f"  round {round_index + 1}: " + "  ".join(f"{kind} threads={threads} {times[kind, threads][-1]:.3f}"
+                                                   for kind, threads in times)
+              + f"   (load average {os.getloadavg()[0]:.2f})", flush=True)
+    del buffer
+    median = {key: statistics.median(times[key]) for key in times}
+    for kind, threads in times:
+        rate = f", {megabytes / median[kind, threads]:.0f} MB/s" if kind == "read_many" else ""
+        print(f"  {kind} threads={threads}: median {median[kind, threads]:.3f} s{rate}, "
+              f"{statistics.median(busy[kind, threads]):.2f} cores busy")
+    ratio = median["read_many", 1] / median["read_many", 2]
+    control = median["control", 1] / median["control", 2]
+    print(f"  all {READ_MANY_FILES} results agreed with the generated values bit for bit; ratio (time) "
+          f"threads=1/threads=2: read_many {ratio:.2f}, control {control:.2f}")
+    return ratio, control
 
 
 def ratios_of(median):
@@ -388,7 +419,8 @@ def main():
         for index, (key, _) in enumerate(summary[0][2]):
             print("  " + f"{key:<18}" + "".join(f"{ratios[index][1]:10.2f}" for _, _, ratios in summary))
         if len(many) == len(summary):
-            print("  " + f"{'read_many 1/2 thr':<18}" + "".join(f"{ratio:10.2f}" for _, ratio in many))
+            print("  " + f"{'read_many t1/t2':<18}" + "".join(f"{ratio:10.2f}" for _, (ratio, _) in many))
+            print("  " + f"{'control t1/t2':<18}" + "".join(f"{control:10.2f}" for _, (_, control) in many))
 
 
 if __name__ == "__main__":
