@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/line_information.h"
 #include "failure/failure.h"
 #include "failure/report.h"
 #include "failure/thread_failures.h"
@@ -37,6 +38,7 @@ TEST(Report, FirstBlockNamesTheFailingCheck) {
 }
 
 TEST(Report, FailureDuringAnotherGetsAFullBacktrace) {
+  if (!test_support::has_line_information()) GTEST_SKIP() << "this build carries no line information";
   const std::string text = report_of([] {
     const Failure earlier("earlier");  // still in progress on this thread
     failing_helper_for_report_test(7);
