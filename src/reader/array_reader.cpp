@@ -6,22 +6,17 @@
 
 #include "failure/caller_error.h"
 #include "reader/block_loop.h"
+#include "reader/header_count.h"
 #include "text/debug_text.h"
 #include "text/tokens.h"
-#include "text/unsigned_parse.h"
 #include "text/utf8.h"
 
 namespace quorvel {
 namespace {
 
 std::string quoted(std::string_view text) {
-  std::string out = "'";
-  for (std::size_t at = 0; at < text.size();) {
-    const DecodedChar c = decode_char_at(text, at);
-    append_escaped_char(out, c.code_point, '\'');
-    at += c.length;
-  }
-  out += '\'';
+  std::string out;
+  append_quoted_text(out, text, '\'');
   return out;
 }
 
@@ -35,18 +30,15 @@ std::string quoted(std::string_view text) {
   defect("the line cannot be read: " + error.display(), line);
 }
 
-// Reads line `number`; a missing line is the defect `missing`.
-void read_needed_line(LineReader& lines, CurrentLine& line, std::uint64_t number, std::string_view missing) {
+// Reads line `number` into `line`; false at the end of the file.
+bool read_numbered_line(LineReader& lines, CurrentLine& line, std::uint64_t number) {
   auto got = lines.read_line(line.spill, line.text);
   if (!got) line_unreadable(got.error(), number);
-  if (*got == LineOutcome::EndOfInput) defect(std::string(missing), number);
+  return *got == LineOutcome::Line;
 }
 
 std::uint64_t parameter_count(std::string_view header) {
-  const std::vector<std::string_view> tokens = whitespace_tokens(header);
-  if (!tokens.empty()) {
-    if (auto count = parse_unsigned_decimal(tokens.back()); count && *count > 0) return *count;
-  }
+  if (auto count = header_count(header).count) return *count;
   defect("the first line does not end with the number of parameters: " + quoted(header), 1);
 }
 
@@ -56,7 +48,7 @@ struct Selection {
   std::vector<std::int64_t> slot_of_value;                  // -1: not stored
   std::vector<std::pair<std::size_t, std::size_t>> copies;  // (from, to) slots within the row
   std::vector<std::string> names;
-  bool everything = true;  // every value, in file order
+  bool everything = true;  // every value, in file order: the slots above are left empty
 };
 
 std::string positions_text(const std::vector<std::uint64_t>& positions) {
@@ -118,8 +110,10 @@ Selection select(const ArrayRequest& request, std::vector<std::string> names) {
   return selection;
 }
 
-// The values of each block go into one row of the store. Lines are counted as they are read, so
+// The values of each block go into one row of the store: every value in file order, or (when
+// `Everything` is false) the selected ones in their slots. Lines are counted as they are read, so
 // that a defect names its line.
+template <bool Everything>
 class RowTarget {
  public:
   RowTarget(const Selection& selection, RowStore& store, std::uint64_t line_number,
@@ -134,10 +128,7 @@ class RowTarget {
 
   // The separator line; false at the end of the file.
   bool next_block(LineReader& lines, CurrentLine& line) {
-    auto got = lines.read_line(line.spill, line.text);
-    ++line_number_;
-    if (!got) line_unreadable(got.error(), line_number_);
-    if (*got == LineOutcome::EndOfInput) return false;
+    if (!read_numbered_line(lines, line, ++line_number_)) return false;
     values_since_check_ += values_per_block_;
     if (values_since_check_ >= values_between_checks) {
       values_since_check_ = 0;
@@ -156,25 +147,29 @@ class RowTarget {
       held_ = false;
       return;
     }
-    auto got = lines.read_line(line.spill, line.text);
-    ++line_number_;
-    if (!got) line_unreadable(got.error(), line_number_);
-    if (*got == LineOutcome::EndOfInput) {
+    if (!read_numbered_line(lines, line, ++line_number_)) {
       defect("the file ends inside block " + std::to_string(block_) + ": a value line is missing",
              line_number_);
     }
   }
 
   bool wants(std::uint64_t j) const noexcept {
-    return selection_.everything || selection_.slot_of_value[j] >= 0;
+    if constexpr (Everything) return true;
+    return selection_.slot_of_value[j] >= 0;
   }
 
   void store(std::uint64_t j, float value) noexcept {
-    row_[selection_.everything ? j : static_cast<std::size_t>(selection_.slot_of_value[j])] = value;
+    if constexpr (Everything) {
+      row_[j] = value;
+    } else {
+      row_[static_cast<std::size_t>(selection_.slot_of_value[j])] = value;
+    }
   }
 
   void finish_block() noexcept {
-    for (const auto& [from, to] : selection_.copies) row_[to] = row_[from];
+    if constexpr (!Everything) {
+      for (const auto& [from, to] : selection_.copies) row_[to] = row_[from];
+    }
   }
 
   [[noreturn]] void field_out_of_bounds(std::uint64_t j, std::uint64_t start, std::uint64_t end,
@@ -185,10 +180,8 @@ class RowTarget {
   }
   [[noreturn]] void field_inside_char(std::uint64_t j, std::uint64_t start, std::uint64_t end,
                                       std::string_view line) const {
-    std::size_t first = end;
-    while (!is_char_boundary(line, first)) --first;
     std::string inside;
-    append_escaped_char(inside, decode_char_at(line, first).code_point, '\'');
+    append_escaped_char(inside, decode_char_at(line, char_start(line, end)).code_point, '\'');
     defect("field " + std::to_string(j % fields_per_line + 1) + " ends inside the character '" + inside + "'",
            line_number_, start + 1);
   }
@@ -223,6 +216,26 @@ std::uint64_t width_of(std::string_view first_value_line, std::uint64_t count, s
          line_number);
 }
 
+// The blocks into rows; gives the width read with (0 when it was to be found and no block came).
+template <bool Everything>
+std::uint64_t read_rows(LineReader& lines, CurrentLine& line, const ArrayRequest& request, std::uint64_t count,
+                        const Selection& selection, RowStore& store) {
+  RowTarget<Everything> target(selection, store, count + 1, request.interrupt, count);
+  std::uint64_t width = request.n_digits.value_or(0);
+  if (!request.n_digits && target.next_block(lines, line)) {
+    target.read_value_line(lines, line);
+    width = width_of(line.text, count, target.line_number());
+    target.hold_first_line();
+    read_block_values(lines, line, width, count, target);
+    target.finish_block();
+  }
+  while (target.next_block(lines, line)) {
+    read_block_values(lines, line, width, count, target);
+    target.finish_block();
+  }
+  return width;
+}
+
 }  // namespace
 
 ArrayRead read_plot_arrays(const ArrayRequest& request) {
@@ -236,14 +249,15 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
   CurrentLine line;
 
   ArrayRead result;
-  read_needed_line(lines, line, 1, "the file is empty");
+  if (!read_numbered_line(lines, line, 1)) defect("the file is empty", 1);
   result.header = line.text;
   const std::uint64_t count = parameter_count(line.text);
 
   std::vector<std::string> names;
   for (std::uint64_t i = 0; i < count; ++i) {
-    read_needed_line(lines, line, i + 2,
-                     "the file ends before parameter name " + std::to_string(i + 1) + " of " + std::to_string(count));
+    if (!read_numbered_line(lines, line, i + 2)) {
+      defect("the file ends before parameter name " + std::to_string(i + 1) + " of " + std::to_string(count), i + 2);
+    }
     names.emplace_back(trim(line.text));
   }
   Selection selection = select(request, std::move(names));
@@ -252,20 +266,9 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
   const std::uint64_t least_width = std::max<std::uint64_t>(request.n_digits.value_or(1), 1);
   const std::uint64_t most_rows = file_size ? *file_size / least_width / count + 1 : 0;
   RowStore store(selection.names.size(), static_cast<std::size_t>(std::min<std::uint64_t>(most_rows, 1ULL << 40)));
-  RowTarget target(selection, store, count + 1, request.interrupt, count);
-
-  std::uint64_t width = request.n_digits.value_or(0);
-  if (!request.n_digits && target.next_block(lines, line)) {
-    target.read_value_line(lines, line);
-    width = width_of(line.text, count, target.line_number());
-    target.hold_first_line();
-    read_block_values(lines, line, width, count, target);
-    target.finish_block();
-  }
-  while (target.next_block(lines, line)) {
-    read_block_values(lines, line, width, count, target);
-    target.finish_block();
-  }
+  const std::uint64_t width = selection.everything
+                                  ? read_rows<true>(lines, line, request, count, selection, store)
+                                  : read_rows<false>(lines, line, request, count, selection, store);
 
   result.blocks = store.rows();
   result.values = std::move(store);

@@ -9,22 +9,18 @@
 #include "text/debug_text.h"
 #include "failure/std_writers.h"
 #include "reader/block_loop.h"
-#include "text/tokens.h"
-#include "text/unsigned_parse.h"
+#include "reader/header_count.h"
 #include "text/utf8.h"
 
 namespace quorvel {
 namespace {
 
-// The header's last token is the parameter count. A count of 0 cannot describe a block (there
-// would be no time column), so it is refused like a count that is not a number.
 std::uint64_t parameter_count(std::string_view header) {
-  const std::vector<std::string_view> tokens = whitespace_tokens(header);
-  if (!tokens.empty()) {
-    const std::string_view token = tokens.back();
-    if (auto count = parse_unsigned_decimal(token); count && *count > 0) return *count;
+  const HeaderCount found = header_count(header);
+  if (found.count) return *found.count;
+  if (found.last_token) {
     std::string notice = "Error: '";
-    notice += token;
+    notice += *found.last_token;
     notice += "' is not a valid number of parameters!\n";
     print_stdout(notice);
   }
@@ -40,8 +36,7 @@ std::uint64_t parameter_count(std::string_view header) {
 }
 
 [[noreturn]] void fail_field_inside_char(std::string_view line, std::size_t end) {
-  std::size_t first = end;
-  while (!is_char_boundary(line, first)) --first;
+  const std::size_t first = char_start(line, end);
   const DecodedChar inside = decode_char_at(line, first);
   std::string message = "end byte index " + std::to_string(end) + " is not a char boundary; it is inside '";
   append_escaped_char(message, inside.code_point, '\'');

@@ -71,15 +71,15 @@ void append_escaped_char(std::string& out, char32_t code_point, char quote) {
   }
 }
 
-void append_debug_text(std::string& out, std::string_view text) {
-  out.push_back('"');
+void append_quoted_text(std::string& out, std::string_view text, char quote) {
+  out.push_back(quote);
   std::size_t at = 0;
   while (at < text.size()) {
     const DecodedChar c = decode_char_at(text, at);
-    append_escaped_char(out, c.code_point, '"');
+    append_escaped_char(out, c.code_point, quote);
     at += c.length;
   }
-  out.push_back('"');
+  out.push_back(quote);
 }
 
 }  // namespace quorvel

@@ -43,4 +43,10 @@ inline bool is_char_boundary(std::string_view text, std::size_t at) noexcept {
   return !is_continuation_byte(static_cast<unsigned char>(text[at]));
 }
 
+// On well-formed text: where the character holding byte `at` starts.
+inline std::size_t char_start(std::string_view text, std::size_t at) noexcept {
+  while (!is_char_boundary(text, at)) --at;
+  return at;
+}
+
 }  // namespace quorvel
