@@ -4,64 +4,48 @@
 
 find_package(Python 3.14 REQUIRED COMPONENTS Interpreter Development.Module)
 
-file(GLOB python_module_sources CONFIGURE_DEPENDS
-  src/python/*.cpp)
-python_add_library(quorvel MODULE WITH_SOABI ${python_module_sources})
-target_link_libraries(quorvel PRIVATE quorvel_core)
-target_include_directories(quorvel PRIVATE src)
-set_target_properties(quorvel PROPERTIES
-  CXX_VISIBILITY_PRESET hidden
-  VISIBILITY_INLINES_HIDDEN ON)
-
 # Debian links a debug interpreter's headers to the plain ones; a compiler that canonicalises
 # system header paths then finds the plain pyconfig.h beside Python.h and builds a module whose
 # reference counting does not match the interpreter. Keep the paths as given, and check.
 execute_process(
   COMMAND "${Python_EXECUTABLE}" -c "import sysconfig; print(sysconfig.get_config_var('Py_DEBUG') or 0)"
   OUTPUT_VARIABLE quorvel_py_debug OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  target_compile_options(quorvel PRIVATE -fno-canonical-system-headers)
-endif()
-if(quorvel_py_debug STREQUAL "1")
-  target_compile_definitions(quorvel PRIVATE QUORVEL_DEBUG_INTERPRETER)
-endif()
-
 # The interpreter's own suffix, e.g. .cpython-314-x86_64-linux-gnu.so or .cpython-314d-....so.
 execute_process(
   COMMAND "${Python_EXECUTABLE}" -c "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))"
   OUTPUT_VARIABLE quorvel_ext_suffix OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(quorvel_ext_suffix)
-  set_target_properties(quorvel PROPERTIES PREFIX "" SUFFIX "${quorvel_ext_suffix}")
-endif()
 
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-  # Only PyInit_quorvel is exported; the core library's symbols stay inside.
-  target_link_options(quorvel PRIVATE "LINKER:--exclude-libs,ALL")
-endif()
+# An extension module over the core library, for the interpreter above.
+function(quorvel_extension target)
+  python_add_library(${target} MODULE WITH_SOABI ${ARGN})
+  target_link_libraries(${target} PRIVATE quorvel_core)
+  target_include_directories(${target} PRIVATE src)
+  set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -fno-canonical-system-headers)
+  endif()
+  if(quorvel_py_debug STREQUAL "1")
+    target_compile_definitions(${target} PRIVATE QUORVEL_DEBUG_INTERPRETER)
+  endif()
+  if(quorvel_ext_suffix)
+    set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX "${quorvel_ext_suffix}")
+  endif()
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    # Only the module's init function is exported; the core library's symbols stay inside.
+    target_link_options(${target} PRIVATE "LINKER:--exclude-libs,ALL")
+  endif()
+endfunction()
+
+file(GLOB python_module_sources CONFIGURE_DEPENDS src/python/*.cpp)
+quorvel_extension(quorvel ${python_module_sources})
 
 # The array package: its Python sources and the compiled reader `_reader` beside them, in
 # <build>/quorvel_arrays, so that the build folder on PYTHONPATH imports both modules.
 file(GLOB arrays_module_sources CONFIGURE_DEPENDS src/python/arrays/*.cpp)
-python_add_library(quorvel_arrays_reader MODULE WITH_SOABI ${arrays_module_sources})
-target_link_libraries(quorvel_arrays_reader PRIVATE quorvel_core)
-target_include_directories(quorvel_arrays_reader PRIVATE src)
+quorvel_extension(quorvel_arrays_reader ${arrays_module_sources})
 set_target_properties(quorvel_arrays_reader PROPERTIES
   OUTPUT_NAME _reader
-  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/quorvel_arrays
-  CXX_VISIBILITY_PRESET hidden
-  VISIBILITY_INLINES_HIDDEN ON)
-if(quorvel_ext_suffix)
-  set_target_properties(quorvel_arrays_reader PROPERTIES PREFIX "" SUFFIX "${quorvel_ext_suffix}")
-endif()
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  target_compile_options(quorvel_arrays_reader PRIVATE -fno-canonical-system-headers)
-endif()
-if(quorvel_py_debug STREQUAL "1")
-  target_compile_definitions(quorvel_arrays_reader PRIVATE QUORVEL_DEBUG_INTERPRETER)
-endif()
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-  target_link_options(quorvel_arrays_reader PRIVATE "LINKER:--exclude-libs,ALL")
-endif()
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/quorvel_arrays)
 file(GLOB arrays_package_files CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/*.py ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/*.pyi
   ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/py.typed)
