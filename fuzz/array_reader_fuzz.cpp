@@ -19,12 +19,11 @@
 
 namespace {
 
-quorvel::fuzz::MemoryFile* memory_file = nullptr;
 
 // The list reader's values, row after row; nothing when it refuses the file.
 std::optional<std::vector<float>> list_rows(std::uint64_t width, std::size_t& parameters) {
   try {
-    const quorvel::ColumnData columns = quorvel::read_plot_file(memory_file->path(), width);
+    const quorvel::ColumnData columns = quorvel::read_plot_file(quorvel::fuzz::plot_file().path(), width);
     parameters = columns.others.size() + 1;
     std::vector<std::vector<float>> flat(parameters);
     const auto collect = [](std::vector<float>& into, const quorvel::Column& column) {
@@ -46,19 +45,18 @@ std::optional<std::vector<float>> list_rows(std::uint64_t width, std::size_t& pa
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   quorvel::fuzz::quiet_standard_streams(argc, argv);
-  static quorvel::fuzz::MemoryFile file;
-  memory_file = &file;
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return -1;  // not kept in the corpus
-  const std::uint64_t width = memory_file->hold(data, size);
+  quorvel::fuzz::MemoryFile& file = quorvel::fuzz::plot_file();
+  const std::uint64_t width = file.hold(data, size);
 
   std::size_t parameters = 0;
   const std::optional<std::vector<float>> expected = list_rows(width, parameters);
   try {
-    const quorvel::ArrayRead read = quorvel::read_plot_arrays({.path = memory_file->path(), .n_digits = width});
+    const quorvel::ArrayRead read = quorvel::read_plot_arrays({.path = file.path(), .n_digits = width});
     if (!expected || read.names.size() != parameters) std::abort();
     const std::size_t count = read.blocks * parameters;
     if (count != expected->size()) std::abort();

@@ -37,4 +37,10 @@ class MemoryFile {
   std::string path_;
 };
 
+// The one plot file of a fuzzing process, made on first use.
+inline MemoryFile& plot_file() {
+  static MemoryFile file;
+  return file;
+}
+
 }  // namespace quorvel::fuzz

@@ -12,24 +12,17 @@
 #include "quiet_output.h"
 #include "reader/reader.h"
 
-namespace {
-
-quorvel::fuzz::MemoryFile* memory_file = nullptr;
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   quorvel::fuzz::quiet_standard_streams(argc, argv);
-  static quorvel::fuzz::MemoryFile file;
-  memory_file = &file;
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return -1;  // not kept in the corpus
-  const std::uint64_t width = memory_file->hold(data, size);
+  quorvel::fuzz::MemoryFile& file = quorvel::fuzz::plot_file();
+  const std::uint64_t width = file.hold(data, size);
   try {
-    const quorvel::ColumnData columns = quorvel::read_plot_file(memory_file->path(), width);
+    const quorvel::ColumnData columns = quorvel::read_plot_file(file.path(), width);
     // Every column as long as the first.
     for (const auto& column : columns.others) {
       if (column.size() != columns.first.size()) std::abort();
