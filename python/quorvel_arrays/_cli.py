@@ -15,7 +15,7 @@ import json
 import os
 import re
 import sys
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import Any
 
 import numpy
@@ -187,6 +187,30 @@ def take(pending: collections.deque[tuple[str, concurrent.futures.Future[Plot]]]
         return file, error
 
 
+def for_each_plot(
+    files: Sequence[str],
+    n_digits: int | None,
+    columns: tuple[Column, ...] | None,
+    use: Callable[[int, str, Plot, Progress], bool],
+) -> int:
+    """Reads the files in order behind a progress bar, says on stderr why a file gave no plot, and
+    hands each plot to `use` (its index, file, plot and the progress bar to print through), which
+    tells whether it succeeded. The exit status: 1 when any file failed."""
+    progress = Progress(len(files), sys.stderr)
+    status = 0
+    try:
+        for index, (file, result) in enumerate(read_in_order(files, n_digits, columns)):
+            progress.advance(file)
+            if isinstance(result, BaseException):
+                progress.say(describe(file, result) + "\n", sys.stderr)
+                status = 1
+            elif not use(index, file, result, progress):
+                status = 1
+    finally:
+        progress.close()
+    return status
+
+
 def describe(file: str, error: BaseException) -> str:
     """The line that tells the user why `file` gave no result."""
     if isinstance(error, PlotFileError):
@@ -219,26 +243,17 @@ def dump(payload: Any) -> str:
 
 
 def run_info(args: argparse.Namespace) -> int:
-    progress = Progress(len(args.files), sys.stderr)
-    status = 0
-    try:
-        for file, result in read_in_order(args.files, args.n_digits):
-            progress.advance(file)
-            if isinstance(result, BaseException):
-                progress.say(describe(file, result) + "\n", sys.stderr)
-                status = 1
-                continue
-            try:
-                size = os.stat(file).st_size
-            except OSError as error:
-                progress.say(describe(file, error) + "\n", sys.stderr)
-                status = 1
-                continue
-            facts = info_facts(result, args.n_digits is None, size, args.names)
-            progress.say(dump(facts) + "\n" if args.json else info_text(facts), sys.stdout)
-    finally:
-        progress.close()
-    return status
+    def show(_: int, file: str, plot: Plot, progress: Progress) -> bool:
+        try:
+            size = os.stat(file).st_size
+        except OSError as error:
+            progress.say(describe(file, error) + "\n", sys.stderr)
+            return False
+        facts = info_facts(plot, args.n_digits is None, size, args.names)
+        progress.say(dump(facts) + "\n" if args.json else info_text(facts), sys.stdout)
+        return True
+
+    return for_each_plot(args.files, args.n_digits, None, show)
 
 
 def info_facts(plot: Plot, found: bool, size: int, names: bool) -> dict[str, Any]:
@@ -353,23 +368,16 @@ def run_convert(args: argparse.Namespace) -> int:
         except OSError as error:
             print(describe(args.output, error), file=sys.stderr)
             return 1
-    progress = Progress(len(files), sys.stderr)
-    status = 0
-    try:
-        for (file, result), target in zip(read_in_order(files, args.n_digits, args.columns), targets):
-            progress.advance(file)
-            if isinstance(result, BaseException):
-                progress.say(describe(file, result) + "\n", sys.stderr)
-                status = 1
-                continue
-            try:
-                _writers.write(result, target, form)
-            except OSError as error:
-                progress.say(f"{PROG}: cannot write {target}: {error.strerror or error}\n", sys.stderr)
-                status = 1
-    finally:
-        progress.close()
-    return status
+
+    def write(index: int, _: str, plot: Plot, progress: Progress) -> bool:
+        try:
+            _writers.write(plot, targets[index], form)
+        except OSError as error:
+            progress.say(f"{PROG}: cannot write {targets[index]}: {error.strerror or error}\n", sys.stderr)
+            return False
+        return True
+
+    return for_each_plot(files, args.n_digits, args.columns, write)
 
 
 def convert_targets(files: Sequence[str], output: str, to: str | None) -> tuple[list[str], str]:
