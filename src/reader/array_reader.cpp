@@ -14,6 +14,10 @@
 namespace quorvel {
 namespace {
 
+// Reads of 64 KiB: an eighth of the system calls of the list reader's 8 KiB, whose size that
+// reader keeps.
+using ArrayLineReader = BasicLineReader<StoppableFile, 65536>;
+
 std::string quoted(std::string_view text) {
   std::string out;
   append_quoted_text(out, text, '\'');
@@ -31,7 +35,7 @@ std::string quoted(std::string_view text) {
 }
 
 // Reads line `number` into `line`; false at the end of the file.
-bool read_numbered_line(LineReader& lines, CurrentLine& line, std::uint64_t number) {
+bool read_numbered_line(ArrayLineReader& lines, CurrentLine& line, std::uint64_t number) {
   auto got = lines.read_line(line.spill, line.text);
   if (!got) line_unreadable(got.error(), number);
   return *got == LineOutcome::Line;
@@ -127,7 +131,7 @@ class RowTarget {
   std::uint64_t line_number() const noexcept { return line_number_; }
 
   // The separator line; false at the end of the file.
-  bool next_block(LineReader& lines, CurrentLine& line) {
+  bool next_block(ArrayLineReader& lines, CurrentLine& line) {
     if (!read_numbered_line(lines, line, ++line_number_)) return false;
     values_since_check_ += values_per_block_;
     if (values_since_check_ >= values_between_checks) {
@@ -142,7 +146,7 @@ class RowTarget {
   // A value line already read (the one the width was found from) is taken first.
   void hold_first_line() noexcept { held_ = true; }
 
-  void read_value_line(LineReader& lines, CurrentLine& line) {
+  void read_value_line(ArrayLineReader& lines, CurrentLine& line) {
     if (held_) {
       held_ = false;
       return;
@@ -218,7 +222,7 @@ std::uint64_t width_of(std::string_view first_value_line, std::uint64_t count, s
 
 // The blocks into rows; gives the width read with (0 when it was to be found and no block came).
 template <bool Everything>
-std::uint64_t read_rows(LineReader& lines, CurrentLine& line, const ArrayRequest& request, std::uint64_t count,
+std::uint64_t read_rows(ArrayLineReader& lines, CurrentLine& line, const ArrayRequest& request, std::uint64_t count,
                         const Selection& selection, RowStore& store) {
   RowTarget<Everything> target(selection, store, count + 1, request.interrupt, count);
   std::uint64_t width = request.n_digits.value_or(0);
@@ -245,7 +249,7 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
     throw OpenError{file.error()};
   }
   const std::optional<std::uint64_t> file_size = file->size_hint();
-  LineReader lines(StoppableFile(std::move(*file)));
+  ArrayLineReader lines(StoppableFile(std::move(*file)));
   CurrentLine line;
 
   ArrayRead result;

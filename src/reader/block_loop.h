@@ -4,6 +4,7 @@
 // What becomes of a value, and how a defect ends the read, is the target's business:
 //
 //   target.read_value_line(lines, line)       the next value line into `line`, or a defect
+//                                             (`lines`: a BasicLineReader over a StoppableFile)
 //   target.wants(j)                           whether value j of the block is parsed and stored
 //   target.store(j, value)                    value j of the block (values come in order)
 //   target.field_out_of_bounds(j, start, end, line)   [[noreturn]] defects of field j
@@ -79,8 +80,8 @@ void check_field_end(Target& target, std::uint64_t j, std::uint64_t start, std::
 }
 
 // `Width` is the field width when it is fixed at compile time, else 0.
-template <std::uint64_t Width, class Target>
-void read_value_lines(LineReader& lines, CurrentLine& line, std::uint64_t width, std::uint64_t count,
+template <std::uint64_t Width, class Lines, class Target>
+void read_value_lines(Lines& lines, CurrentLine& line, std::uint64_t width, std::uint64_t count,
                       Target& target) {
   for (std::uint64_t j = 0; j < count;) {
     target.read_value_line(lines, line);
@@ -107,8 +108,8 @@ void read_value_lines(LineReader& lines, CurrentLine& line, std::uint64_t width,
 
 // One block's value lines. The widths plot files are written with get a loop of their own; any
 // other width is served too.
-template <class Target>
-void read_block_values(LineReader& lines, CurrentLine& line, std::uint64_t width, std::uint64_t count,
+template <class Lines, class Target>
+void read_block_values(Lines& lines, CurrentLine& line, std::uint64_t width, std::uint64_t count,
                        Target& target) {
   using block_loop::read_value_lines;
   switch (width) {

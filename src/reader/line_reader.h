@@ -1,5 +1,6 @@
 #pragma once
-// Reads a file line by line through a fixed 8192-byte buffer. A line ends at LF; one CR right
+// Reads a file line by line through a fixed buffer (8192 bytes unless the reader chooses another
+// size). A line ends at LF; one CR right
 // before that LF goes with it; the last line needs no LF; every line must be well-formed UTF-8.
 
 #include <cstddef>
@@ -22,10 +23,10 @@ enum class LineOutcome { Line, EndOfInput };
 
 // `Source` offers `std::expected<std::size_t, IoError> read(std::span<char>)`, where 0 bytes
 // means end of input. The reader owns the source: dropping the reader closes the file.
-template <class Source>
+template <class Source, std::size_t BufferSize = 8192>
 class BasicLineReader {
  public:
-  static constexpr std::size_t buffer_size = 8192;
+  static constexpr std::size_t buffer_size = BufferSize;
 
   explicit BasicLineReader(Source source)
       : source_(std::move(source)), buffer_(std::make_unique_for_overwrite<char[]>(buffer_size)) {}

@@ -62,13 +62,13 @@ def test_corrupted_files(case):
 @pytest.mark.parametrize("width", [1, 7, 12, 15, 20])
 def test_files_larger_than_the_read_buffer(tmp_path, width):
     rng = np.random.default_rng(width)
-    n, blocks = 23, 400
+    n, blocks = 23, 2000
     digits = max(width - 7, 0)
     texts = [[f"{v:.{digits}E}"[:width] if width >= 8 else str(int(v) % 10) for v in row]
              for row in rng.uniform(-1e6, 1e6, size=(blocks, n))]
     path = tmp_path / "big.plt"
     path.write_text(plot_text(n, texts, width=width))
-    assert path.stat().st_size > 8192
+    assert path.stat().st_size > 65536  # more than one read of the array reader
     plot = qa.read(path)  # the width found from the file
     assert plot.n_digits == width
     assert plot.values.view(np.uint32).tolist() == list_reader_matrix(str(path), width).view(np.uint32).tolist()
