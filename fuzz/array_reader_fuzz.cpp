@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const quorvel::ArrayRead read = quorvel::read_plot_arrays({.path = file.path(), .n_digits = width});
     if (!expected || read.names.size() != parameters) std::abort();
-    const std::size_t count = read.blocks * parameters;
+    const std::size_t count = read.values.rows() * parameters;
     if (count != expected->size()) std::abort();
     for (std::size_t i = 0; i < count; ++i) {
       if (std::bit_cast<std::uint32_t>(read.values.data()[i]) != std::bit_cast<std::uint32_t>((*expected)[i])) {

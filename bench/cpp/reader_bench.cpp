@@ -93,8 +93,8 @@ void BM_ArrayReader(benchmark::State& state) {
   std::size_t values = 0;
   for (auto _ : state) {
     quorvel::ArrayRead read =
-        quorvel::read_plot_arrays({path, static_cast<std::uint64_t>(state.range(0)), std::nullopt});
-    values = read.blocks * read.names.size();
+        quorvel::read_plot_arrays({.path = path, .n_digits = static_cast<std::uint64_t>(state.range(0))});
+    values = read.values.rows() * read.names.size();
     benchmark::DoNotOptimize(read);
   }
   report(state, path, values);

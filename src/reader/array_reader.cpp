@@ -138,7 +138,6 @@ class RowTarget {
       values_since_check_ = 0;
       if (interrupt_.stop_requested()) throw CallerError{};
     }
-    ++block_;
     row_ = store_.append_row();
     return true;
   }
@@ -152,7 +151,7 @@ class RowTarget {
       return;
     }
     if (!read_numbered_line(lines, line, ++line_number_)) {
-      defect("the file ends inside block " + std::to_string(block_) + ": a value line is missing",
+      defect("the file ends inside block " + std::to_string(store_.rows()) + ": a value line is missing",
              line_number_);
     }
   }
@@ -178,7 +177,7 @@ class RowTarget {
 
   [[noreturn]] void field_out_of_bounds(std::uint64_t j, std::uint64_t start, std::uint64_t end,
                                         std::string_view line) const {
-    defect("field " + std::to_string(j % fields_per_line + 1) + " needs bytes " + std::to_string(start + 1) +
+    defect(field_label(j) + " needs bytes " + std::to_string(start + 1) +
                " to " + std::to_string(end) + ", but the line has " + std::to_string(line.size()),
            line_number_, start + 1);
   }
@@ -186,21 +185,22 @@ class RowTarget {
                                       std::string_view line) const {
     std::string inside;
     append_escaped_char(inside, decode_char_at(line, char_start(line, end)).code_point, '\'');
-    defect("field " + std::to_string(j % fields_per_line + 1) + " ends inside the character '" + inside + "'",
+    defect(field_label(j) + " ends inside the character '" + inside + "'",
            line_number_, start + 1);
   }
   [[noreturn]] void field_refused(std::uint64_t j, std::uint64_t start, std::string_view field,
                                   ParseFloatError error) const {
-    const std::string which = "field " + std::to_string(j % fields_per_line + 1);
-    if (error.kind == ParseFloatError::Kind::Empty) defect(which + " is empty", line_number_, start + 1);
-    defect(which + " is not a number: " + quoted(field), line_number_, start + 1);
+    if (error.kind == ParseFloatError::Kind::Empty) defect(field_label(j) + " is empty", line_number_, start + 1);
+    defect(field_label(j) + " is not a number: " + quoted(field), line_number_, start + 1);
   }
 
  private:
+  // Value j of a block as the line shows it: "field 1" to "field 10".
+  static std::string field_label(std::uint64_t j) { return "field " + std::to_string(j % fields_per_line + 1); }
+
   const Selection& selection_;
   RowStore& store_;
   std::uint64_t line_number_;
-  std::uint64_t block_ = 0;
   float* row_ = nullptr;
   bool held_ = false;
   // About 50 MB of a width-12 file between two looks at the caller's signals.
@@ -274,7 +274,6 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
                                   ? read_rows<true>(lines, line, request, count, selection, store)
                                   : read_rows<false>(lines, line, request, count, selection, store);
 
-  result.blocks = store.rows();
   result.values = std::move(store);
   result.names = std::move(selection.names);
   result.n_digits = width;

@@ -21,18 +21,17 @@ using ColumnChoice = std::variant<std::string, std::int64_t>;
 
 struct ArrayRequest {
   std::string_view path;
-  std::optional<std::uint64_t> n_digits;            // nothing: found from the first value line
-  std::optional<std::vector<ColumnChoice>> columns;  // nothing: every parameter, in file order
+  std::optional<std::uint64_t> n_digits{};            // nothing: found from the first value line
+  std::optional<std::vector<ColumnChoice>> columns{};  // nothing: every parameter, in file order
   // Asked when a signal interrupts the open or a read, and every few million values besides (a
   // long read of a regular file is never interrupted); stopping throws CallerError.
-  platform::InterruptCheck interrupt;
+  platform::InterruptCheck interrupt{};
 };
 
 struct ArrayRead {
   std::string header;
   std::vector<std::string> names;  // of the selected parameters, in the order asked
-  RowStore values;                 // blocks × names.size()
-  std::uint64_t blocks = 0;
+  RowStore values;                 // one row per block, names.size() values each
   std::uint64_t n_digits = 0;      // 0 when it was to be found and the file has no block
 };
 

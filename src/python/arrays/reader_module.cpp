@@ -9,6 +9,7 @@
 #error "the Python headers do not match the interpreter's build (debug or not)"
 #endif
 
+#include <climits>
 #include <new>
 #include <optional>
 #include <string>
@@ -121,10 +122,11 @@ PyObject* build_result(PyObject* module, ArrayRead&& read) {
     if (!name) return nullptr;
     PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name.release());
   }
+  const std::size_t blocks = read.values.rows();
   OwnedRef values = OwnedRef::steal(make_values(state_of(module).values_type, std::move(read.values)));
   if (!values) return nullptr;
   return Py_BuildValue("(NNNKK)", header.release(), names.release(), values.release(),
-                       static_cast<unsigned long long>(read.blocks), static_cast<unsigned long long>(read.n_digits));
+                       static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(read.n_digits));
 }
 
 bool convert_n_digits(PyObject* object, std::optional<std::uint64_t>& n_digits) {
@@ -133,18 +135,18 @@ bool convert_n_digits(PyObject* object, std::optional<std::uint64_t>& n_digits) 
     PyErr_Format(PyExc_TypeError, "n_digits must be an int or None, not %.100s", Py_TYPE(object)->tp_name);
     return false;
   }
-  const unsigned long long value = PyLong_AsUnsignedLongLong(object);
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
-    PyErr_Clear();
-    PyErr_SetString(PyExc_ValueError, "n_digits must be at least 1");
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+  if (value == -1 && PyErr_Occurred()) return false;
+  if (overflow > 0) {
+    PyErr_Format(PyExc_ValueError, "n_digits must be at most %lld, not %R", LLONG_MAX, object);
     return false;
   }
-  if (value == 0) {
-    PyErr_SetString(PyExc_ValueError, "n_digits must be at least 1");
+  if (overflow < 0 || value < 1) {
+    PyErr_Format(PyExc_ValueError, "n_digits must be an int >= 1 or None, not %R", object);
     return false;
   }
-  n_digits = value;
+  n_digits = static_cast<std::uint64_t>(value);
   return true;
 }
 

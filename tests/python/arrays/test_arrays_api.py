@@ -75,6 +75,8 @@ def test_names_columns_and_views(tmp_path):
         (lambda p: qa.read(p, True), TypeError, "n_digits must be an int >= 1 or None, not bool"),
         (lambda p: qa.read(p, 12.0), TypeError, "n_digits must be an int >= 1 or None, not float"),
         (lambda p: qa.read(p, 0), ValueError, "n_digits must be an int >= 1 or None, not 0"),
+        (lambda p: qa.read(p, 2**70), ValueError, "n_digits must be at most 9223372036854775807, not 1180591620717411303424"),
+        (lambda p: qa._reader.read(p, -1, None), ValueError, "n_digits must be an int >= 1 or None, not -1"),
         (lambda p: qa.read(p, columns="TIME"), TypeError, "columns must be an iterable of names and positions, not a bare str"),
         (lambda p: qa.read(p, columns=3), TypeError, "columns must be an iterable of names and positions, not int"),
         (lambda p: qa.read(p, columns=["TIME", 1.5]), TypeError, "columns[1] must be a str or an int, not float"),
