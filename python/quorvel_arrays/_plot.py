@@ -159,15 +159,20 @@ def unique_names(names: Sequence[str], first: int = 0, taken: Iterable[str] = ()
     return unique
 
 
-def check_n_digits(n_digits: SupportsIndex | None) -> int | None:
-    if n_digits is None:
+def positive_or_none(value: SupportsIndex | None, name: str) -> int | None:
+    """An argument that is a whole number >= 1 or None, as an int (or None)."""
+    if value is None:
         return None
-    if isinstance(n_digits, bool) or not hasattr(n_digits, "__index__"):
-        raise TypeError(f"n_digits must be an int >= 1 or None, not {type(n_digits).__name__}")
-    width = operator.index(n_digits)
-    if width < 1:
-        raise ValueError(f"n_digits must be an int >= 1 or None, not {width}")
-    return width
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError(f"{name} must be an int >= 1 or None, not {type(value).__name__}")
+    number = operator.index(value)
+    if number < 1:
+        raise ValueError(f"{name} must be an int >= 1 or None, not {number}")
+    return number
+
+
+def check_n_digits(n_digits: SupportsIndex | None) -> int | None:
+    return positive_or_none(n_digits, "n_digits")
 
 
 def check_columns(columns: Iterable[Column] | None) -> tuple[Column, ...] | None:
@@ -221,14 +226,8 @@ def read(path: PathArg, n_digits: SupportsIndex | None = None, *, columns: Itera
 
 
 def check_threads(threads: SupportsIndex | None) -> int:
-    if threads is None:
-        return os.cpu_count() or 1
-    if isinstance(threads, bool) or not hasattr(threads, "__index__"):
-        raise TypeError(f"threads must be an int >= 1 or None, not {type(threads).__name__}")
-    count = operator.index(threads)
-    if count < 1:
-        raise ValueError(f"threads must be an int >= 1 or None, not {count}")
-    return count
+    count = positive_or_none(threads, "threads")
+    return count if count is not None else os.cpu_count() or 1
 
 
 def read_many(
