@@ -5,6 +5,8 @@ import os
 import sys
 
 import pytest
+from hypothesis import settings
+from hypothesis.database import DirectoryBasedExampleDatabase, InMemoryExampleDatabase
 
 import quorvel
 
@@ -13,6 +15,13 @@ if HERE not in sys.path:
     sys.path.insert(0, HERE)
 
 read = quorvel.rust_read_kavrine
+
+# Hypothesis keeps failing examples in .hypothesis of the folder the suite starts in; a user who may
+# not write there (the suite run unprivileged on a checkout root owns) keeps them in memory.
+_examples = os.path.join(os.getcwd(), ".hypothesis", "examples")
+settings.register_profile("suite", database=DirectoryBasedExampleDatabase(_examples)
+                          if os.access(os.getcwd(), os.W_OK) else InMemoryExampleDatabase())
+settings.load_profile("suite")
 
 
 def panic_exception_type():

@@ -94,11 +94,13 @@ def test_address_space_sweep_ends_in_result_or_memory_error(million_parameters, 
 
 # Reads a FIFO in a child, with the list reader or (argv[3] == "arrays") the array reader, which
 # reads without the interpreter's lock; argv[2] == "quiet-handler" installs a SIGUSR1 handler that
-# does not raise and says so on standard output.
+# does not raise and says so on standard output. SIGINT raises KeyboardInterrupt in the child even
+# when whoever started the suite ignored it (nohup, cron), as it does in a user's session.
 FIFO_SCRIPT = """
     import os, signal, sys
     import quorvel
     import quorvel_arrays
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     if sys.argv[2] == "quiet-handler":
         signal.signal(signal.SIGUSR1, lambda number, frame: print("handled", flush=True))
     fds = len(os.listdir("/proc/self/fd"))
