@@ -1,5 +1,5 @@
 """What a user's own code sees of the installed package: `mypy --strict` checks this file against
-the installed wheel (scripts/test-inside). The module's types come from the stub package
+the installed wheel (a stage of scripts/test). The module's types come from the stub package
 quorvel-stubs, the array package's from its own annotations (py.typed). Each wrong call below is
 an error only while the stubs are found: under --strict an `ignore` that suppresses nothing is an
 error itself, so a stub that went missing, or became Any, fails the check."""
