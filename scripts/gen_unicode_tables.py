@@ -4,7 +4,7 @@
 Not printable: general categories Cc, Cf, Cs, Co, Cn (unassigned), Zl, Zp, Zs other than the
 space U+0020, and every code point with the Grapheme_Extend property.
 
-Usage: scripts/gen_unicode_tables.py [UCD_DIR] > src/failure/unicode_tables.h
+Usage: scripts/gen_unicode_tables.py [UCD_DIR] > src/text/unicode_tables.h
 UCD_DIR defaults to /usr/share/unicode (the Unicode Character Database).
 """
 
