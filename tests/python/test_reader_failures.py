@@ -102,7 +102,9 @@ def test_header_keeps_its_crlf_out_of_the_message(plot_file, capfd):
 
 def test_failure_leaves_no_partial_result_and_closes_the_file(plot_file):
     path = plot_file(plot_text(3, [["1", "2", "3"], ["4", "5", "x"]]))
+    descriptors = len(os.listdir("/proc/self/fd"))
     failure_message(path, 12)
+    assert len(os.listdir("/proc/self/fd")) == descriptors
     # the file can be replaced and read again at once
     with open(path, "w") as stream:
         stream.write(plot_text(3, [["1", "2", "3"]]))

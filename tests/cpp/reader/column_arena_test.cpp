@@ -26,10 +26,12 @@ TEST(BulkMemory, ZeroFilledWritableAndMovedWhole) {
   EXPECT_EQ(memory->data()[0], std::byte{0});
   EXPECT_EQ(memory->data()[size - 1], std::byte{0});
   memory->data()[size - 1] = std::byte{7};
+  std::byte* const mapping = memory->data();
   platform::BulkMemory moved = std::move(*memory);
   EXPECT_EQ(memory->data(), nullptr);
   EXPECT_EQ(memory->size(), 0u);
-  EXPECT_EQ(moved.data()[size - 1], std::byte{7});
+  EXPECT_EQ(moved.data(), mapping);  // the same mapping, not a copy
+  EXPECT_EQ(moved.size(), size);
   EXPECT_EQ(moved.data()[size - 1], std::byte{7});
 }
 
