@@ -12,11 +12,11 @@ import argparse
 import collections
 import concurrent.futures
 import csv
-import json
-import os
 import errno
 import io
+import json
 import math
+import os
 import re
 import signal
 import stat
@@ -62,7 +62,17 @@ class Terminated(BaseException):
 def main(argv: Sequence[str] | None = None) -> int:
     guard_standard_streams()
     parser = build_parser()
-    args = parser.parse_args(argv)
+    try:
+        args = parser.parse_args(argv)
+    except SystemExit as done:
+        if done.code == 0:  # --help: argparse drops a write error, the flush at exit would not
+            try:
+                emit("")
+            except OutputError as error:
+                print(f"{PROG}: cannot write standard output: {error}", file=sys.stderr)
+                drop_standard_output()
+                return 1
+        raise
     previous = catch_termination()
     try:
         status: int = args.run(args)
@@ -116,13 +126,18 @@ def catch_termination() -> Any:
 class ClosedStream:
     """Stands for a standard stream that was closed when the command started."""
 
+    lost = False
+
     def write(self, text: str) -> int:
         if text:
+            self.lost = True
             raise OSError(errno.EBADF, os.strerror(errno.EBADF))
         return 0
 
     def flush(self) -> None:
-        pass
+        if self.lost:  # argparse drops the error of its --help: the flush reports it, once
+            self.lost = False
+            raise OSError(errno.EBADF, os.strerror(errno.EBADF))
 
     def isatty(self) -> bool:
         return False
@@ -152,6 +167,8 @@ def guard_standard_streams() -> None:
 def drop_standard_output() -> None:
     """Points standard output at /dev/null, so that what Python still holds for it goes nowhere
     instead of failing again at exit."""
+    if isinstance(sys.stdout, ClosedStream):
+        sys.stdout.lost = False
     try:
         os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
     except OSError:

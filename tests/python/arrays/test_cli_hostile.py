@@ -172,7 +172,7 @@ def close_stdout():
 FULL = "/dev/full"
 
 
-@pytest.mark.parametrize("args", [["info", W12], ["info", "--json", W12, W15], ["stats", W12, "--json"],
+@pytest.mark.parametrize("args", [["--help"], ["info", W12], ["info", "--json", W12, W15], ["stats", W12, "--json"],
                                   ["stats", W12, "--csv"], ["stats", W12], ["convert", W12, "-o", "-", "--to", "csv"]])
 @pytest.mark.parametrize("condition", ["full", "closed"])
 def test_standard_output_that_cannot_be_written(args, condition):
@@ -326,8 +326,8 @@ def test_signal_removes_the_partial_file(tmp_path, signum, status):
         assert child.wait(timeout=120) == status
     finally:
         child.kill()
-        child.wait()
-    assert (child.stderr.read(), os.listdir(out)) == ("", [])
+        errors = child.communicate()[1]
+    assert (errors, os.listdir(out)) == ("", [])
 
 
 def test_sigterm_while_blocked_writing_to_a_fifo(tmp_path):
@@ -347,10 +347,10 @@ def test_sigterm_while_blocked_writing_to_a_fifo(tmp_path):
             assert child.wait(timeout=120) == 143
         finally:
             child.kill()
-            child.wait()
+            errors = child.communicate()[1]
     finally:
         os.close(reader)
-    assert child.stderr.read() == "" and stat.S_ISFIFO(os.lstat(fifo).st_mode)
+    assert errors == "" and stat.S_ISFIFO(os.lstat(fifo).st_mode)
     assert sorted(os.listdir(tmp_path)) == ["out.fifo", "wide.plt"]
 
 
