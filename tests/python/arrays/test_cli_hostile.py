@@ -111,24 +111,20 @@ def needs_root(reason):
 
 
 @needs_root("mknod of a device node needs root")
-@pytest.mark.parametrize("form", ["csv", "npz", "parquet"])
-def test_character_device_is_written_in_place(tmp_path, form):
+@pytest.mark.parametrize("kind, device, form, message", [
+    (stat.S_IFCHR, (1, 3), "csv", ""),  # the numbers of /dev/null: written in place
+    (stat.S_IFCHR, (1, 3), "npz", ""),
+    (stat.S_IFCHR, (1, 3), "parquet", ""),
+    (stat.S_IFBLK, (7, 200), "csv", "quorvel: cannot write {node}: not a regular file, a FIFO or a character device\n"),
+])
+def test_device_target_is_written_in_place_or_refused(tmp_path, kind, device, form, message):
     if form == "parquet":
         pytest.importorskip("pyarrow")
-    node = tmp_path / "null"
-    os.mknod(node, stat.S_IFCHR | 0o666, os.makedev(1, 3))  # the numbers of /dev/null
+    node = tmp_path / "node"
+    os.mknod(node, kind | 0o666, os.makedev(*device))
     status, _, stderr = run(["convert", W12, "-o", node, "--to", form])
-    assert (status, stderr) == (0, "")
-    assert stat.S_ISCHR(os.lstat(node).st_mode) and os.listdir(tmp_path) == ["null"]
-
-
-@needs_root("mknod of a device node needs root")
-def test_block_device_is_refused(tmp_path):
-    node = tmp_path / "disk"
-    os.mknod(node, stat.S_IFBLK | 0o600, os.makedev(7, 200))  # a loop device number, never opened
-    status, _, stderr = run(["convert", W12, "-o", node, "--to", "csv"])
-    assert (status, stderr) == (1, f"quorvel: cannot write {node}: not a regular file, a FIFO or a character device\n")
-    assert stat.S_ISBLK(os.lstat(node).st_mode) and os.listdir(tmp_path) == ["disk"]
+    assert (status, stderr) == (1 if message else 0, message.format(node=node))
+    assert stat.S_IFMT(os.lstat(node).st_mode) == kind and os.listdir(tmp_path) == ["node"]
 
 
 def test_read_only_target_is_refused_unless_root(tmp_path):
