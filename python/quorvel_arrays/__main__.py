@@ -1,5 +1,5 @@
 import sys
 
-from ._cli import main
+from ._command import main
 
 sys.exit(main())

@@ -2,7 +2,8 @@
 
 Exit status: 0 when everything went well, 1 when a file is defective, cannot be opened or
 written, lacks a parameter asked for, or a library the command needs is missing (each such file
-is reported on standard error and the others are still processed), 2 for a usage error.
+is reported on standard error and the others are still processed), or standard output cannot be
+written; 2 for a usage error; 130 on SIGINT, 143 on SIGTERM.
 """
 
 from __future__ import annotations
@@ -11,10 +12,16 @@ import argparse
 import collections
 import concurrent.futures
 import csv
+import errno
+import io
 import json
+import math
 import os
 import re
+import signal
+import stat
 import sys
+import threading
 from collections.abc import Callable, Iterator, Sequence
 from typing import Any
 
@@ -27,6 +34,15 @@ from ._progress import Progress
 
 PROG = "quorvel"
 FILE_ERRORS = (OSError, PlotFileError, KeyError, IndexError, MemoryError)
+STDIN = "-"
+# /dev/stdin reopens a pipe or a redirected file: the reader needs a path.
+STDIN_PATH = "/dev/stdin"
+# The largest field width the reader takes.
+MAX_N_DIGITS = 2**63 - 1
+# Below 10 pixels per inch a font gets no pixel at all; a side of the picture outside these
+# bounds cannot be drawn (or not in memory).
+MIN_DPI, MAX_DPI = 10.0, 10_000.0
+MIN_SIDE, MAX_SIDE = 16, 16_384
 POSITION = re.compile(r"-?[0-9]+")
 SELECTION_HELP = "a whole number selects by position (0 is the first parameter, -1 the last)"
 
@@ -35,38 +51,164 @@ class UsageError(Exception):
     """A command line that cannot be carried out as given: exit status 2."""
 
 
+class OutputError(Exception):
+    """Standard output cannot be written (full, closed, an I/O error): exit status 1."""
+
+
+class Terminated(BaseException):
+    """SIGTERM arrived: handled like Ctrl-C, whatever is half-written is removed."""
+
+
 def main(argv: Sequence[str] | None = None) -> int:
+    guard_standard_streams()
     parser = build_parser()
-    args = parser.parse_args(argv)
+    try:
+        args = parser.parse_args(argv)
+    except SystemExit as done:
+        if done.code == 0:  # --help: argparse drops a write error, the flush at exit would not
+            try:
+                emit("")
+            except OutputError as error:
+                print(f"{PROG}: cannot write standard output: {error}", file=sys.stderr)
+                drop_standard_output()
+                return 1
+        raise
+    previous = catch_termination()
     try:
         status: int = args.run(args)
-        sys.stdout.flush()
+        emit("")
         return status
     except UsageError as error:
         args.parser.error(str(error))  # exits with status 2
     except ImportError as error:
         print(f"{PROG}: {error}", file=sys.stderr)
         return 1
+    except OutputError as error:
+        print(f"{PROG}: cannot write standard output: {error}", file=sys.stderr)
+        drop_standard_output()
+        return 1
+    except MemoryError:
+        print(f"{PROG}: not enough memory", file=sys.stderr)
+        return 1
     except KeyboardInterrupt:
         return 130
+    except Terminated:
+        return 128 + signal.SIGTERM
     except BrokenPipeError:
         # Whoever read our output stopped (`quorvel info … | head`); Python would complain about
         # the unflushed rest at exit.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        drop_standard_output()
         return 1
+    finally:
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
     raise AssertionError("unreachable")
+
+
+def catch_termination() -> Any:
+    """Turns SIGTERM into Terminated, unless it is ignored or handled already; a second SIGTERM
+    ends the process at once (a clean-up stuck on a FIFO must not keep it alive). Gives the
+    handler to put back, or None."""
+    if threading.current_thread() is not threading.main_thread():
+        return None
+    previous = signal.getsignal(signal.SIGTERM)
+    if previous != signal.SIG_DFL:
+        return None
+
+    def terminate(signum: int, frame: Any) -> None:
+        signal.signal(signal.SIGTERM, signal.SIG_DFL)
+        raise Terminated
+
+    signal.signal(signal.SIGTERM, terminate)
+    return previous
+
+
+class ClosedStream:
+    """Stands for a standard stream that was closed when the command started."""
+
+    lost = False
+
+    def write(self, text: str) -> int:
+        if text:
+            self.lost = True
+            raise OSError(errno.EBADF, os.strerror(errno.EBADF))
+        return 0
+
+    def flush(self) -> None:
+        if self.lost:  # argparse drops the error of its --help: the flush reports it, once
+            self.lost = False
+            raise OSError(errno.EBADF, os.strerror(errno.EBADF))
+
+    def isatty(self) -> bool:
+        return False
+
+
+def guard_standard_streams() -> None:
+    """A standard descriptor closed at start gets /dev/null, so that no file the command opens
+    takes its number; writing to a closed stdout is still an error, to a closed stderr lost.
+    (Python leaves sys.stdout or sys.stderr None when its descriptor was closed at start.)"""
+    for fd in (0, 1, 2):
+        try:
+            os.fstat(fd)
+        except OSError:
+            try:
+                opened = os.open(os.devnull, os.O_RDWR)
+            except OSError:
+                continue
+            if opened != fd:
+                os.close(opened)
+    if sys.stdout is None:
+        sys.stdout = ClosedStream()
+        _writers.StandardOutput.closed = True
+    if sys.stderr is None:
+        sys.stderr = open(os.devnull, "w")  # noqa: SIM115 - lives as long as the process
+
+
+def drop_standard_output() -> None:
+    """Points standard output at /dev/null, so that what Python still holds for it goes nowhere
+    instead of failing again at exit."""
+    if isinstance(sys.stdout, ClosedStream):
+        sys.stdout.lost = False
+    try:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
+    except OSError:
+        pass
+
+
+class Output:
+    """Standard output for the results; a failing write raises OutputError (a closed pipe stays
+    BrokenPipeError: the reader went away, nothing to report)."""
+
+    def write(self, text: str) -> None:
+        try:
+            sys.stdout.write(text)
+            sys.stdout.flush()
+        except BrokenPipeError:
+            raise
+        except OSError as error:
+            raise OutputError(error.strerror or str(error)) from error
+
+    def flush(self) -> None:
+        self.write("")
+
+
+STANDARD_OUTPUT = Output()
+
+
+def emit(text: str) -> None:
+    STANDARD_OUTPUT.write(text)
 
 
 # ---- arguments
 
 
-def positive_int(text: str) -> int:
+def field_width(text: str) -> int:
     try:
         value = int(text)
     except ValueError:
         value = 0
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be a whole number >= 1, not {text!r}")
+    if not 1 <= value <= MAX_N_DIGITS:
+        raise argparse.ArgumentTypeError(f"must be a whole number from 1 to {MAX_N_DIGITS}, not {text!r}")
     return value
 
 
@@ -77,6 +219,16 @@ def positive_float(text: str) -> float:
         value = 0.0
     if not 0.0 < value < float("inf"):
         raise argparse.ArgumentTypeError(f"must be a number > 0, not {text!r}")
+    return value
+
+
+def resolution(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = 0.0
+    if not MIN_DPI <= value <= MAX_DPI:
+        raise argparse.ArgumentTypeError(f"must be a number from {MIN_DPI:g} to {MAX_DPI:g}, not {text!r}")
     return value
 
 
@@ -96,15 +248,16 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Look into KAVRINE plot files, convert them and plot them.",
-        epilog="Exit status: 0 on success, 1 when a file is defective or cannot be read or "
-        "written, 2 for a usage error.",
+        epilog="A FILE of - is standard input. Exit status: 0 on success, 1 when a file is "
+        "defective or cannot be read or written, 2 for a usage error, 130 on SIGINT, 143 on "
+        "SIGTERM.",
     )
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
 
     def command(name: str, help: str, description: str) -> argparse.ArgumentParser:
         sub = commands.add_parser(name, help=help, description=description)
         sub.add_argument(
-            "--n-digits", type=positive_int, metavar="N",
+            "--n-digits", type=field_width, metavar="N",
             help="the field width in bytes (12 or 15 for KAVRINE's two versions; default: found from the file)",
         )
         sub.set_defaults(parser=sub)
@@ -119,7 +272,8 @@ def build_parser() -> argparse.ArgumentParser:
 
     stats = command("stats", "minimum, maximum, mean and last value per parameter",
                     "Minimum, maximum, mean and last value of every parameter of FILE, or of the "
-                    "ones named.")
+                    "ones named. NaN values are left out of the minimum, maximum and mean, and "
+                    "counted in the column nan.")
     stats.add_argument("file", metavar="FILE")
     stats.add_argument("names", nargs="*", metavar="NAME", type=column, help=SELECTION_HELP)
     form = stats.add_mutually_exclusive_group()
@@ -132,9 +286,11 @@ def build_parser() -> argparse.ArgumentParser:
                       "row of names, then one row per block, each value the shortest text that "
                       "reads back as the same float32), .npz (arrays values, names, header, "
                       "n_digits) or .parquet (one float32 column per parameter). With several "
-                      "files OUT is a folder and each output keeps its file's stem.")
+                      "files, or OUT ending in /, OUT is a folder (made if missing) and each "
+                      "output keeps its file's stem. OUT - is standard output (with --to).")
     convert.add_argument("files", nargs="+", metavar="FILE")
-    convert.add_argument("-o", "--output", required=True, metavar="OUT", help="the output file, or folder")
+    convert.add_argument("-o", "--output", required=True, metavar="OUT",
+                         help="the output file, a folder, or - for standard output")
     convert.add_argument("--to", choices=sorted(_writers.WRITERS), help="the format (needed when OUT is a folder)")
     convert.add_argument("--columns", type=column_list, metavar="NAME,...",
                          help=f"only these parameters, in this order ({SELECTION_HELP})")
@@ -143,7 +299,8 @@ def build_parser() -> argparse.ArgumentParser:
     plot = command("plot", "draw parameters against the first column",
                    "Draws each named parameter against the first column (usually time), one panel "
                    "per parameter sharing the time axis, titled with the file's name. The size "
-                   "is in inches: a PNG is WIDTH×DPI by HEIGHT×DPI pixels.")
+                   "is in inches: a PNG is WIDTH×DPI by HEIGHT×DPI pixels, each side from "
+                   f"{MIN_SIDE} to {MAX_SIDE:,}.")
     plot.add_argument("file", metavar="FILE")
     plot.add_argument("names", nargs="+", metavar="NAME", type=column, help=SELECTION_HELP)
     plot.add_argument("-o", "--output", required=True, metavar="OUT", help="the picture: .png, .svg or .pdf")
@@ -151,7 +308,8 @@ def build_parser() -> argparse.ArgumentParser:
     plot.add_argument("--width", type=positive_float, default=8.0, help="inches (default: 8)")
     plot.add_argument("--height", type=positive_float,
                       help="inches (default: 1 + 2 per panel, 4.5 with --overlay)")
-    plot.add_argument("--dpi", type=positive_float, default=100.0, help="pixels per inch (default: 100)")
+    plot.add_argument("--dpi", type=resolution, default=100.0,
+                      help=f"pixels per inch, {MIN_DPI:g} to {MAX_DPI:g} (default: 100)")
     plot.set_defaults(run=run_plot)
     return parser
 
@@ -230,13 +388,34 @@ def value_text(value: Any) -> str:
     return str(numpy.float32(value))
 
 
-def json_value(value: Any) -> float:
-    # The float of the shortest float32 text, so that JSON shows 0.1 rather than 0.10000000149011612.
-    return float(value_text(value))
+def json_value(value: Any) -> float | str | None:
+    """A float32 for JSON: the float of its shortest text, so that JSON shows 0.1 rather than
+    0.10000000149011612; null for NaN and the strings "inf" and "-inf", which JSON has no
+    numbers for."""
+    number = float(value_text(value))
+    if math.isnan(number):
+        return None
+    if math.isinf(number):
+        return "inf" if number > 0 else "-inf"
+    return number
 
 
 def dump(payload: Any) -> str:
-    return json.dumps(payload, ensure_ascii=False)
+    return json.dumps(payload, ensure_ascii=False, allow_nan=False)
+
+
+def input_paths(files: Sequence[str]) -> list[str]:
+    """The paths to read: - is standard input, which can be read once."""
+    if list(files).count(STDIN) > 1:
+        raise UsageError("- (standard input) can be given only once")
+    return [STDIN_PATH if file == STDIN else file for file in files]
+
+
+def without_nan(values: Any) -> tuple[Any, int]:
+    """The values that are not NaN, and how many were."""
+    missing = numpy.isnan(values)
+    count = int(missing.sum())
+    return (values[~missing] if count else values), count
 
 
 # ---- info
@@ -245,25 +424,28 @@ def dump(payload: Any) -> str:
 def run_info(args: argparse.Namespace) -> int:
     def show(_: int, file: str, plot: Plot, progress: Progress) -> bool:
         try:
-            size = os.stat(file).st_size
+            status = os.stat(file)
         except OSError as error:
             progress.say(describe(file, error) + "\n", sys.stderr)
             return False
+        # A pipe has no size to tell.
+        size = status.st_size if stat.S_ISREG(status.st_mode) else None
         facts = info_facts(plot, args.n_digits is None, size, args.names)
-        progress.say(dump(facts) + "\n" if args.json else info_text(facts), sys.stdout)
+        progress.say(dump(facts) + "\n" if args.json else info_text(facts), STANDARD_OUTPUT)
         return True
 
-    return for_each_plot(args.files, args.n_digits, None, show)
+    return for_each_plot(input_paths(args.files), args.n_digits, None, show)
 
 
-def info_facts(plot: Plot, found: bool, size: int, names: bool) -> dict[str, Any]:
-    first = plot.time
+def info_facts(plot: Plot, found: bool, size: int | None, names: bool) -> dict[str, Any]:
+    first, _ = without_nan(plot.time)
     facts: dict[str, Any] = {
         "path": plot.path,
         "header": plot.header,
         "parameters": len(plot.names),
         "blocks": len(plot),
-        "n_digits": plot.n_digits,
+        # A file without blocks has no value line to find the width from.
+        "n_digits": plot.n_digits if plot.n_digits else None,
         "n_digits_found": found,
         "first": {
             "name": plot.names[0],
@@ -279,18 +461,23 @@ def info_facts(plot: Plot, found: bool, size: int, names: bool) -> dict[str, Any
 
 def info_text(facts: dict[str, Any]) -> str:
     first = facts["first"]
-    if first["minimum"] is None:
-        span = "no blocks"
-    else:
+    if first["minimum"] is not None:
         span = f"{value_text(first['minimum'])} to {value_text(first['maximum'])}"
+    else:
+        span = "no values (all NaN)" if facts["blocks"] else "no blocks"
+    if facts["n_digits"] is None:
+        width = "unknown (no blocks)"
+    else:
+        width = f"{facts['n_digits']} ({'found in the file' if facts['n_digits_found'] else 'given'})"
+    size = "unknown (not a regular file)" if facts["size"] is None else f"{facts['size']:,} bytes"
     lines = [
         facts["path"],
         f"  header        {facts['header']}",
         f"  parameters    {facts['parameters']}",
         f"  blocks        {facts['blocks']}",
-        f"  width         {facts['n_digits']} ({'found in the file' if facts['n_digits_found'] else 'given'})",
+        f"  width         {width}",
         f"  first column  {first['name']}: {span}",
-        f"  size          {facts['size']:,} bytes",
+        f"  size          {size}",
     ]
     if "names" in facts:
         digits = len(str(len(facts["names"]) - 1))
@@ -302,45 +489,56 @@ def info_text(facts: dict[str, Any]) -> str:
 # ---- stats
 
 
-STAT_FIELDS = ("position", "name", "minimum", "maximum", "mean", "last")
+STAT_FIELDS = ("position", "name", "minimum", "maximum", "mean", "last", "nan")
 
 
 def run_stats(args: argparse.Namespace) -> int:
+    (path,) = input_paths([args.file])
     try:
-        plot = read(args.file, args.n_digits)
+        plot = read(path, args.n_digits)
         positions = [plot._position(token) for token in args.names] or range(len(plot.names))  # noqa: SLF001
     except FILE_ERRORS as error:
-        print(describe(args.file, error), file=sys.stderr)
+        print(describe(path, error), file=sys.stderr)
         return 1
-    rows = [stat_row(plot, position) for position in positions]
+    try:
+        rows = [stat_row(plot, position) for position in positions]
+    except MemoryError:
+        print(f"{PROG}: {plot.path}: not enough memory for the statistics", file=sys.stderr)
+        return 1
     if args.json:
-        print(dump({"path": plot.path, "blocks": len(plot), "parameters": rows}))
+        emit(dump({"path": plot.path, "blocks": len(plot), "parameters": [json_row(row) for row in rows]}) + "\n")
     elif args.csv:
-        writer = csv.writer(sys.stdout, lineterminator="\n")
+        out = io.StringIO()
+        writer = csv.writer(out, lineterminator="\n")
         writer.writerow(STAT_FIELDS)
         writer.writerows([["" if row[field] is None else text(row[field]) for field in STAT_FIELDS] for row in rows])
+        emit(out.getvalue())
     else:
-        sys.stdout.write(table(rows))
+        emit(table(rows))
     return 0
 
 
 def stat_row(plot: Plot, position: int) -> dict[str, Any]:
-    values = plot.values[:, position]
-    row: dict[str, Any] = {"position": position, "name": plot.names[position]}
+    """The statistics of a column as float32 values (None where there is none); NaN values are
+    left out of the minimum, maximum and mean, and counted."""
+    column = plot.values[:, position]
+    values, nan = without_nan(column)
+    row: dict[str, Any] = {"position": position, "name": plot.names[position], "nan": nan}
+    row["last"] = numpy.float32(column[-1]) if len(column) else None
     if not len(values):
-        return row | {"minimum": None, "maximum": None, "mean": None, "last": None}
+        return row | {"minimum": None, "maximum": None, "mean": None}
     with numpy.errstate(all="ignore"):  # inf - inf in the sum is a nan mean, not a warning
         mean = numpy.float32(values.mean(dtype=numpy.float64))
-    return row | {
-        "minimum": json_value(values.min()),
-        "maximum": json_value(values.max()),
-        "mean": json_value(mean),
-        "last": json_value(values[-1]),
-    }
+    return row | {"minimum": values.min(), "maximum": values.max(), "mean": mean}
+
+
+def json_row(row: dict[str, Any]) -> dict[str, Any]:
+    return {field: json_value(row[field]) if isinstance(row[field], numpy.floating) else row[field]
+            for field in STAT_FIELDS}
 
 
 def text(item: Any) -> str:
-    return value_text(item) if isinstance(item, float) else str(item)
+    return value_text(item) if isinstance(item, (float, numpy.floating)) else str(item)
 
 
 def table(rows: list[dict[str, Any]]) -> str:
@@ -359,10 +557,10 @@ def table(rows: list[dict[str, Any]]) -> str:
 
 
 def run_convert(args: argparse.Namespace) -> int:
-    files: list[str] = args.files
+    files = input_paths(args.files)
     targets, form = convert_targets(files, args.output, args.to)
     _writers.check_library(form)
-    if len(files) > 1 or os.path.isdir(args.output):
+    if is_folder(files, args.output):
         try:
             os.makedirs(args.output, exist_ok=True)
         except OSError as error:
@@ -370,21 +568,50 @@ def run_convert(args: argparse.Namespace) -> int:
             return 1
 
     def write(index: int, _: str, plot: Plot, progress: Progress) -> bool:
+        target = targets[index]
+        shown = "standard output" if target == _writers.STDOUT else target
         try:
-            _writers.write(plot, targets[index], form)
+            _writers.write(plot, target, form)
+        except BrokenPipeError:
+            if target == _writers.STDOUT:
+                raise  # the reader went away: as for any output to a pipe
+            progress.say(f"{PROG}: cannot write {shown}: {os.strerror(errno.EPIPE)}\n", sys.stderr)
+            return False
         except OSError as error:
-            progress.say(f"{PROG}: cannot write {targets[index]}: {error.strerror or error}\n", sys.stderr)
+            progress.say(f"{PROG}: cannot write {shown}: {error.strerror or error}\n", sys.stderr)
+            return False
+        except _writers.TooWide as error:
+            progress.say(f"{PROG}: cannot write {shown}: {error}\n", sys.stderr)
+            return False
+        except MemoryError:
+            progress.say(f"{PROG}: cannot write {shown}: not enough memory\n", sys.stderr)
             return False
         return True
 
     return for_each_plot(files, args.n_digits, args.columns, write)
 
 
+def is_folder(files: Sequence[str], output: str) -> bool:
+    """Whether OUT names a folder: several files, an existing folder, or a name ending in /."""
+    if output == _writers.STDOUT:
+        return False
+    return len(files) > 1 or os.path.isdir(output) or output.endswith(os.sep)
+
+
 def convert_targets(files: Sequence[str], output: str, to: str | None) -> tuple[list[str], str]:
     """Each file's output path and the format, or UsageError."""
-    if len(files) > 1 or os.path.isdir(output):
-        if os.path.exists(output) and not os.path.isdir(output):
-            raise UsageError(f"-o {output} must be a folder when converting several files")
+    if output == _writers.STDOUT:
+        if len(files) > 1:
+            raise UsageError("-o - writes one file to standard output: give one FILE")
+        if to is None:
+            raise UsageError("-o - is standard output: give the format with --to")
+        if to not in _writers.TEXT_FORMATS and sys.stdout.isatty():
+            raise UsageError(f"--to {to} is binary and standard output is a terminal: redirect it, or give -o FILE")
+        return [output], to
+    if is_folder(files, output):
+        if os.path.exists(output.rstrip(os.sep) or os.sep) and not os.path.isdir(output.rstrip(os.sep) or os.sep):
+            raise UsageError(f"-o {output} must be a folder when converting several files"
+                             if len(files) > 1 else f"-o {output} names a folder, but {output.rstrip(os.sep)} is a file")
         if to is None:
             raise UsageError(f"-o {output} is a folder: give the format with --to")
         targets = [os.path.join(output, stem(file) + "." + to) for file in files]
@@ -416,17 +643,25 @@ def run_plot(args: argparse.Namespace) -> int:
     form = os.path.splitext(args.output)[1].lower().lstrip(".")
     if form not in _figure.FORMATS:
         raise UsageError(f"cannot tell the picture format of {args.output}: name it .png, .svg or .pdf")
+    (path,) = input_paths([args.file])
+    panels = 1 if args.overlay else len(args.names)
+    height = args.height if args.height is not None else _figure.default_height(panels, args.overlay)
+    pixels = [round(side * args.dpi) for side in (args.width, height)]
+    if not all(MIN_SIDE <= side <= MAX_SIDE for side in pixels):
+        raise UsageError(f"the picture would be {pixels[0]:,}×{pixels[1]:,} pixels (width and height × dpi): "
+                         f"each side must be from {MIN_SIDE} to {MAX_SIDE:,}")
     _figure.check_library()
     try:
-        plot = read(args.file, args.n_digits, columns=(0, *args.names))
+        plot = read(path, args.n_digits, columns=(0, *args.names))
     except FILE_ERRORS as error:
-        print(describe(args.file, error), file=sys.stderr)
+        print(describe(path, error), file=sys.stderr)
         return 1
     try:
-        _figure.draw(plot, args.output, overlay=args.overlay, width=args.width, height=args.height, dpi=args.dpi)
+        _figure.draw(plot, args.output, overlay=args.overlay, width=args.width, height=height, dpi=args.dpi)
     except OSError as error:
         print(f"{PROG}: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
         return 1
+    except MemoryError:
+        print(f"{PROG}: cannot draw {args.output}: not enough memory", file=sys.stderr)
+        return 1
     return 0
-
-

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import logging
 import os
+import warnings
 
 from ._optional import missing
 from ._plot import Plot
@@ -20,18 +21,30 @@ def check_library() -> None:
         raise missing("quorvel plot", "matplotlib", "plot") from error
 
 
+def default_height(panels: int, overlay: bool) -> float:
+    """Inches: 4.5 for one overlaid panel, else 1 + 2 per panel."""
+    return 4.5 if overlay else 1.0 + 2.0 * panels
+
+
 def draw(plot: Plot, target: str, *, overlay: bool, width: float, height: float | None, dpi: float) -> None:
     """Draws columns 1… of `plot` against column 0: one panel each sharing the time axis, or all
     in one panel with a legend (`overlay`). Sizes are in inches; a PNG has width × dpi by
     height × dpi pixels."""
-    # The font cache notice of a first run goes through logging; the command prints only its own.
+    # The font cache notice of a first run goes through logging, and a name with a character the
+    # font lacks or a cramped layout give warnings: the command prints only its own messages.
     logging.getLogger("matplotlib").setLevel(logging.ERROR)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        render(plot, target, overlay=overlay, width=width, height=height, dpi=dpi)
+
+
+def render(plot: Plot, target: str, *, overlay: bool, width: float, height: float | None, dpi: float) -> None:
     from matplotlib.figure import Figure
 
     shown = plot.names[1:]
     panels = 1 if overlay else len(shown)
     if height is None:
-        height = 4.5 if overlay else 1.0 + 2.0 * panels
+        height = default_height(panels, overlay)
     figure = Figure(figsize=(width, height), dpi=dpi, layout="constrained")
     axes = figure.subplots(panels, 1, sharex=True, squeeze=False)[:, 0]
     time = plot.time

@@ -3,7 +3,13 @@
 from __future__ import annotations
 
 import shutil
-from typing import TextIO
+from typing import Protocol, TextIO
+
+
+class Stream(Protocol):
+    def write(self, text: str, /) -> object: ...
+
+    def flush(self) -> None: ...
 
 
 class Progress:
@@ -36,7 +42,7 @@ class Progress:
         if self.enabled:
             self._draw()
 
-    def say(self, text: str, stream: TextIO) -> None:
+    def say(self, text: str, stream: Stream) -> None:
         """Writes `text` (a whole line, with its line end) to `stream` without breaking the bar."""
         if self.enabled:
             self._clear()

@@ -76,13 +76,14 @@ def test_stats_against_numpy(generated):
         assert [numpy.float32(row[k]) for k in ("minimum", "maximum", "last")] == [column.min(), column.max(), column[-1]]
         assert numpy.float32(row["mean"]) == numpy.float32(column.sum() / len(column))
     table = quorvel("stats", generated, "B", "Q R")[1].splitlines()
+    # A NaN is left out of the minimum, maximum and mean, and counted.
     assert [re.split(r"\s{2,}", line.strip()) for line in table] == [
-        ["position", "name", "minimum", "maximum", "mean", "last"],
-        ["2", "B", "nan", "nan", "nan", "nan"],
-        ["4", "Q R", "1.23456e-05", "inf", "inf", "1.23456e-05"],
+        ["position", "name", "minimum", "maximum", "mean", "last", "nan"],
+        ["2", "B", "1e-45", "2.0", "1.0", "nan", "1"],
+        ["4", "Q R", "1.23456e-05", "inf", "inf", "1.23456e-05", "0"],
     ]
     rows = list(csv.reader(quorvel("stats", generated, "--csv")[1].splitlines()))
-    assert rows[2] == ["1", "A", "-inf", "1.0", "-inf", "-inf"] and rows[3][:2] == ["2", "B"]
+    assert rows[2] == ["1", "A", "-inf", "1.0", "-inf", "-inf", "0"] and rows[3] == ["2", "B", "1e-45", "2.0", "1.0", "nan", "1"]
 
 
 def test_defective_and_missing_files_report_and_go_on(defective, tmp_path):
@@ -105,7 +106,7 @@ def test_defective_and_missing_files_report_and_go_on(defective, tmp_path):
     [
         ([], "the following arguments are required: COMMAND"),
         (["info"], "the following arguments are required: FILE"),
-        (["info", W12, "--n-digits", "0"], "argument --n-digits: must be a whole number >= 1, not '0'"),
+        (["info", W12, "--n-digits", "0"], f"argument --n-digits: must be a whole number from 1 to {2**63 - 1}, not '0'"),
         (["stats", W12, "--json", "--csv"], "argument --csv: not allowed with argument --json"),
         (["convert", W12, "-o", "out.xlsx"], "cannot tell the format of out.xlsx: name it .csv, .tsv, .npz or .parquet, or give --to"),
         (["convert", W12, W15, "-o", W12, "--to", "csv"], f"-o {W12} must be a folder when converting several files"),
@@ -114,7 +115,23 @@ def test_defective_and_missing_files_report_and_go_on(defective, tmp_path):
         (["convert", W12, "-o", W12, "--to", "csv"], f"{W12} is an input file: it would be overwritten"),
         (["convert", W12, "-o", "x.csv", "--columns", "A,,B"], "argument --columns: empty name in 'A,,B'"),
         (["plot", W12, "X", "-o", "out.jpg"], "cannot tell the picture format of out.jpg: name it .png, .svg or .pdf"),
-        (["plot", W12, "X", "-o", "o.png", "--dpi", "-3"], "argument --dpi: must be a number > 0, not '-3'"),
+        (["plot", W12, "X", "-o", "o.png", "--dpi", "-3"], "argument --dpi: must be a number from 10 to 10000, not '-3'"),
+        (["info", W12, "--n-digits", str(10**27)], f"argument --n-digits: must be a whole number from 1 to {2**63 - 1}, not '{10**27}'"),
+        (["info", W12, "--n-digits", str(2**63)], f"argument --n-digits: must be a whole number from 1 to {2**63 - 1}, not '{2**63}'"),
+        (["info", "-", "-"], "- (standard input) can be given only once"),
+        (["convert", W12, "-o", "-"], "-o - is standard output: give the format with --to"),
+        (["convert", W12, W15, "-o", "-", "--to", "csv"], "-o - writes one file to standard output: give one FILE"),
+        (["convert", W12, "-o", W15 + "/", "--to", "csv"], f"-o {W15}/ names a folder, but {W15} is a file"),
+        (["plot", W12, "X", "-o", "o.png", "--dpi", "9.99"], "argument --dpi: must be a number from 10 to 10000, not '9.99'"),
+        (["plot", W12, "X", "-o", "o.png", "--dpi", "10000.5"], "argument --dpi: must be a number from 10 to 10000, not '10000.5'"),
+        (["plot", W12, "X", "-o", "o.png", "--width", "1e6"],
+         "the picture would be 100,000,000×300 pixels (width and height × dpi): each side must be from 16 to 16,384"),
+        (["plot", W12, "X", "-o", "o.png", "--height", "163.85"],
+         "the picture would be 800×16,385 pixels (width and height × dpi): each side must be from 16 to 16,384"),
+        (["plot", W12, "X", "-o", "o.svg", "--width", "0.15"],
+         "the picture would be 15×300 pixels (width and height × dpi): each side must be from 16 to 16,384"),
+        (["plot", W12, "X", "-o", "o.pdf", "--dpi", "10000"],
+         "the picture would be 80,000×30,000 pixels (width and height × dpi): each side must be from 16 to 16,384"),
     ],
 )
 def test_usage_errors(tmp_path, args, message):
