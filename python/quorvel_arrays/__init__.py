@@ -12,20 +12,21 @@ from ._errors import PlotFileError
 
 __all__ = ["Plot", "PlotFileError", "read", "read_many"]
 
+from ._optional import MissingLibrary as _MissingLibrary
+from ._optional import require as _require
+
 try:
-    import numpy as _numpy  # noqa: F401  (the package cannot work without it)
-except ImportError as _error:
+    _require("quorvel_arrays", "numpy", "arrays")
+except _MissingLibrary as _error:
     # The import itself succeeds so that the `quorvel` command (a module of this package) can
-    # say in one line what is missing; any use of the package raises the same ImportError.
+    # say in one line what is missing; any use of the package raises the same error.
     from typing import Any as _Any
 
-    from ._optional import missing as _missing
-
-    _cause = _error
+    _missing = _error  # `except … as` unbinds its own name when the block ends
 
     def __getattr__(name: str) -> _Any:
         if name in ("Plot", "read", "read_many"):
-            raise _missing("quorvel_arrays", "numpy", "arrays") from _cause
+            raise _missing
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 else:
     from ._plot import Plot, read, read_many

@@ -13,6 +13,7 @@ import collections
 import concurrent.futures
 import csv
 import errno
+import importlib.metadata
 import io
 import json
 import math
@@ -29,6 +30,7 @@ import numpy
 
 from . import _figure, _writers
 from ._errors import PlotFileError
+from ._optional import MissingLibrary
 from ._plot import Column, Plot, read
 from ._progress import Progress
 
@@ -80,7 +82,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return status
     except UsageError as error:
         args.parser.error(str(error))  # exits with status 2
-    except ImportError as error:
+    except MissingLibrary as error:
         print(f"{PROG}: {error}", file=sys.stderr)
         return 1
     except OutputError as error:
@@ -244,6 +246,15 @@ def column_list(text: str) -> tuple[Column, ...]:
     return tuple(column(item) for item in items)
 
 
+def installed_version() -> str:
+    """The distribution's version, from its metadata (pyproject.toml sets it); a build folder on
+    sys.path has none."""
+    try:
+        return importlib.metadata.version("quorvel")
+    except importlib.metadata.PackageNotFoundError:
+        return "(not installed: run from a build folder)"
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
@@ -252,6 +263,7 @@ def build_parser() -> argparse.ArgumentParser:
         "defective or cannot be read or written, 2 for a usage error, 130 on SIGINT, 143 on "
         "SIGTERM.",
     )
+    parser.add_argument("--version", action="version", version=f"%(prog)s {installed_version()}")
     commands = parser.add_subparsers(title="commands", metavar="COMMAND", required=True)
 
     def command(name: str, help: str, description: str) -> argparse.ArgumentParser:
@@ -496,7 +508,7 @@ def run_stats(args: argparse.Namespace) -> int:
     (path,) = input_paths([args.file])
     try:
         plot = read(path, args.n_digits)
-        positions = [plot._position(token) for token in args.names] or range(len(plot.names))  # noqa: SLF001
+        positions = [plot.position(token) for token in args.names] or range(len(plot.names))
     except FILE_ERRORS as error:
         print(describe(path, error), file=sys.stderr)
         return 1

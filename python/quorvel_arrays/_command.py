@@ -1,23 +1,20 @@
-"""The entry point of the `quorvel` command: says in one line when numpy (or the compiled reader)
-is missing, where importing the command itself would end in a traceback."""
+"""The entry point of the `quorvel` command: says in one line when numpy is missing, where
+importing the command itself would end in a traceback."""
 
 from __future__ import annotations
 
 import sys
 from collections.abc import Sequence
 
+from ._optional import MissingLibrary, require
+
 
 def main(argv: Sequence[str] | None = None) -> int:
     try:
-        import numpy  # noqa: F401
-    except ImportError:
-        from ._optional import missing
-
-        print(f"quorvel: {missing('quorvel', 'numpy', 'arrays')}", file=sys.stderr)
-        return 1
-    try:
-        from ._cli import main as run
-    except ImportError as error:
+        require("quorvel", "numpy", "arrays")
+    except MissingLibrary as error:
         print(f"quorvel: {error}", file=sys.stderr)
         return 1
+    from ._cli import main as run
+
     return run(argv)

@@ -7,7 +7,7 @@ import logging
 import os
 import warnings
 
-from ._optional import missing
+from ._optional import require
 from ._plot import Plot
 from ._writers import replace_with
 
@@ -15,10 +15,7 @@ FORMATS = ("png", "svg", "pdf")
 
 
 def check_library() -> None:
-    try:
-        import matplotlib.figure  # noqa: F401
-    except ImportError as error:
-        raise missing("quorvel plot", "matplotlib", "plot") from error
+    require("quorvel plot", "matplotlib.figure", "plot")
 
 
 def default_height(panels: int, overlay: bool) -> float:

@@ -13,7 +13,8 @@ import numpy
 import numpy.typing
 
 from . import _reader
-from ._optional import missing
+from ._optional import require
+from ._xarray import to_dataset
 
 if TYPE_CHECKING:
     import pandas
@@ -84,10 +85,12 @@ class Plot:
         return int(self._values.shape[0])
 
     def __getitem__(self, key: str | SupportsIndex) -> Values:
-        return self._values[:, self._position(key)]
+        return self._values[:, self.position(key)]
 
-    def _position(self, key: str | SupportsIndex) -> int:
-        """The column of a name or position (negative from the end), from 0."""
+    def position(self, key: str | SupportsIndex) -> int:
+        """The column of a name or a position (negative from the end), from 0; KeyError for a
+        name that is missing or names several parameters, IndexError for a position out of
+        range, as indexing raises them."""
         if not isinstance(key, str):
             if isinstance(key, bool) or not hasattr(key, "__index__"):
                 raise TypeError(f"a plot is indexed by a parameter name or position, not {type(key).__name__}")
@@ -124,39 +127,14 @@ class Plot:
     def to_pandas(self) -> pandas.DataFrame:
         """A DataFrame holding a copy of the values: the first column as its index (under its
         name), one column per other name (a repeated name gives repeated columns)."""
-        try:
-            import pandas
-        except ImportError as error:
-            raise missing("to_pandas()", "pandas", "pandas") from error
+        pandas = require("to_pandas()", "pandas", "pandas")
         index = pandas.Index(self._values[:, 0].copy(), name=self._names[0])
         return pandas.DataFrame(self._values[:, 1:], index=index, columns=list(self._names[1:]), copy=True)
 
     def to_xarray(self) -> xarray.Dataset:
         """An xarray Dataset: the first column as the `time` coordinate, one variable per other
         parameter (a repeated name is made unique by its position, as its attributes say)."""
-        from ._xarray import to_dataset
-
-        return to_dataset(self)
-
-
-def unique_names(names: Sequence[str], first: int = 0, taken: Iterable[str] = ()) -> list[str]:
-    """The names (of positions `first`, `first` + 1, …) made unique for formats that need it: a
-    name used once stays as it is (unless it is in `taken`); a repeated one becomes
-    `name@position`, with more `@` until it is unique."""
-    counts = collections.Counter(names)
-    reserved = set(taken)
-    used = reserved | {name for name, count in counts.items() if count == 1}
-    unique = []
-    for position, name in enumerate(names, start=first):
-        if counts[name] == 1 and name not in reserved:
-            unique.append(name)
-            continue
-        candidate = f"{name}@{position}"
-        while candidate in used:
-            candidate += "@"
-        used.add(candidate)
-        unique.append(candidate)
-    return unique
+        return to_dataset(self._names, self._values, path=self._path, header=self._header, n_digits=self._n_digits)
 
 
 def positive_or_none(value: SupportsIndex | None, name: str) -> int | None:

@@ -18,8 +18,9 @@ from typing import Any, BinaryIO
 
 import numpy
 
-from ._optional import missing
-from ._plot import Plot, unique_names
+from ._optional import require
+from ._names import unique_names
+from ._plot import Plot
 
 # Values turned into text at once: numpy's str array and the Python strings cost about 200 bytes
 # a value, so this keeps a chunk near 10 MB however wide the file is.
@@ -110,13 +111,10 @@ class TooWide(ValueError):
 
 
 def check_library(form: str) -> None:
-    """Raises the ImportError that says which extra to install when `form` needs a missing
+    """Raises MissingLibrary, which says which extra to install, when `form` needs a missing
     library."""
     if form == "parquet":
-        try:
-            import pyarrow.parquet  # noqa: F401
-        except ImportError as error:
-            raise missing("converting to .parquet", "pyarrow", "parquet") from error
+        require("converting to .parquet", "pyarrow.parquet", "parquet")
 
 
 def write(plot: Plot, target: str, form: str) -> None:

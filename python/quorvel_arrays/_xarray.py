@@ -3,23 +3,25 @@
 from __future__ import annotations
 
 from collections import Counter
+from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
-from ._optional import missing
-from ._plot import unique_names
+import numpy
+import numpy.typing
+
+from ._names import unique_names
+from ._optional import require
 
 if TYPE_CHECKING:
     import xarray
 
-    from ._plot import Plot
 
-
-def to_dataset(plot: Plot) -> xarray.Dataset:
-    try:
-        import xarray
-    except ImportError as error:
-        raise missing("to_xarray()", "xarray", "xarray") from error
-    names = plot.names
+def to_dataset(
+    names: Sequence[str], values: numpy.typing.NDArray[numpy.float32], *, path: str, header: str, n_digits: int
+) -> xarray.Dataset:
+    """The Dataset of a plot's names and values (blocks × parameters), its path, header and width
+    in the attributes."""
+    library = require("to_xarray()", "xarray", "xarray")
     counts = Counter(names[1:])
     variables: dict[str, Any] = {}
     for position, key in enumerate(unique_names(names[1:], 1, taken=("time",)), start=1):
@@ -32,10 +34,11 @@ def to_dataset(plot: Plot) -> xarray.Dataset:
                 if counts[name] > 1
                 else f"renamed from {name!r}, the name of the time coordinate"
             )
-        variables[key] = xarray.Variable(("time",), plot.values[:, position].copy(), attrs)
-    time = xarray.Variable(("time",), plot.values[:, 0].copy(), {"parameter": names[0], "position": 0})
-    return xarray.Dataset(
+        variables[key] = library.Variable(("time",), values[:, position].copy(), attrs)
+    time = library.Variable(("time",), values[:, 0].copy(), {"parameter": names[0], "position": 0})
+    dataset: xarray.Dataset = library.Dataset(
         variables,
         coords={"time": time},
-        attrs={"path": plot.path, "header": plot.header, "n_digits": plot.n_digits},
+        attrs={"path": path, "header": header, "n_digits": n_digits},
     )
+    return dataset

@@ -14,7 +14,7 @@ import warnings
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, SupportsIndex
 
-from ._optional import missing
+from ._optional import require
 from ._plot import Column, PathArg, check_columns, check_n_digits, check_path, read_checked
 
 if TYPE_CHECKING:
@@ -56,18 +56,16 @@ def difference(names: tuple[str, ...], expected: tuple[str, ...], first: str) ->
 def read_dataframe(
     paths: Iterable[PathArg],
     n_digits: SupportsIndex | None = None,
+    *,
     columns: Iterable[Column] | None = None,
 ) -> Any:
     """A Dask DataFrame of the plot files, one partition per file in the order given, each as
     `Plot.to_pandas()` gives it (the index is the first column). The columns come from the first
     file; a file whose names differ raises NamesDifferError when its partition is computed."""
-    try:
-        with warnings.catch_warnings():
-            # A dask without its query planner says so on import; the frame works all the same.
-            warnings.filterwarnings("ignore", "Dask dataframe query planning", FutureWarning)
-            import dask.dataframe
-    except ImportError as error:
-        raise missing("read_dataframe()", "dask", "dask") from error
+    with warnings.catch_warnings():
+        # A dask without its query planner says so on import; the frame works all the same.
+        warnings.filterwarnings("ignore", "Dask dataframe query planning", FutureWarning)
+        dataframe = require("read_dataframe()", "dask.dataframe", "dask")
     if isinstance(paths, (str, bytes, os.PathLike)):
         raise TypeError("paths must be an iterable of paths, not a single path")
     shown = [check_path(path) for path in paths]
@@ -80,5 +78,5 @@ def read_dataframe(
     partition = _ReadPartition(width, selection, first.names, shown[0])
     # Looked up by name: dask's package defines it in branches a type checker cannot follow, and
     # the frame's class differs between dask's two implementations (hence `Any` above).
-    from_map = getattr(dask.dataframe, "from_map")
+    from_map = getattr(dataframe, "from_map")
     return from_map(partition, shown, meta=meta, label="read-plot", enforce_metadata=False)

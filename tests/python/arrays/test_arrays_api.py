@@ -11,6 +11,7 @@ import numpy
 import pytest
 
 import quorvel_arrays as qa
+from quorvel_arrays._optional import MissingLibrary
 from conftest import plot_text
 from plot_model import read_model
 
@@ -205,6 +206,6 @@ def test_missing_library_says_which_extra(tmp_path, monkeypatch, module, call, m
     for name in [m for m in sys.modules if m == module or m.startswith(module + ".")]:
         monkeypatch.delitem(sys.modules, name)
     monkeypatch.setitem(sys.modules, module, None)  # its import raises ImportError
-    with pytest.raises(ImportError) as caught:
+    with pytest.raises(MissingLibrary) as caught:
         call(plot)
     assert str(caught.value) == message

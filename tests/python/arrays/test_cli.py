@@ -216,3 +216,13 @@ def test_progress_only_on_a_terminal(tmp_path):
             assert quorvel("convert", W12, W15, "-o", tmp_path, "--to", "npz", stderr=child_end)[:2] == (0, "")
         shown = terminal.read1(65536)  # what the command drew, all there before it exited
     assert b"1/2 [" in shown and b"2/2 [" in shown and shown.endswith(b"\r\x1b[K")
+
+
+def test_version_is_the_distributions():
+    import importlib.metadata
+
+    try:
+        expected = importlib.metadata.version("quorvel")
+    except importlib.metadata.PackageNotFoundError:  # the build folder: no metadata to read
+        expected = "(not installed: run from a build folder)"
+    assert quorvel("--version") == (0, f"quorvel {expected}\n", "")
