@@ -15,7 +15,7 @@
 #include "memory_file.h"
 #include "quiet_output.h"
 #include "reader/array_reader.h"
-#include "reader/reader.h"
+#include "reader/list_reader.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "platform/platform.h"
 #include "reader/array_reader.h"
-#include "reader/reader.h"
+#include "reader/list_reader.h"
 #include "reader/line_reader.h"
 #include "text/tokens.h"
 

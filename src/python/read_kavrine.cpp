@@ -7,7 +7,7 @@
 #include "python/call_guard.h"
 #include "python/result_conversion.h"
 #include "python/signal_check.h"
-#include "reader/reader.h"
+#include "reader/list_reader.h"
 
 namespace quorvel {
 namespace {

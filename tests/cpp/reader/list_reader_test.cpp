@@ -1,4 +1,4 @@
-#include "reader/reader.h"
+#include "reader/list_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #pragma once
-// The plot-file reader: opens the file, reads the header, the parameter names and the blocks, and
+// The list reader: opens the plot file, reads the header, the parameter names and the blocks, and
 // builds the columns. Every defect of the file ends the call with a Failure.
 
 #include <cstdint>
