@@ -99,22 +99,18 @@ void write_failure_report(const ReportRequest& request) noexcept {
 
   if (report_in_progress()) {
     abort_with(standard_error, {"panicked at ", request.where.file, ":", line.text(), ":", column.text(), ":\n",
-                                request.message.value_or(""),
+                                request.message,
                                 "\nthread panicked while processing panic. aborting.\n"});
   }
   {
     const ReportMark mark;
-    std::optional<BacktraceStyle> style;
-    if (!request.forbid_backtrace) {
-      // A failure raised while an earlier one unwinds shows everything.
-      style = failures_in_progress() > 0 ? BacktraceStyle::Full : backtrace_style();
-    }
-    const std::string_view message = request.message.value_or("Box<dyn Any>");
+    // A failure raised while an earlier one unwinds shows everything.
+    const BacktraceStyle style = failures_in_progress() > 0 ? BacktraceStyle::Full : backtrace_style();
 
     const std::scoped_lock hold(report_lock);
     // Write errors end the report quietly; so does running out of memory for the backtrace.
     try {
-      if (write_first_block(standard_error, thread_name, thread_identifier(), request.where, message)) {
+      if (write_first_block(standard_error, thread_name, thread_identifier(), request.where, request.message)) {
         if (style == BacktraceStyle::Short) {
           write_backtrace(standard_error, BacktraceForm::Short);
         } else if (style == BacktraceStyle::Full) {

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <expected>
-#include <optional>
 #include <source_location>
 #include <string_view>
 
@@ -31,10 +30,9 @@ struct Location {
 };
 
 struct ReportRequest {
-  std::optional<std::string_view> message;  // nothing: a payload that is not a text
+  std::string_view message;
   Location where;
   bool may_unwind = true;
-  bool forbid_backtrace = false;
 };
 
 // Users' tools match the report's texts, the variable's name included: keep them letter for letter.

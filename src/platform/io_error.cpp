@@ -9,79 +9,63 @@
 namespace quorvel {
 namespace {
 
-struct KindText {
-  std::string_view name;
-  std::string_view description;
-};
-
 // Indexed by ErrorKind; the order of the enumeration.
-constexpr std::array<KindText, 42> kind_texts{{
-    {"NotFound", "entity not found"},
-    {"PermissionDenied", "permission denied"},
-    {"ConnectionRefused", "connection refused"},
-    {"ConnectionReset", "connection reset"},
-    {"HostUnreachable", "host unreachable"},
-    {"NetworkUnreachable", "network unreachable"},
-    {"ConnectionAborted", "connection aborted"},
-    {"NotConnected", "not connected"},
-    {"AddrInUse", "address in use"},
-    {"AddrNotAvailable", "address not available"},
-    {"NetworkDown", "network down"},
-    {"BrokenPipe", "broken pipe"},
-    {"AlreadyExists", "entity already exists"},
-    {"WouldBlock", "operation would block"},
-    {"NotADirectory", "not a directory"},
-    {"IsADirectory", "is a directory"},
-    {"DirectoryNotEmpty", "directory not empty"},
-    {"ReadOnlyFilesystem", "read-only filesystem or storage medium"},
-    {"FilesystemLoop", "filesystem loop or indirection limit (e.g. symlink loop)"},
-    {"StaleNetworkFileHandle", "stale network file handle"},
-    {"InvalidInput", "invalid input parameter"},
-    {"InvalidData", "invalid data"},
-    {"TimedOut", "timed out"},
-    {"WriteZero", "write zero"},
-    {"StorageFull", "no storage space"},
-    {"NotSeekable", "seek on unseekable file"},
-    {"QuotaExceeded", "quota exceeded"},
-    {"FileTooLarge", "file too large"},
-    {"ResourceBusy", "resource busy"},
-    {"ExecutableFileBusy", "executable file busy"},
-    {"Deadlock", "deadlock"},
-    {"CrossesDevices", "cross-device link or rename"},
-    {"TooManyLinks", "too many links"},
-    {"InvalidFilename", "invalid filename"},
-    {"ArgumentListTooLong", "argument list too long"},
-    {"Interrupted", "operation interrupted"},
-    {"Unsupported", "unsupported"},
-    {"UnexpectedEof", "unexpected end of file"},
-    {"OutOfMemory", "out of memory"},
-    {"InProgress", "in progress"},
-    {"Other", "other error"},
-    {"Uncategorized", "uncategorized error"},
-}};
-static_assert(kind_texts.size() == static_cast<std::size_t>(ErrorKind::Uncategorized) + 1);
+constexpr std::array<std::string_view, 42> kind_names{
+    "NotFound",
+    "PermissionDenied",
+    "ConnectionRefused",
+    "ConnectionReset",
+    "HostUnreachable",
+    "NetworkUnreachable",
+    "ConnectionAborted",
+    "NotConnected",
+    "AddrInUse",
+    "AddrNotAvailable",
+    "NetworkDown",
+    "BrokenPipe",
+    "AlreadyExists",
+    "WouldBlock",
+    "NotADirectory",
+    "IsADirectory",
+    "DirectoryNotEmpty",
+    "ReadOnlyFilesystem",
+    "FilesystemLoop",
+    "StaleNetworkFileHandle",
+    "InvalidInput",
+    "InvalidData",
+    "TimedOut",
+    "WriteZero",
+    "StorageFull",
+    "NotSeekable",
+    "QuotaExceeded",
+    "FileTooLarge",
+    "ResourceBusy",
+    "ExecutableFileBusy",
+    "Deadlock",
+    "CrossesDevices",
+    "TooManyLinks",
+    "InvalidFilename",
+    "ArgumentListTooLong",
+    "Interrupted",
+    "Unsupported",
+    "UnexpectedEof",
+    "OutOfMemory",
+    "InProgress",
+    "Other",
+    "Uncategorized",
+};
+static_assert(kind_names.size() == static_cast<std::size_t>(ErrorKind::Uncategorized) + 1);
 
 }  // namespace
 
 std::string_view kind_name(ErrorKind kind) noexcept {
-  return kind_texts[static_cast<std::size_t>(kind)].name;
-}
-
-std::string_view kind_description(ErrorKind kind) noexcept {
-  return kind_texts[static_cast<std::size_t>(kind)].description;
+  return kind_names[static_cast<std::size_t>(kind)];
 }
 
 IoError IoError::os(std::int32_t code) noexcept {
   IoError error;
   error.form_ = Form::Os;
   error.code_ = code;
-  return error;
-}
-
-IoError IoError::simple(ErrorKind kind) noexcept {
-  IoError error;
-  error.form_ = Form::Simple;
-  error.kind_ = kind;
   return error;
 }
 
@@ -109,11 +93,6 @@ void IoError::append_debug(std::string& out) const {
       append_debug_text(out, platform::os_error_message(code_));
       out += " }";
       return;
-    case Form::Simple:
-      out += "Kind(";
-      out += kind_name(kind_);
-      out += ')';
-      return;
     case Form::SimpleMessage:
       out += "Error { kind: ";
       out += kind_name(kind_);
@@ -132,19 +111,10 @@ void IoError::append_display(std::string& out) const {
       out += std::to_string(code_);
       out += ')';
       return;
-    case Form::Simple:
-      out += kind_description(kind_);
-      return;
     case Form::SimpleMessage:
       out += message_;
       return;
   }
-}
-
-std::string IoError::debug() const {
-  std::string out;
-  append_debug(out);
-  return out;
 }
 
 std::string IoError::display() const {

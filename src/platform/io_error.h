@@ -21,28 +21,25 @@ enum class ErrorKind : std::uint8_t {
 };
 
 std::string_view kind_name(ErrorKind kind) noexcept;
-std::string_view kind_description(ErrorKind kind) noexcept;
 
 class IoError {
  public:
   // An operating-system error: the platform's own code; its kind and message are looked up.
   static IoError os(std::int32_t code) noexcept;
-  static IoError simple(ErrorKind kind) noexcept;
   // `message` must outlive the error: the messages this form carries are fixed texts.
   static IoError simple_message(ErrorKind kind, std::string_view message) noexcept;
 
-  enum class Form : std::uint8_t { Os, Simple, SimpleMessage };
+  enum class Form : std::uint8_t { Os, SimpleMessage };
   Form form() const noexcept { return form_; }
   ErrorKind kind() const noexcept;
   std::int32_t os_code() const noexcept { return code_; }
 
   void append_debug(std::string& out) const;
   void append_display(std::string& out) const;
-  std::string debug() const;
   std::string display() const;
 
  private:
-  Form form_ = Form::Simple;
+  Form form_ = Form::SimpleMessage;
   ErrorKind kind_ = ErrorKind::Other;
   std::int32_t code_ = 0;
   std::string_view message_;

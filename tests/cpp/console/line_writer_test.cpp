@@ -6,6 +6,7 @@
 
 #include "console/line_writer.h"
 #include "support/recording_sink.h"
+#include "support/io_errors.h"
 
 namespace quorvel {
 namespace {
@@ -72,21 +73,21 @@ INSTANTIATE_TEST_SUITE_P(
                  std::nullopt},
         LineCase{"FlushContinuesAfterPartialWrites", {"ab", "cd\n"}, {Accept{2}, Accept{2}},
                  {"abcd\n", "cd\n", "\n"}, "", std::nullopt},
-        LineCase{"FlushRetriesInterrupted", {"ab", "c\n"}, {IoError::simple(ErrorKind::Interrupted)}, {"abc\n", "abc\n"}, "",
+        LineCase{"FlushRetriesInterrupted", {"ab", "c\n"}, {test_support::error_of_kind(ErrorKind::Interrupted)}, {"abc\n", "abc\n"}, "",
                  std::nullopt},
         LineCase{"FlushWritingNothing", {"ab", "c\n"}, {Accept{1}, Accept{0}}, {"abc\n", "bc\n"}, "bc\n",
                  "failed to write the buffered data"},
         LineCase{"DirectWriteWritingNothing", {"abc\n"}, {Accept{0}}, {"abc\n"}, "",
                  "failed to write whole buffer"},
-        LineCase{"DirectWriteError", {"abc\nd"}, {IoError::simple(ErrorKind::BrokenPipe)}, {"abc\n"}, "",
-                 "broken pipe"},
+        LineCase{"DirectWriteError", {"abc\nd"}, {test_support::error_of_kind(ErrorKind::BrokenPipe)}, {"abc\n"}, "",
+                 "injected by the test"},
         // A complete line left behind by a failed flush goes out before new text is buffered.
         LineCase{"WaitingLineFlushedBeforeNewText",
                  {"ab", "c\n", "x"},
-                 {IoError::simple(ErrorKind::BrokenPipe)},
+                 {test_support::error_of_kind(ErrorKind::BrokenPipe)},
                  {"abc\n", "abc\n"},
                  "x",
-                 "broken pipe"},
+                 "injected by the test"},
         LineCase{"EmptyTextChangesNothing", {"ab", ""}, {}, {}, "ab", std::nullopt}),
     [](const auto& info) { return info.param.name; });
 

@@ -7,6 +7,7 @@
 #include "console/raw_sink.h"
 #include "os_codes.h"
 #include "support/recording_sink.h"
+#include "support/io_errors.h"
 
 namespace quorvel {
 namespace {
@@ -49,12 +50,12 @@ INSTANTIATE_TEST_SUITE_P(
         WriteLoopCase{"OneWrite", "abc\n", {}, {"abc\n"}, "abc\n", std::nullopt},
         WriteLoopCase{"PartialWritesContinue", "abcdefgh", {Accept{3}, Accept{3}},
                       {"abcdefgh", "defgh", "gh"}, "abcdefgh", std::nullopt},
-        WriteLoopCase{"InterruptedIsRetried", "abc", {IoError::simple(ErrorKind::Interrupted), IoError::simple(ErrorKind::Interrupted)},
+        WriteLoopCase{"InterruptedIsRetried", "abc", {test_support::error_of_kind(ErrorKind::Interrupted), test_support::error_of_kind(ErrorKind::Interrupted)},
                       {"abc", "abc", "abc"}, "abc", std::nullopt},
         WriteLoopCase{"ZeroBytesIsWriteZero", "abcdef", {Accept{2}, Accept{0}}, {"abcdef", "cdef"}, "ab",
                       "failed to write whole buffer"},
-        WriteLoopCase{"OtherErrorsEndTheLoop", "abc", {Accept{1}, IoError::simple(ErrorKind::BrokenPipe), Accept{5}},
-                      {"abc", "bc"}, "a", "broken pipe"}),
+        WriteLoopCase{"OtherErrorsEndTheLoop", "abc", {Accept{1}, test_support::error_of_kind(ErrorKind::BrokenPipe), Accept{5}},
+                      {"abc", "bc"}, "a", "injected by the test"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(WriteLoop, ZeroBytesGivesTheWriteZeroKind) {
@@ -95,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, MissingStream,
                          ::testing::Values(MissingStreamCase{"Missing", IoError::os(os_codes::missing_stream), 10},
                                            MissingStreamCase{"Partial", Accept{4}, 4},
                                            MissingStreamCase{"BrokenPipe", IoError::os(os_codes::broken_pipe), std::nullopt},
-                                           MissingStreamCase{"Interrupted", IoError::simple(ErrorKind::Interrupted), std::nullopt}),
+                                           MissingStreamCase{"Interrupted", test_support::error_of_kind(ErrorKind::Interrupted), std::nullopt}),
                          [](const auto& info) { return info.param.name; });
 
 TEST(MissingStream, WholeTextToAMissingStreamIsDoneInOneRequest) {

@@ -4,6 +4,7 @@
 
 #include "failure/report.h"
 #include "support/recording_sink.h"
+#include "support/io_errors.h"
 
 namespace quorvel {
 namespace {
@@ -63,7 +64,7 @@ TEST(FirstBlock, PartialWritesStillDeliverTheWholeBlock) {
 
 TEST(FirstBlock, WriteErrorStopsThePieces) {
   test_support::RecordingSink sink;
-  sink.script = {IoError::simple(ErrorKind::BrokenPipe)};
+  sink.script = {test_support::error_of_kind(ErrorKind::BrokenPipe)};
   EXPECT_FALSE(write_first_block(sink, "<unnamed>", 4242, where, std::string(600, 'm')));
   EXPECT_EQ(sink.requests.size(), 1u);
   EXPECT_EQ(sink.output, "");

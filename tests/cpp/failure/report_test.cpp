@@ -50,21 +50,6 @@ TEST(Report, FailureDuringAnotherGetsAFullBacktrace) {
   EXPECT_EQ(text.find("note: Some details"), std::string::npos) << text;
 }
 
-TEST(Report, AForbiddenBacktraceGivesTheFirstBlockAlone) {
-  ::testing::internal::CaptureStderr();
-  const Failure earlier("earlier");  // would otherwise ask for a full backtrace
-  write_failure_report({.message = "quiet", .where = {"f.cpp", 1, 2}, .forbid_backtrace = true});
-  const std::string text = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(text.substr(text.find(')')), ") panicked at f.cpp:1:2:\nquiet\n");
-}
-
-TEST(Report, APayloadThatIsNotTextIsNamedAsSuch) {
-  ::testing::internal::CaptureStderr();
-  write_failure_report({.message = std::nullopt, .where = {"f.cpp", 1, 2}, .forbid_backtrace = true});
-  const std::string text = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(text.find(":\nBox<dyn Any>\n"), std::string::npos) << text;
-}
-
 using ReportDeathTest = ::testing::Test;
 
 TEST(ReportDeathTest, NonUnwindingFailureEndsTheProcessAfterItsReport) {

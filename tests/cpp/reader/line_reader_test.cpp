@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 
 #include "support/case_name.h"
+#include "support/io_errors.h"
 
 namespace quorvel {
 namespace {
@@ -123,8 +124,8 @@ TEST(LineReader, DeliversLinesLongerThanTheBuffer) {
 
 TEST(LineReader, RepeatsInterruptedReadsAndTakesABrokenPipeAsTheEnd) {
   ScriptedSource source;
-  source.script = {std::string("ab"), IoError::simple(ErrorKind::Interrupted), std::string("c\nd"),
-                   IoError::simple(ErrorKind::BrokenPipe), IoError::simple(ErrorKind::BrokenPipe),
+  source.script = {std::string("ab"), test_support::error_of_kind(ErrorKind::Interrupted), std::string("c\nd"),
+                   test_support::error_of_kind(ErrorKind::BrokenPipe), test_support::error_of_kind(ErrorKind::BrokenPipe),
                    std::string("after\n")};
   BasicLineReader<ScriptedSource> reader(std::move(source));
   std::string line;
@@ -139,9 +140,9 @@ TEST(LineReader, RepeatsInterruptedReadsAndTakesABrokenPipeAsTheEnd) {
 
 TEST(LineReader, ReadErrorWinsOverTheUtf8CheckAndLeavesTheReaderUsable) {
   ScriptedSource source;
-  source.script = {std::string("\xFF partial"), IoError::simple(ErrorKind::PermissionDenied), std::string("rest\n")};
+  source.script = {std::string("\xFF partial"), test_support::error_of_kind(ErrorKind::PermissionDenied), std::string("rest\n")};
   BasicLineReader<ScriptedSource> reader(std::move(source));
-  EXPECT_EQ(read_all(reader), (std::vector<std::string>{"error Kind(PermissionDenied)", "rest"}));
+  EXPECT_EQ(read_all(reader), (std::vector<std::string>{"error Error { kind: PermissionDenied, message: \"injected by the test\" }", "rest"}));
 }
 
 TEST(LineReader, EveryReadAfterTheEndAsksTheSourceAgain) {

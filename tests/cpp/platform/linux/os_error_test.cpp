@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/io_error.h"
+#include "support/io_errors.h"
 
 // OS errors as this system numbers and words them.
 
@@ -21,7 +22,7 @@ void PrintTo(const OsRendering& c, std::ostream* out) { *out << c.debug; }
 class OsErrorRendering : public testing::TestWithParam<OsRendering> {};
 
 TEST_P(OsErrorRendering, DebugAndDisplay) {
-  EXPECT_EQ(GetParam().error.debug(), GetParam().debug);
+  EXPECT_EQ(test_support::debug_text(GetParam().error), GetParam().debug);
   EXPECT_EQ(GetParam().error.display(), GetParam().display);
 }
 

@@ -11,6 +11,7 @@
 
 #include "failure/failure.h"
 #include "console/raw_sink.h"
+#include "support/io_errors.h"
 
 namespace quorvel::platform::windows {
 namespace {
@@ -94,7 +95,7 @@ TEST_P(PieceCutting, AtMost4096BytesCutBackToACharacter) {
   FakeConsole console;
   Utf8Carry carry;
   const auto taken = write_console_utf8(console, carry, GetParam().text);
-  ASSERT_TRUE(taken) << taken.error().debug();
+  ASSERT_TRUE(taken) << test_support::debug_text(taken.error());
   EXPECT_EQ(*taken, GetParam().taken);
   ASSERT_EQ(console.calls.size(), 1u);
   EXPECT_EQ(console.calls[0].size(), GetParam().units);
@@ -162,7 +163,7 @@ TEST_P(ConsoleRefusal, BytesThatAreNotUtf8AreRefusedAndTheCarryDropped) {
   }
   const auto refused = write_console_utf8(console, carry, writes.back());
   ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error().debug(), refusal);
+  EXPECT_EQ(test_support::debug_text(refused.error()), refusal);
   EXPECT_EQ(carry.count, 0u);
   EXPECT_TRUE(console.calls.empty());
   // The writer goes on afterwards.

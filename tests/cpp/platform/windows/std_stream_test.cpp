@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/windows/unique_handle.h"
 #include "pipe.h"
+#include "support/io_errors.h"
 
 namespace quorvel {
 namespace {
@@ -68,7 +69,7 @@ TEST(StdHandles, OnlyErrorSixIsAMissingStream) {
   EXPECT_TRUE(platform::is_missing_stream_error(IoError::os(6)));
   EXPECT_FALSE(platform::is_missing_stream_error(IoError::os(9)));
   EXPECT_FALSE(platform::is_missing_stream_error(IoError::os(232)));
-  EXPECT_FALSE(platform::is_missing_stream_error(IoError::simple(ErrorKind::NotFound)));
+  EXPECT_FALSE(platform::is_missing_stream_error(test_support::error_of_kind(ErrorKind::NotFound)));
 }
 
 TEST(StdHandles, AnEmptyWriteSucceedsWithoutAHandle) {
