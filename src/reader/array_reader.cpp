@@ -7,6 +7,7 @@
 #include "failure/caller_error.h"
 #include "reader/block_loop.h"
 #include "reader/header_count.h"
+#include "reader/polling_file.h"
 #include "text/debug_text.h"
 #include "text/tokens.h"
 #include "text/utf8.h"
@@ -16,12 +17,32 @@ namespace {
 
 // Reads of 64 KiB: an eighth of the system calls of the list reader's 8 KiB, whose size that
 // reader keeps.
-using ArrayLineReader = BasicLineReader<StoppableFile, 65536>;
+using ArrayLineReader = BasicLineReader<PollingFile, 65536>;
+
+// No header or name line is this long; a longer one is refused before it fills the memory (a file
+// without line ends would be read whole as the first line).
+constexpr std::size_t longest_short_line = std::size_t{1} << 20;
+
+// Of a text from the file, at most this many bytes go into a message, then the text's length.
+constexpr std::size_t longest_quote = 200;
 
 std::string quoted(std::string_view text) {
   std::string out;
   append_quoted_text(out, text, '\'');
   return out;
+}
+
+// 1048576 as "1,048,576".
+std::string grouped(std::uint64_t number) {
+  std::string digits = std::to_string(number);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, 1, ',');
+  return digits;
+}
+
+// The text quoted, or its first bytes (whole characters) quoted, then "… (N bytes)".
+std::string quoted_excerpt(std::string_view text) {
+  if (text.size() <= longest_quote) return quoted(text);
+  return quoted(text.substr(0, char_start(text, longest_quote))) + "\u2026 (" + grouped(text.size()) + " bytes)";
 }
 
 [[noreturn]] void defect(std::string reason, std::uint64_t line,
@@ -41,9 +62,20 @@ bool read_numbered_line(ArrayLineReader& lines, CurrentLine& line, std::uint64_t
   return *got == LineOutcome::Line;
 }
 
+// The same for the header (line 1) and the name lines after it, which are short.
+bool read_short_line(ArrayLineReader& lines, CurrentLine& line, std::uint64_t number) {
+  auto got = lines.read_line_within(line.spill, line.text, longest_short_line);
+  if (!got) line_unreadable(got.error(), number);
+  if (*got == LineOutcome::TooLong) {
+    const std::string what = number == 1 ? "the first line" : "the line of parameter name " + std::to_string(number - 1);
+    defect(what + " is longer than " + grouped(longest_short_line) + " bytes: this is not a plot file", number);
+  }
+  return *got == LineOutcome::Line;
+}
+
 std::uint64_t parameter_count(std::string_view header) {
   if (auto count = header_count(header).count) return *count;
-  defect("the first line does not end with the number of parameters: " + quoted(header), 1);
+  defect("the first line does not end with the number of parameters: " + quoted_excerpt(header), 1);
 }
 
 // Where each value of a block goes: its place in the row, or none. A parameter chosen twice is
@@ -191,7 +223,7 @@ class RowTarget {
   [[noreturn]] void field_refused(std::uint64_t j, std::uint64_t start, std::string_view field,
                                   ParseFloatError error) const {
     if (error.kind == ParseFloatError::Kind::Empty) defect(field_label(j) + " is empty", line_number_, start + 1);
-    defect(field_label(j) + " is not a number: " + quoted(field), line_number_, start + 1);
+    defect(field_label(j) + " is not a number: " + quoted_excerpt(field), line_number_, start + 1);
   }
 
  private:
@@ -249,17 +281,17 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
     throw OpenError{file.error()};
   }
   const std::optional<std::uint64_t> file_size = file->size_hint();
-  ArrayLineReader lines(StoppableFile(std::move(*file)));
+  ArrayLineReader lines(PollingFile(std::move(*file), request.interrupt));
   CurrentLine line;
 
   ArrayRead result;
-  if (!read_numbered_line(lines, line, 1)) defect("the file is empty", 1);
+  if (!read_short_line(lines, line, 1)) defect("the file is empty", 1);
   result.header = line.text;
   const std::uint64_t count = parameter_count(line.text);
 
   std::vector<std::string> names;
   for (std::uint64_t i = 0; i < count; ++i) {
-    if (!read_numbered_line(lines, line, i + 2)) {
+    if (!read_short_line(lines, line, i + 2)) {
       defect("the file ends before parameter name " + std::to_string(i + 1) + " of " + std::to_string(count), i + 2);
     }
     names.emplace_back(trim(line.text));
