@@ -152,13 +152,16 @@ Selection select(const ArrayRequest& request, std::vector<std::string> names) {
 template <bool Everything>
 class RowTarget {
  public:
+  // `given_width`: the width the caller gave, which every value line must fit; 0 when it was found
+  // from the first value line.
   RowTarget(const Selection& selection, RowStore& store, std::uint64_t line_number,
-            platform::InterruptCheck interrupt, std::uint64_t values_per_block)
+            platform::InterruptCheck interrupt, std::uint64_t values_per_block, std::uint64_t given_width)
       : selection_(selection),
         store_(store),
         line_number_(line_number),
         interrupt_(interrupt),
-        values_per_block_(values_per_block) {}
+        values_per_block_(values_per_block),
+        given_width_(given_width) {}
 
   std::uint64_t line_number() const noexcept { return line_number_; }
 
@@ -171,6 +174,7 @@ class RowTarget {
       if (interrupt_.stop_requested()) throw CallerError{};
     }
     row_ = store_.append_row();
+    values_left_ = values_per_block_;
     return true;
   }
 
@@ -186,6 +190,9 @@ class RowTarget {
       defect("the file ends inside block " + std::to_string(store_.rows()) + ": a value line is missing",
              line_number_);
     }
+    const std::uint64_t fields = std::min(fields_per_line, values_left_);
+    values_left_ -= fields;
+    if (given_width_ != 0) check_fit(line.text, fields);
   }
 
   bool wants(std::uint64_t j) const noexcept {
@@ -227,6 +234,31 @@ class RowTarget {
   }
 
  private:
+  // A line read with a width that is not the file's still cuts into fields that may parse (a
+  // width-12 line read with 6 gives twenty half fields): so a line must end with its fields,
+  // blanks aside, and a line of ten fields must reach the end of its tenth.
+  void check_fit(std::string_view text, std::uint64_t fields) const {
+    const std::uint64_t needed = given_width_ <= text.size() / fields ? given_width_ * fields : text.size() + 1;
+    if (text.size() == needed) [[likely]] return;
+    if (text.size() > needed ? !blank(text.substr(needed)) : fields == fields_per_line) misfit(text, fields);
+  }
+
+  static bool blank(std::string_view text) noexcept {
+    return text.find_first_not_of(" \t") == std::string_view::npos;
+  }
+
+  [[noreturn]] void misfit(std::string_view text, std::uint64_t fields) const {
+    const std::uint64_t length = text.find_last_not_of(" \t") + 1;  // npos + 1 == 0
+    std::string reason = "the field width " + std::to_string(given_width_) + " does not fit this file: ";
+    if (length > 0 && length % fields == 0) {
+      reason += "its value lines suggest " + std::to_string(length / fields) + " (" + std::to_string(length) +
+                " bytes for " + std::to_string(fields) + " fields)";
+    } else {
+      reason += "this value line has " + std::to_string(length) + " bytes for " + std::to_string(fields) + " fields";
+    }
+    defect(std::move(reason), line_number_);
+  }
+
   // Value j of a block as the line shows it: "field 1" to "field 10".
   static std::string field_label(std::uint64_t j) { return "field " + std::to_string(j % fields_per_line + 1); }
 
@@ -240,6 +272,8 @@ class RowTarget {
   platform::InterruptCheck interrupt_;
   std::uint64_t values_per_block_;
   std::uint64_t values_since_check_ = 0;
+  std::uint64_t given_width_;
+  std::uint64_t values_left_ = 0;  // in the block, on the value lines not yet read
 };
 
 // The first value line's length over its field count, when that divides exactly.
@@ -256,7 +290,7 @@ std::uint64_t width_of(std::string_view first_value_line, std::uint64_t count, s
 template <bool Everything>
 std::uint64_t read_rows(ArrayLineReader& lines, CurrentLine& line, const ArrayRequest& request, std::uint64_t count,
                         const Selection& selection, RowStore& store) {
-  RowTarget<Everything> target(selection, store, count + 1, request.interrupt, count);
+  RowTarget<Everything> target(selection, store, count + 1, request.interrupt, count, request.n_digits.value_or(0));
   std::uint64_t width = request.n_digits.value_or(0);
   if (!request.n_digits && target.next_block(lines, line)) {
     target.read_value_line(lines, line);

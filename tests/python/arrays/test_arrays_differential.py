@@ -1,5 +1,6 @@
 """The array reader against the list reader on generated files: the same float32 values bit for
-bit, the name lines trimmed, and a PlotFileError for every file the list reader rejects."""
+bit, the name lines trimmed, and a PlotFileError for every file the list reader rejects, and for
+the files it reads whose value lines do not fit the width given."""
 
 import os
 import subprocess
@@ -36,11 +37,29 @@ def check(data, width):
         assert 1 <= caught.value.line <= data.count(b"\n") + 2  # a missing line: one past the last
         assert str(caught.value).startswith(f"{PATH}:{caught.value.line}:")
         return
-    plot = qa.read(PATH, width)
+    try:
+        plot = qa.read(PATH, width)
+    except qa.PlotFileError as error:
+        assert error.reason.startswith(f"the field width {width} does not fit this file: "), error
+        assert not fits(data, width, expected.shape[1], error.line)
+        return
     assert plot.values.shape == expected.shape
     assert plot.values.view(np.uint32).tolist() == expected.view(np.uint32).tolist()
     lines = data.decode().replace("\r\n", "\n").split("\n")
     assert plot.names == tuple(name.strip() for name in lines[1:1 + plot.values.shape[1]])
+
+
+def fits(data, width, n, number):
+    """Whether line `number` (from 1), a value line of a file the list reader read, fits the width:
+    it ends with its fields, blanks aside, and a line of ten fields reaches the end of its tenth."""
+    line = data.split(b"\n")[number - 1].removesuffix(b"\r")
+    lines_per_block = 1 + (n + 9) // 10
+    place = (number - n - 2) % lines_per_block  # 0: the separator
+    assert place > 0
+    fields = min(10, n - 10 * (place - 1))
+    if len(line) < fields * width:
+        return fields < 10
+    return line[fields * width:].strip(b" \t") == b""
 
 
 @COMMON
