@@ -28,7 +28,8 @@ type Values = numpy.typing.NDArray[numpy.float32]
 class Plot:
     """The values of a plot file: one row per block (time step), one column per parameter.
 
-    `values` is a writable float32 array in C order; `names` the parameter names in the order of
+    `values` is a writable float32 array in C order, a view of the buffer the reader filled (which
+    it keeps alive; numpy's `owndata` flag is False); `names` the parameter names in the order of
     its columns; `plot["TEMP"]` and `plot[2]` are views of one column.
     """
 
