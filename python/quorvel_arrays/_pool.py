@@ -10,7 +10,7 @@ from __future__ import annotations
 import concurrent.futures
 import signal
 import threading
-from collections.abc import Callable, Iterator, Sequence
+from collections.abc import Callable, Generator, Sequence
 
 from . import _reader
 
@@ -91,7 +91,9 @@ def start(threads: Sequence[threading.Thread]) -> None:
         signal.pthread_sigmask(signal.SIG_SETMASK, previous)
 
 
-def read_in_parallel[T](jobs: Sequence[Job[T]], threads: int, ahead: int | None = None) -> Iterator[T | BaseException]:
+def read_in_parallel[T](
+    jobs: Sequence[Job[T]], threads: int, ahead: int | None = None
+) -> Generator[T | BaseException]:
     """Runs the jobs (each given the pool's stop token) on `threads` worker threads and yields each
     one's result or exception, in order. Beyond the job waited for, at most `ahead` more are
     started (None: any). However the caller stops iterating (Ctrl-C included), the reads still
