@@ -238,7 +238,8 @@ class RowTarget {
   // width-12 line read with 6 gives twenty half fields): so a line must end with its fields,
   // blanks aside, and a line of ten fields must reach the end of its tenth.
   void check_fit(std::string_view text, std::uint64_t fields) const {
-    const std::uint64_t needed = given_width_ <= text.size() / fields ? given_width_ * fields : text.size() + 1;
+    std::uint64_t needed;
+    if (__builtin_mul_overflow(given_width_, fields, &needed)) needed = UINT64_MAX;
     if (text.size() == needed) [[likely]] return;
     if (text.size() > needed ? !blank(text.substr(needed)) : fields == fields_per_line) misfit(text, fields);
   }
