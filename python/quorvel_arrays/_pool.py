@@ -98,6 +98,8 @@ def read_in_parallel[T](
     one's result or exception, in order. Beyond the job waited for, at most `ahead` more are
     started (None: any). However the caller stops iterating (Ctrl-C included), the reads still
     going are stopped and the workers joined before it goes on."""
+    if not jobs:
+        return
     workers = _Workers(jobs, max(1, min(threads, len(jobs))))
     workers.allow(len(jobs) if ahead is None else ahead + 1)
     try:
