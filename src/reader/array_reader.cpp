@@ -244,12 +244,12 @@ class RowTarget {
     if (text.size() > needed ? !blank(text.substr(needed)) : fields == fields_per_line) misfit(text, fields);
   }
 
-  static bool blank(std::string_view text) noexcept {
-    return text.find_first_not_of(" \t") == std::string_view::npos;
-  }
+  // Spaces and tabs, and the CR of a CR LF whose LF is missing (the file's last line).
+  static constexpr std::string_view blanks = " \t\r";
+  static bool blank(std::string_view text) noexcept { return text.find_first_not_of(blanks) == std::string_view::npos; }
 
   [[noreturn]] void misfit(std::string_view text, std::uint64_t fields) const {
-    const std::uint64_t length = text.find_last_not_of(" \t") + 1;  // npos + 1 == 0
+    const std::uint64_t length = text.find_last_not_of(blanks) + 1;  // npos + 1 == 0
     std::string reason = "the field width " + std::to_string(given_width_) + " does not fit this file: ";
     if (length > 0 && length % fields == 0) {
       reason += "its value lines suggest " + std::to_string(length / fields) + " (" + std::to_string(length) +

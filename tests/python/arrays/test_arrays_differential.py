@@ -59,7 +59,7 @@ def fits(data, width, n, number):
     fields = min(10, n - 10 * (place - 1))
     if len(line) < fields * width:
         return fields < 10
-    return line[fields * width:].strip(b" \t") == b""
+    return line[fields * width:].strip(b" \t\r") == b""
 
 
 @COMMON

@@ -50,6 +50,7 @@ def test_a_given_width_that_does_not_fit_is_refused(plot_file, content, n_digits
 
 @pytest.mark.parametrize("content", [
     plot(10, [W12_LINE + " \t  "]),  # blanks after the fields
+    plot(10, [W12_LINE]).replace("\n", "\r\n")[:-1],  # the last LF of a CR LF file missing
     TWELVE,
     plot(12, [W12_LINE, fields(["10.5", "11.5"], 12) + "   "]),
 ])
