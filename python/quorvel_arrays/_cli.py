@@ -9,8 +9,7 @@ written; 2 for a usage error; 130 on SIGINT, 143 on SIGTERM.
 from __future__ import annotations
 
 import argparse
-import collections
-import concurrent.futures
+import contextlib
 import csv
 import errno
 import importlib.metadata
@@ -31,7 +30,8 @@ import numpy
 from . import _figure, _writers
 from ._errors import PlotFileError
 from ._optional import MissingLibrary
-from ._plot import Column, Plot, read
+from ._plot import Column, Plot, read, read_job
+from ._pool import read_in_parallel
 from ._progress import Progress
 
 PROG = "quorvel"
@@ -333,28 +333,20 @@ def read_in_order(
     files: Sequence[str], n_digits: int | None, columns: tuple[Column, ...] | None = None
 ) -> Iterator[tuple[str, Plot | BaseException]]:
     """Yields each file with its plot or the error that explains why it has none, in order, while
-    the next few files are read on other threads."""
+    the next few files are read on other threads. On Ctrl-C, or when the caller stops early, the
+    reads still going are stopped and their threads joined."""
     workers = min(os.cpu_count() or 1, len(files))
-    pending: collections.deque[tuple[str, concurrent.futures.Future[Plot]]] = collections.deque()
-    with concurrent.futures.ThreadPoolExecutor(workers, thread_name_prefix="quorvel-read") as pool:
-        try:
-            for file in files:
-                pending.append((file, pool.submit(read, file, n_digits, columns=columns)))
-                if len(pending) > workers:
-                    yield take(pending)
-            while pending:
-                yield take(pending)
-        finally:
-            for _, future in pending:
-                future.cancel()
+    jobs = [read_job(file, n_digits, columns) for file in files]
+    with contextlib.closing(read_in_parallel(jobs, workers, ahead=workers)) as outcomes:
+        for file, outcome in zip(files, outcomes):
+            yield take(file, outcome)
 
 
-def take(pending: collections.deque[tuple[str, concurrent.futures.Future[Plot]]]) -> tuple[str, Plot | BaseException]:
-    file, future = pending.popleft()
-    try:
-        return file, future.result()
-    except FILE_ERRORS as error:
-        return file, error
+def take(file: str, outcome: Plot | BaseException) -> tuple[str, Plot | BaseException]:
+    """The file with its plot or its file error; any other error is raised."""
+    if isinstance(outcome, BaseException) and not isinstance(outcome, FILE_ERRORS):
+        raise outcome
+    return file, outcome
 
 
 def for_each_plot(

@@ -2,8 +2,7 @@
 
 from __future__ import annotations
 
-import collections
-import concurrent.futures
+import functools
 import operator
 import os
 from collections.abc import Iterable, Sequence
@@ -14,6 +13,7 @@ import numpy.typing
 
 from . import _reader
 from ._optional import require
+from ._pool import Job, read_in_parallel
 from ._xarray import to_dataset
 
 if TYPE_CHECKING:
@@ -28,7 +28,8 @@ type Values = numpy.typing.NDArray[numpy.float32]
 class Plot:
     """The values of a plot file: one row per block (time step), one column per parameter.
 
-    `values` is a writable float32 array in C order; `names` the parameter names in the order of
+    `values` is a writable float32 array in C order, a view of the buffer the reader filled (which
+    it keeps alive; numpy's `owndata` flag is False); `names` the parameter names in the order of
     its columns; `plot["TEMP"]` and `plot[2]` are views of one column.
     """
 
@@ -184,8 +185,14 @@ def check_path(path: PathArg) -> str:
     return os.fsdecode(os.fspath(path))
 
 
-def read_checked(path: PathArg, shown: str, n_digits: int | None, columns: tuple[Column, ...] | None) -> Plot:
-    header, names, buffer, blocks, width = _reader.read(path, n_digits, columns)
+def read_checked(
+    path: PathArg,
+    shown: str,
+    n_digits: int | None,
+    columns: tuple[Column, ...] | None,
+    stop: _reader.StopToken | None = None,
+) -> Plot:
+    header, names, buffer, blocks, width = _reader.read(path, n_digits, columns, stop)
     values = numpy.frombuffer(buffer, dtype=numpy.float32).reshape(blocks, len(names))
     return Plot(shown, header, names, values, width)
 
@@ -203,6 +210,11 @@ def read(path: PathArg, n_digits: SupportsIndex | None = None, *, columns: Itera
     return read_checked(path, shown, check_n_digits(n_digits), check_columns(columns))
 
 
+def read_job(path: PathArg, n_digits: SupportsIndex | None, columns: Iterable[Column] | None) -> Job[Plot]:
+    """The read of one file for read_in_parallel, its arguments checked now."""
+    return functools.partial(read_checked, path, check_path(path), check_n_digits(n_digits), check_columns(columns))
+
+
 def check_threads(threads: SupportsIndex | None) -> int:
     count = positive_or_none(threads, "threads")
     return count if count is not None else os.cpu_count() or 1
@@ -217,21 +229,20 @@ def read_many(
 ) -> list[Plot]:
     """Reads several plot files on a pool of threads (None: one per CPU) and gives their plots
     in the order of `paths`. When files fail, every file is still read and the failure of the
-    first failing file in that order is raised."""
+    first failing file in that order is raised, with a note for each other failure. Ctrl-C stops
+    every read and raises KeyboardInterrupt once the threads have ended."""
     if isinstance(paths, (str, bytes, os.PathLike)):
         raise TypeError("paths must be an iterable of paths, not a single path")
     items = [(path, check_path(path)) for path in paths]
     width = check_n_digits(n_digits)
     selection = check_columns(columns)
-    workers = min(check_threads(threads), len(items))
-    if not items:
-        return []
-    with concurrent.futures.ThreadPoolExecutor(workers, thread_name_prefix="quorvel-read") as pool:
-        futures = [pool.submit(read_checked, path, shown, width, selection) for path, shown in items]
-        try:
-            concurrent.futures.wait(futures)
-        except BaseException:
-            for future in futures:
-                future.cancel()
-            raise
-    return [future.result() for future in futures]
+    workers = check_threads(threads)
+    jobs = [functools.partial(read_checked, path, shown, width, selection) for path, shown in items]
+    outcomes = list(read_in_parallel(jobs, workers))
+    failures = [(shown, outcome) for (_, shown), outcome in zip(items, outcomes) if isinstance(outcome, BaseException)]
+    if failures:
+        first = failures[0][1]
+        for shown, other in failures[1:]:
+            first.add_note(f"also failed: {shown}: {type(other).__name__}: {other}")
+        raise first
+    return [outcome for outcome in outcomes if isinstance(outcome, Plot)]

@@ -2,10 +2,27 @@
 
 import os
 from collections.abc import Buffer
+from typing import final
+
+@final
+class StopToken:
+    """Stops the reads it is given, from any thread; a stopped read raises InterruptedError."""
+
+    def stop(self) -> None: ...
+    @property
+    def stopped(self) -> bool: ...
+
+@final
+class Values:
+    """The float32 values of one read, allocated by the reader; a numpy array over them keeps
+    this object, and so the memory, alive."""
+
+    def __buffer__(self, flags: int, /) -> memoryview: ...
 
 def read(
     path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
     n_digits: int | None,
     columns: tuple[str | int, ...] | None,
+    stop: StopToken | None = None,
     /,
-) -> tuple[str, tuple[str, ...], Buffer, int, int]: ...
+) -> tuple[str, tuple[str, ...], Values, int, int]: ...

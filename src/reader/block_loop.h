@@ -4,7 +4,7 @@
 // What becomes of a value, and how a defect ends the read, is the target's business:
 //
 //   target.read_value_line(lines, line)       the next value line into `line`, or a defect
-//                                             (`lines`: a BasicLineReader over a StoppableFile)
+//                                             (`lines`: a BasicLineReader)
 //   target.wants(j)                           whether value j of the block is parsed and stored
 //   target.store(j, value)                    value j of the block (values come in order)
 //   target.field_out_of_bounds(j, start, end, line)   [[noreturn]] defects of field j

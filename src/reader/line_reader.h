@@ -19,7 +19,7 @@
 
 namespace quorvel {
 
-enum class LineOutcome { Line, EndOfInput };
+enum class LineOutcome { Line, EndOfInput, TooLong };
 
 // `Source` offers `std::expected<std::size_t, IoError> read(std::span<char>)`, where 0 bytes
 // means end of input. The reader owns the source: dropping the reader closes the file.
@@ -38,22 +38,14 @@ class BasicLineReader {
   // error, or text that is not UTF-8) stay consumed and `line` is left unspecified.
   // Inlined into each caller: the in-buffer case is a few instructions, and a call would cost as much.
   [[gnu::always_inline]] std::expected<LineOutcome, IoError> read_line(std::string& spill, std::string_view& line) {
-    if (position_ < filled_) {
-      const char* unread = buffer_.get() + position_;
-      const LineFeedScan scan = scan_to_line_feed(unread, filled_ - position_);
-      if (scan.line_feed < filled_ - position_) {
-        position_ += scan.line_feed + 1;
-        line = std::string_view(unread, scan.line_feed);
-        known_ascii_ = scan.ascii;
-        if (!scan.ascii && !is_valid_utf8(line)) return invalid_utf8();
-        if (line.ends_with('\r')) line.remove_suffix(1);
-        return LineOutcome::Line;
-      }
-    }
-    known_ascii_ = false;
-    auto got = assemble_line(spill);
-    line = spill;
-    return got;
+    return read_line_up_to<false>(spill, line, 0);
+  }
+
+  // The same for a line of at most `limit` bytes (its terminator aside). A longer one is read no
+  // further than needed to tell: TooLong, its first bytes consumed, the rest unread, `line` left
+  // unspecified.
+  std::expected<LineOutcome, IoError> read_line_within(std::string& spill, std::string_view& line, std::size_t limit) {
+    return read_line_up_to<true>(spill, line, limit);
   }
 
   // True when the last line read is known to hold only ASCII bytes (false: not known).
@@ -68,12 +60,39 @@ class BasicLineReader {
   }
 
  private:
+  template <bool Limited>
+  [[gnu::always_inline]] std::expected<LineOutcome, IoError> read_line_up_to(std::string& spill,
+                                                                             std::string_view& line,
+                                                                             [[maybe_unused]] std::size_t limit) {
+    if (position_ < filled_) {
+      const char* unread = buffer_.get() + position_;
+      const LineFeedScan scan = scan_to_line_feed(unread, filled_ - position_);
+      if (scan.line_feed < filled_ - position_) {
+        position_ += scan.line_feed + 1;
+        line = std::string_view(unread, scan.line_feed);
+        known_ascii_ = scan.ascii;
+        if (!scan.ascii && !is_valid_utf8(line)) return invalid_utf8();
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if constexpr (Limited) {
+          if (line.size() > limit) return LineOutcome::TooLong;
+        }
+        return LineOutcome::Line;
+      }
+    }
+    known_ascii_ = false;
+    auto got = assemble_line<Limited>(spill, limit);
+    line = spill;
+    return got;
+  }
+
   static std::unexpected<IoError> invalid_utf8() {
     return std::unexpected(IoError::simple_message(ErrorKind::InvalidData, io_messages::invalid_utf8));
   }
 
-  // A line that is not wholly in the buffer, through as many refills as it needs.
-  std::expected<LineOutcome, IoError> assemble_line(std::string& line) {
+  // A line that is not wholly in the buffer, through as many refills as it needs (when `Limited`,
+  // no more than it takes to see that it is longer than `limit`).
+  template <bool Limited>
+  std::expected<LineOutcome, IoError> assemble_line(std::string& line, [[maybe_unused]] std::size_t limit) {
     line.clear();
     std::optional<IoError> read_error;
     for (;;) {
@@ -94,6 +113,10 @@ class BasicLineReader {
       line.append(unread, available);
       position_ = filled_;
       if (available == 0) break;  // the refill delivered nothing: end of input
+      // One byte more than the limit may be the CR of a CR LF.
+      if constexpr (Limited) {
+        if (line.size() > limit + 1) return LineOutcome::TooLong;
+      }
     }
 
     const bool well_formed = is_valid_utf8(line);
@@ -103,6 +126,9 @@ class BasicLineReader {
     if (line.back() == '\n') {
       line.pop_back();
       if (!line.empty() && line.back() == '\r') line.pop_back();
+    }
+    if constexpr (Limited) {
+      if (line.size() > limit) return LineOutcome::TooLong;
     }
     return LineOutcome::Line;
   }

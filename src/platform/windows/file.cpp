@@ -12,7 +12,8 @@ HANDLE as_handle(std::intptr_t native) noexcept { return reinterpret_cast<HANDLE
 
 }  // namespace
 
-// Opens and reads are not interrupted by signals here; the check is kept for the interface's sake.
+// Opens and reads are not interrupted by signals here; the check is asked only about a read that
+// a wake cancelled.
 std::expected<File, IoError> File::open_for_reading(std::string_view utf8_path, InterruptCheck check) {
   const auto wide_path = windows::to_wide_c_string(utf8_path);
   if (!wide_path) {
@@ -54,7 +55,14 @@ std::optional<std::uint64_t> File::size_hint() const noexcept {
 }
 
 std::expected<std::size_t, IoError> File::read(std::span<char> into) {
-  return windows::read_handle(as_handle(native_), into);
+  auto got = windows::read_handle(as_handle(native_), into);
+  // A read cancelled by a wake (platform/thread_wake.h) is an interruption when the check says
+  // stop; any other cancelled read is the error it was.
+  if (!got && got.error().form() == IoError::Form::Os && got.error().os_code() == ERROR_OPERATION_ABORTED &&
+      check_.stop_requested()) {
+    return std::unexpected(IoError::simple(ErrorKind::Interrupted));
+  }
+  return got;
 }
 
 }  // namespace quorvel::platform

@@ -1,4 +1,4 @@
-// The extension behind quorvel_arrays: `_reader.read(path, n_digits, columns)`. The arguments are
+// The extension behind quorvel_arrays: `_reader.read(path, n_digits, columns, stop=None)`. The arguments are
 // converted with the interpreter's lock held, the file is read and parsed without it, and the
 // names and the value buffer are built once it is taken back. Nothing is written to the console:
 // every problem is raised as the exception a Python user expects.
@@ -17,40 +17,50 @@
 
 #include "failure/caller_error.h"
 #include "platform/platform.h"
+#include "python/arrays/stop_token.h"
 #include "python/arrays/values_buffer.h"
 #include "python/owned_ref.h"
 #include "reader/array_reader.h"
+#include "reader/read_stop.h"
 
 namespace quorvel::arrays {
 namespace {
 
 struct ModuleState {
   PyTypeObject* values_type;
+  PyTypeObject* stop_token_type;
 };
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
 // What the read without the lock ended with.
 struct OutOfMemory {};
-struct Interrupted {};  // a signal handler raised: its exception is set
+struct Interrupted {};  // a signal handler raised (its exception is set), or the stop token said stop
 using Outcome = std::variant<ArrayRead, OpenError, PlotDefect, SelectionError, OutOfMemory, Interrupted>;
 
-// The read's interrupt check: the lock is taken back for as long as the interpreter's pending
-// signal handlers run (on the main thread; elsewhere there are none to run).
+// The read's interrupt check: the stop token's flag, then the interpreter's pending signal
+// handlers, run with the lock taken back (on the main thread; elsewhere there are none to run).
 struct DetachedCall {
   PyThreadState* state;
+  const ReadStop* stop;
 };
 
-bool signal_handler_raised(void* context) {
+bool stop_requested(void* context) {
   auto& call = *static_cast<DetachedCall*>(context);
+  if (call.stop != nullptr && call.stop->requested()) return true;
   PyEval_RestoreThread(call.state);
   const bool raised = PyErr_CheckSignals() < 0;
   call.state = PyEval_SaveThread();
   return raised;
 }
 
-Outcome read_detached(const ArrayRequest& request) noexcept {
+Outcome read_detached(const ArrayRequest& request, ReadStop* stop) noexcept {
   try {
+    std::optional<ReadStop::Reading> reading;
+    if (stop != nullptr) {
+      reading.emplace(*stop);
+      if (stop->requested()) return Interrupted{};
+    }
     return read_plot_arrays(request);
   } catch (const CallerError&) {
     return Interrupted{};
@@ -185,9 +195,14 @@ bool convert_columns(PyObject* object, std::optional<std::vector<ColumnChoice>>&
 
 PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   try {
-    if (nargs != 3) {
-      PyErr_Format(PyExc_TypeError, "read() takes 3 positional arguments but %zd were given", nargs);
+    if (nargs != 3 && nargs != 4) {
+      PyErr_Format(PyExc_TypeError, "read() takes 3 or 4 positional arguments but %zd were given", nargs);
       return nullptr;
+    }
+    ReadStop* stop = nullptr;
+    if (nargs == 4 && args[3] != Py_None) {
+      stop = read_stop_of(args[3], state_of(module).stop_token_type);
+      if (stop == nullptr) return nullptr;
     }
     PyObject* encoded_raw = nullptr;
     if (!PyUnicode_FSConverter(args[0], &encoded_raw)) return nullptr;
@@ -206,16 +221,21 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
 
     // The request's texts are owned by `encoded` and the request itself, not by objects that
     // another thread could change while the lock is released.
-    DetachedCall call{PyEval_SaveThread()};
-    request.interrupt = {.stop = &signal_handler_raised, .context = &call};
-    Outcome outcome = read_detached(request);
+    // The token is kept alive by the caller, whose argument it is.
+    DetachedCall call{PyEval_SaveThread(), stop};
+    request.interrupt = {.stop = &stop_requested, .context = &call};
+    Outcome outcome = read_detached(request, stop);
     PyEval_RestoreThread(call.state);
 
     if (auto* read = std::get_if<ArrayRead>(&outcome)) return build_result(module, std::move(*read));
     if (auto* open = std::get_if<OpenError>(&outcome)) return raise_open_error(*open, fspath.get());
     if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(*defect, path.get());
     if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(*selection);
-    if (std::holds_alternative<Interrupted>(outcome)) return nullptr;
+    if (std::holds_alternative<Interrupted>(outcome)) {
+      // Stopped by the token, not by a signal handler's exception.
+      if (!PyErr_Occurred()) PyErr_SetString(PyExc_InterruptedError, "the read was stopped");
+      return nullptr;
+    }
     return PyErr_NoMemory();
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
@@ -227,8 +247,9 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
 
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
-     "read(path, n_digits, columns) -> (header, names, values, blocks, n_digits)\n\n"
-     "Reads a plot file without the interpreter's lock; quorvel_arrays.read is the public face."},
+     "read(path, n_digits, columns, stop=None, /) -> (header, names, values, blocks, n_digits)\n\n"
+     "Reads a plot file without the interpreter's lock; quorvel_arrays.read is the public face. A "
+     "read that its StopToken stops raises InterruptedError."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -236,16 +257,22 @@ int exec_module(PyObject* module) noexcept {
   PyObject* type = make_values_type(module);
   if (type == nullptr) return -1;
   state_of(module).values_type = reinterpret_cast<PyTypeObject*>(type);
-  return PyModule_AddObjectRef(module, "Values", type);
+  if (PyModule_AddObjectRef(module, "Values", type) < 0) return -1;
+  PyObject* token = make_stop_token_type(module);
+  if (token == nullptr) return -1;
+  state_of(module).stop_token_type = reinterpret_cast<PyTypeObject*>(token);
+  return PyModule_AddObjectRef(module, "StopToken", token);
 }
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state_of(module).values_type);
+  Py_VISIT(state_of(module).stop_token_type);
   return 0;
 }
 
 int clear(PyObject* module) {
   Py_CLEAR(state_of(module).values_type);
+  Py_CLEAR(state_of(module).stop_token_type);
   return 0;
 }
 

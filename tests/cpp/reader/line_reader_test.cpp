@@ -145,6 +145,58 @@ TEST(LineReader, ReadErrorWinsOverTheUtf8CheckAndLeavesTheReaderUsable) {
   EXPECT_EQ(read_all(reader), (std::vector<std::string>{"error Error { kind: PermissionDenied, message: \"injected by the test\" }", "rest"}));
 }
 
+// A limited read: at most `limit` bytes before the terminator, in the buffer or across refills
+// (an 8-byte buffer here); a longer line is TooLong after reading no more than the limit, two
+// bytes and one refill. The source never ends: a limited read must not need its end.
+struct LimitCase {
+  const char* name;
+  std::string line;  // before an endless run of 'z'
+  std::size_t limit;
+  bool too_long;
+};
+
+class LimitedLine : public testing::TestWithParam<LimitCase> {};
+
+struct EndlessSource {
+  std::string start;
+  std::size_t* delivered;
+  std::expected<std::size_t, IoError> read(std::span<char> into) {
+    for (char& byte : into) {
+      byte = *delivered < start.size() ? start[*delivered] : 'z';
+      ++*delivered;
+    }
+    return into.size();
+  }
+};
+
+TEST_P(LimitedLine, ReadsAtMostTheLimit) {
+  const LimitCase& param = GetParam();
+  std::size_t delivered = 0;
+  BasicLineReader<EndlessSource, 8> reader(EndlessSource{param.line, &delivered});
+  std::string spill;
+  std::string_view line;
+  const auto got = reader.read_line_within(spill, line, param.limit);
+  ASSERT_TRUE(got.has_value());
+  if (param.too_long) {
+    EXPECT_EQ(*got, LineOutcome::TooLong);
+    EXPECT_LE(delivered, param.limit + 2 + 8);
+  } else {
+    ASSERT_EQ(*got, LineOutcome::Line);
+    EXPECT_EQ(line, param.line.substr(0, param.line.find_first_of("\r\n")));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, LimitedLine, testing::Values(
+    LimitCase{"InBufferAtTheLimit", "abcd\n", 4, false},
+    LimitCase{"InBufferOneOver", "abcde\n", 4, true},
+    LimitCase{"InBufferCrLfAtTheLimit", "abcd\r\n", 4, false},
+    LimitCase{"SpilledAtTheLimit", std::string(20, 'a') + "\n", 20, false},
+    LimitCase{"SpilledCrLfAtTheLimit", std::string(20, 'a') + "\r\n", 20, false},
+    LimitCase{"SpilledOneOver", std::string(21, 'a') + "\n", 20, true},
+    LimitCase{"SpilledCrLfOneOver", std::string(21, 'a') + "\r\n", 20, true},
+    LimitCase{"NoLineEndAtAll", "", 100, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(LineReader, EveryReadAfterTheEndAsksTheSourceAgain) {
   ScriptedSource source;
   source.script = {std::string("x\n")};

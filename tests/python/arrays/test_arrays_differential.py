@@ -1,5 +1,6 @@
 """The array reader against the list reader on generated files: the same float32 values bit for
-bit, the name lines trimmed, and a PlotFileError for every file the list reader rejects."""
+bit, the name lines trimmed, and a PlotFileError for every file the list reader rejects, and for
+the files it reads whose value lines do not fit the width given."""
 
 import os
 import subprocess
@@ -36,11 +37,29 @@ def check(data, width):
         assert 1 <= caught.value.line <= data.count(b"\n") + 2  # a missing line: one past the last
         assert str(caught.value).startswith(f"{PATH}:{caught.value.line}:")
         return
-    plot = qa.read(PATH, width)
+    try:
+        plot = qa.read(PATH, width)
+    except qa.PlotFileError as error:
+        assert error.reason.startswith(f"the field width {width} does not fit this file: "), error
+        assert not fits(data, width, expected.shape[1], error.line)
+        return
     assert plot.values.shape == expected.shape
     assert plot.values.view(np.uint32).tolist() == expected.view(np.uint32).tolist()
     lines = data.decode().replace("\r\n", "\n").split("\n")
     assert plot.names == tuple(name.strip() for name in lines[1:1 + plot.values.shape[1]])
+
+
+def fits(data, width, n, number):
+    """Whether line `number` (from 1), a value line of a file the list reader read, fits the width:
+    it ends with its fields, blanks aside, and a line of ten fields reaches the end of its tenth."""
+    line = data.split(b"\n")[number - 1].removesuffix(b"\r")
+    lines_per_block = 1 + (n + 9) // 10
+    place = (number - n - 2) % lines_per_block  # 0: the separator
+    assert place > 0
+    fields = min(10, n - 10 * (place - 1))
+    if len(line) < fields * width:
+        return fields < 10
+    return line[fields * width:].strip(b" \t\r") == b""
 
 
 @COMMON
@@ -141,9 +160,17 @@ def test_no_reference_or_descriptor_leaks(tmp_path):
 def test_the_array_keeps_its_memory_alive(tmp_path):
     path = tmp_path / "p.plt"
     path.write_text(plot_text(2, [["1.5", "2.5"], ["3.5", "4.5"]], 12))
-    column = qa.read(path)["PARAM1"]
+    values = qa.read(path).values
+    # A view of the reader's buffer, which it keeps alive: numpy does not own the memory.
+    base = values
+    while isinstance(base, np.ndarray):
+        assert not base.flags.owndata
+        base = base.base
+    assert type(base) is qa._reader.Values
+    column = values[:, 1]
+    del values
     import gc
     gc.collect()
     assert column.tolist() == [2.5, 4.5]
-    column[:] = 7.0  # writable, and the write lands in memory the view still owns
+    column[:] = 7.0  # writable, and the write lands in the buffer the view keeps alive
     assert column.tolist() == [7.0, 7.0]

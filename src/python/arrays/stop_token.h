@@ -1,0 +1,18 @@
+#pragma once
+// `_reader.StopToken`: one per pool of reads. Each read given it registers its thread; `stop()`,
+// from any thread, ends every such read as soon as it can (a blocked one is woken), and the read
+// raises InterruptedError.
+
+#include <Python.h>
+
+#include "reader/read_stop.h"
+
+namespace quorvel::arrays {
+
+// A new type object for the module.
+PyObject* make_stop_token_type(PyObject* module);
+
+// The stop of a StopToken of `type`; null with TypeError set when `object` is something else.
+ReadStop* read_stop_of(PyObject* object, PyTypeObject* type);
+
+}  // namespace quorvel::arrays
