@@ -3,6 +3,7 @@ bit, the name lines trimmed, and a PlotFileError for every file the list reader 
 the files it reads whose value lines do not fit the width given."""
 
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -34,8 +35,13 @@ def check(data, width):
     except panic_exception_type():
         with pytest.raises(qa.PlotFileError) as caught:
             qa.read(PATH, width)
-        assert 1 <= caught.value.line <= data.count(b"\n") + 2  # a missing line: one past the last
-        assert str(caught.value).startswith(f"{PATH}:{caught.value.line}:")
+        error = caught.value
+        assert 1 <= error.line <= data.count(b"\n") + 2  # a missing line: one past the last
+        # A defect of a field is placed at the field's first byte; any other at its line alone.
+        field = re.match(r"field ([0-9]+) ", error.reason)
+        assert error.column == (None if field is None else (int(field[1]) - 1) * width + 1), error
+        place = f"{PATH}:{error.line}" + ("" if error.column is None else f":{error.column}")
+        assert str(error) == f"{place}: {error.reason}"
         return
     try:
         plot = qa.read(PATH, width)
