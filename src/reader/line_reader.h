@@ -51,14 +51,6 @@ class BasicLineReader {
   // True when the last line read is known to hold only ASCII bytes (false: not known).
   bool line_known_ascii() const noexcept { return known_ascii_; }
 
-  // The same, always into `line`.
-  std::expected<LineOutcome, IoError> read_line(std::string& line) {
-    std::string_view view;
-    auto got = read_line(line, view);
-    if (got && *got == LineOutcome::Line && view.data() != line.data()) line.assign(view);
-    return got;
-  }
-
  private:
   template <bool Limited>
   [[gnu::always_inline]] std::expected<LineOutcome, IoError> read_line_up_to(std::string& spill,
@@ -133,24 +125,21 @@ class BasicLineReader {
     return LineOutcome::Line;
   }
 
-  // One read into the whole buffer. Interrupted reads are repeated; a broken pipe is the end of
-  // input, as a writer that went away has nothing more to say.
+  // One read into the whole buffer. A broken pipe is the end of input, as a writer that went
+  // away has nothing more to say. (The sources retry a read a signal interrupted, or throw when
+  // the caller stops: an interruption never reaches here.)
   std::expected<void, IoError> refill() {
-    for (;;) {
-      auto got = source_.read(std::span<char>(buffer_.get(), buffer_size));
-      if (got) {
-        position_ = 0;
-        filled_ = *got;
-        return {};
-      }
-      const ErrorKind kind = got.error().kind();
-      if (kind == ErrorKind::Interrupted) continue;
-      if (kind == ErrorKind::BrokenPipe) {
-        position_ = filled_ = 0;
-        return {};
-      }
-      return std::unexpected(std::move(got.error()));
+    auto got = source_.read(std::span<char>(buffer_.get(), buffer_size));
+    if (got) {
+      position_ = 0;
+      filled_ = *got;
+      return {};
     }
+    if (got.error().kind() == ErrorKind::BrokenPipe) {
+      position_ = filled_ = 0;
+      return {};
+    }
+    return std::unexpected(std::move(got.error()));
   }
 
   Source source_;

@@ -60,7 +60,7 @@ std::expected<std::size_t, IoError> File::read(std::span<char> into) {
   // stop; any other cancelled read is the error it was.
   if (!got && got.error().form() == IoError::Form::Os && got.error().os_code() == ERROR_OPERATION_ABORTED &&
       check_.stop_requested()) {
-    return std::unexpected(IoError::simple(ErrorKind::Interrupted));
+    return std::unexpected(IoError::simple_message(ErrorKind::Interrupted, "the read was stopped"));
   }
   return got;
 }

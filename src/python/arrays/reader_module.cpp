@@ -29,6 +29,7 @@ namespace {
 struct ModuleState {
   PyTypeObject* values_type;
   PyTypeObject* stop_token_type;
+  PyObject* plot_file_error;  // quorvel_arrays.PlotFileError, looked up once
 };
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
@@ -95,18 +96,15 @@ PyObject* raise_open_error(const OpenError& open, PyObject* filename) {
   return nullptr;
 }
 
-PyObject* raise_defect(const PlotDefect& defect, PyObject* path) {
-  OwnedRef errors = OwnedRef::steal(PyImport_ImportModule("quorvel_arrays._errors"));
-  if (!errors) return nullptr;
-  OwnedRef type = OwnedRef::steal(PyObject_GetAttrString(errors.get(), "PlotFileError"));
-  if (!type) return nullptr;
+PyObject* raise_defect(PyObject* module, const PlotDefect& defect, PyObject* path) {
+  PyObject* type = state_of(module).plot_file_error;
   OwnedRef column = defect.column ? OwnedRef::steal(PyLong_FromUnsignedLongLong(*defect.column))
                                   : OwnedRef::steal(Py_NewRef(Py_None));
   if (!column) return nullptr;
   OwnedRef exception = OwnedRef::steal(PyObject_CallFunction(
-      type.get(), "s#OKO", defect.reason.data(), static_cast<Py_ssize_t>(defect.reason.size()), path,
+      type, "s#OKO", defect.reason.data(), static_cast<Py_ssize_t>(defect.reason.size()), path,
       static_cast<unsigned long long>(defect.line), column.get()));
-  if (exception) PyErr_SetObject(type.get(), exception.get());
+  if (exception) PyErr_SetObject(type, exception.get());
   return nullptr;
 }
 
@@ -229,7 +227,7 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
 
     if (auto* read = std::get_if<ArrayRead>(&outcome)) return build_result(module, std::move(*read));
     if (auto* open = std::get_if<OpenError>(&outcome)) return raise_open_error(*open, fspath.get());
-    if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(*defect, path.get());
+    if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(module, *defect, path.get());
     if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(*selection);
     if (std::holds_alternative<Interrupted>(outcome)) {
       // Stopped by the token, not by a signal handler's exception.
@@ -261,18 +259,25 @@ int exec_module(PyObject* module) noexcept {
   PyObject* token = make_stop_token_type(module);
   if (token == nullptr) return -1;
   state_of(module).stop_token_type = reinterpret_cast<PyTypeObject*>(token);
-  return PyModule_AddObjectRef(module, "StopToken", token);
+  if (PyModule_AddObjectRef(module, "StopToken", token) < 0) return -1;
+  // The package imports its errors before this module, so the lookup finds them loaded.
+  OwnedRef errors = OwnedRef::steal(PyImport_ImportModule("quorvel_arrays._errors"));
+  if (!errors) return -1;
+  state_of(module).plot_file_error = PyObject_GetAttrString(errors.get(), "PlotFileError");
+  return state_of(module).plot_file_error == nullptr ? -1 : 0;
 }
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state_of(module).values_type);
   Py_VISIT(state_of(module).stop_token_type);
+  Py_VISIT(state_of(module).plot_file_error);
   return 0;
 }
 
 int clear(PyObject* module) {
   Py_CLEAR(state_of(module).values_type);
   Py_CLEAR(state_of(module).stop_token_type);
+  Py_CLEAR(state_of(module).plot_file_error);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "reader/line_reader.h"
+#include "support/line_reading.h"
 
 namespace quorvel {
 namespace {
@@ -22,7 +23,7 @@ TEST(LineReader, ReadsFromAPipeAsItIsWritten) {
   BasicLineReader<platform::File> reader(platform::File::adopt(ends[0]));
   std::vector<std::string> lines;
   std::string line;
-  while (reader.read_line(line).value() == LineOutcome::Line) lines.push_back(line);
+  while (test_support::read_line_into(reader, line).value() == LineOutcome::Line) lines.push_back(line);
   writer.join();
   EXPECT_EQ(lines, (std::vector<std::string>{"first line", "second", std::string(9000, 'z'), "last"}));
 }

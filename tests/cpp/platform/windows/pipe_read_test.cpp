@@ -12,6 +12,7 @@
 #include "platform/windows/unique_handle.h"
 #include "pipe.h"
 #include "reader/line_reader.h"
+#include "support/line_reading.h"
 
 namespace quorvel {
 namespace {
@@ -35,7 +36,7 @@ TEST(PipeRead, LinesArriveAsTheyAreWrittenAndTheWritersCloseEndsThem) {
       platform::File::adopt(reinterpret_cast<std::intptr_t>(pipe.read_end.release())));
   std::vector<std::string> lines;
   std::string line;
-  while (reader.read_line(line).value() == LineOutcome::Line) lines.push_back(line);
+  while (test_support::read_line_into(reader, line).value() == LineOutcome::Line) lines.push_back(line);
   writer.join();
   EXPECT_EQ(lines, (std::vector<std::string>{"first line", "second", std::string(9000, 'z'), "last"}));
 }
