@@ -1,7 +1,7 @@
 #pragma once
 // Ends a call without a failure and without a report: the reason is an error that the caller
 // already holds. The reader throws it when the caller's interrupt check asks it to stop; the
-// python layer throws it when the interpreter has set the exception to raise (a signal handler's,
+// bindings throw it when the interpreter has set the exception to raise (a signal handler's,
 // or MemoryError). Like a Failure it unwinds, releasing everything on the way, to the call guard.
 
 namespace quorvel {

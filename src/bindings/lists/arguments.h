@@ -11,7 +11,7 @@
 #include <span>
 #include <string_view>
 
-#include "python/python_error.h"
+#include "bindings/lists/python_error.h"
 
 namespace quorvel {
 

@@ -7,13 +7,13 @@
 #error "the Python headers do not match the interpreter's build (debug or not)"
 #endif
 
-#include "python/arguments.h"
-#include "python/owned_ref.h"
+#include "bindings/lists/arguments.h"
+#include "bindings/owned_ref.h"
 #include "failure/failure.h"
-#include "python/call_guard.h"
-#include "python/docstring.h"
-#include "python/interned_names.h"
-#include "python/read_kavrine.h"
+#include "bindings/lists/call_guard.h"
+#include "bindings/lists/docstring.h"
+#include "bindings/lists/interned_names.h"
+#include "bindings/lists/read_kavrine.h"
 
 namespace quorvel {
 namespace {

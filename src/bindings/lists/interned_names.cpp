@@ -1,11 +1,11 @@
-#include "python/interned_names.h"
+#include "bindings/lists/interned_names.h"
 
 #include <atomic>
 #include <mutex>
 #include <string_view>
 
-#include "python/once_detached.h"
-#include "python/python_error.h"
+#include "bindings/lists/once_detached.h"
+#include "bindings/lists/python_error.h"
 
 namespace quorvel {
 namespace {

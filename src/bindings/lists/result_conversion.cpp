@@ -1,9 +1,9 @@
-#include "python/result_conversion.h"
+#include "bindings/lists/result_conversion.h"
 
 #include <span>
 #include <utility>
 
-#include "python/python_error.h"
+#include "bindings/lists/python_error.h"
 
 namespace quorvel {
 namespace {

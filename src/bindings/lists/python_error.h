@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "python/owned_ref.h"
+#include "bindings/owned_ref.h"
 
 namespace quorvel {
 

@@ -1,9 +1,9 @@
-#include "python/object_text.h"
+#include "bindings/lists/object_text.h"
 
 #include <optional>
 
-#include "python/owned_ref.h"
-#include "python/python_error.h"
+#include "bindings/owned_ref.h"
+#include "bindings/lists/python_error.h"
 
 namespace quorvel {
 namespace {

@@ -1,4 +1,4 @@
-#include "python/arrays/stop_token.h"
+#include "bindings/arrays/stop_token.h"
 
 #include <memory>
 

@@ -1,12 +1,12 @@
-#include "python/read_kavrine.h"
+#include "bindings/lists/read_kavrine.h"
 
 #include <array>
 #include <string_view>
 
-#include "python/arguments.h"
-#include "python/call_guard.h"
-#include "python/result_conversion.h"
-#include "python/signal_check.h"
+#include "bindings/lists/arguments.h"
+#include "bindings/lists/call_guard.h"
+#include "bindings/lists/result_conversion.h"
+#include "bindings/lists/signal_check.h"
 #include "reader/list_reader.h"
 
 namespace quorvel {

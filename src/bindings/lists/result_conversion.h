@@ -1,7 +1,7 @@
 #pragma once
 // The reader's columns as Python objects: (first column, [other columns...]), floats widened.
 
-#include "python/owned_ref.h"
+#include "bindings/owned_ref.h"
 #include "reader/list_reader.h"
 
 namespace quorvel {

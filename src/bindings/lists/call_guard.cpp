@@ -1,4 +1,4 @@
-#include "python/call_guard.h"
+#include "bindings/lists/call_guard.h"
 
 #include <new>
 #include <source_location>

@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-#include "python/python_error.h"
+#include "bindings/lists/python_error.h"
 
 namespace quorvel {
 

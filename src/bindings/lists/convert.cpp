@@ -1,8 +1,8 @@
 #include <string>
 
-#include "python/arguments.h"
-#include "python/owned_ref.h"
-#include "python/object_text.h"
+#include "bindings/lists/arguments.h"
+#include "bindings/owned_ref.h"
+#include "bindings/lists/object_text.h"
 
 namespace quorvel {
 

@@ -17,9 +17,9 @@
 
 #include "failure/caller_error.h"
 #include "platform/platform.h"
-#include "python/arrays/stop_token.h"
-#include "python/arrays/values_buffer.h"
-#include "python/owned_ref.h"
+#include "bindings/arrays/stop_token.h"
+#include "bindings/arrays/values_buffer.h"
+#include "bindings/owned_ref.h"
 #include "reader/array_reader.h"
 #include "reader/read_stop.h"
 

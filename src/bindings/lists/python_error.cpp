@@ -1,12 +1,12 @@
-#include "python/python_error.h"
+#include "bindings/lists/python_error.h"
 
 #include <utility>
 
 #include "text/debug_text.h"
 #include "failure/caller_error.h"
 #include "failure/failure.h"
-#include "python/object_text.h"
-#include "python/panic_exception.h"
+#include "bindings/lists/object_text.h"
+#include "bindings/lists/panic_exception.h"
 #include "failure/std_writers.h"
 
 namespace quorvel {

@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "python/arguments.h"
-#include "python/object_text.h"
+#include "bindings/lists/arguments.h"
+#include "bindings/lists/object_text.h"
 
 namespace quorvel {
 namespace {

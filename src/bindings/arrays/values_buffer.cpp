@@ -1,4 +1,4 @@
-#include "python/arrays/values_buffer.h"
+#include "bindings/arrays/values_buffer.h"
 
 #include <new>
 #include <utility>

@@ -1,12 +1,12 @@
-#include "python/panic_exception.h"
+#include "bindings/lists/panic_exception.h"
 
 #include <atomic>
 #include <mutex>
 #include <string>
 
 #include "failure/failure.h"
-#include "python/once_detached.h"
-#include "python/python_error.h"
+#include "bindings/lists/once_detached.h"
+#include "bindings/lists/python_error.h"
 
 namespace quorvel {
 namespace {
