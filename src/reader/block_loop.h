@@ -18,7 +18,7 @@
 
 #include "platform/platform.h"
 #include "reader/line_reader.h"
-#include "reader/padded_field.h"
+#include "text/float/padded_field.h"
 #include "reader/stoppable_file.h"
 #include "text/float_parse.h"
 #include "text/tokens.h"

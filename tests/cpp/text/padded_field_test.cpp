@@ -2,7 +2,7 @@
 // general trim and parse give; on the plot files' own layout it must decide; on anything else it
 // may decline but never accept a field the general parse would reject.
 
-#include "reader/padded_field.h"
+#include "text/float/padded_field.h"
 
 #include <gtest/gtest.h>
 
