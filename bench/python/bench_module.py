@@ -205,19 +205,21 @@ def run_file(label, parameters, blocks, width, options):
             memory[name] = child_peak_rss(name, path, width, truth_path)
 
     median = {name: statistics.median(times[name]) for name in names}
-    print(f"  {'reader':<12} {'median s':>9} {'runs':>5} {'MB/s':>8} {'Mvalues/s':>10} {'peak RSS MB':>12}")
+    print(f"  {'reader':<12} {'median s':>9} {'min-max s':>15} {'runs':>5} {'MB/s':>8} {'Mvalues/s':>10} {'peak RSS MB':>12}")
     for name in names:
         rss = memory.get(name)
-        print(f"  {name:<12} {median[name]:9.3f} {len(times[name]):5d} {megabytes / median[name]:8.1f} "
+        spread = f"{min(times[name]):.3f}-{max(times[name]):.3f}"
+        print(f"  {name:<12} {median[name]:9.3f} {spread:>15} {len(times[name]):5d} {megabytes / median[name]:8.1f} "
               f"{values / median[name] / 1e6:10.2f} {'' if rss is None else f'{rss:12.0f}'}")
     if "(interpreter)" in memory and memory["(interpreter)"] is not None:
         print(f"  {'(interpreter alone)':<40} {memory['(interpreter)']:>25.0f}")
     if memory.get("(python+numpy)") is not None:
         print(f"  {'(python+numpy: the interpreter, numpy imported)':<52} {memory['(python+numpy)']:>13.0f}")
     print("  all readers agreed with the generated values, value for value (the matrices bit for bit)")
-    ratios = ratios_of(median)
+    ratios = ratios_of(times)
     if ratios:
-        print("  ratios (time): " + "   ".join(f"{key} {value:.2f}" for key, value in ratios))
+        print("  ratios (time; ratio of medians, then the range over the rounds): " +
+              "   ".join(f"{key} {value:.2f} ({low:.2f}-{high:.2f})" for key, value, low, high in ratios))
     if memory.get("arrays") is not None and memory.get("(python+numpy)") is not None:
         matrix_mb = 4 * values / 2**20
         print(f"  arrays' memory above python+numpy: {memory['arrays'] - memory['(python+numpy)']:.0f} MB "
@@ -342,12 +344,19 @@ def run_read_many(label, parameters, blocks, width, options):
     return ratio, control
 
 
-def ratios_of(median):
+def ratios_of(times):
+    """(name, ratio of the medians, lowest and highest ratio of one round's pair): the readers run
+    alternately, so a round's two times saw the same machine."""
     pairs = [("module/floor", "module", "floor"), ("numpy/module", "numpy", "module"),
              ("numpy-cast/module", "numpy-cast", "module"), ("pure/module", "pure", "module"),
              ("pandas/module", "pandas", "module"), ("floor/scan", "floor", "scan"),
              ("module/arrays", "module", "arrays"), ("numpy-arrays/arrays", "numpy-arrays", "arrays")]
-    return [(key, median[a] / median[b]) for key, a, b in pairs if a in median and b in median]
+    ratios = []
+    for key, a, b in pairs:
+        if a in times and b in times:
+            per_round = [x / y for x, y in zip(times[a], times[b])]
+            ratios.append((key, statistics.median(times[a]) / statistics.median(times[b]), min(per_round), max(per_round)))
+    return ratios
 
 
 def main():
@@ -416,8 +425,9 @@ def main():
         for name in options.readers:
             print("  " + f"{name:<18}" + "".join(f"{median[name]:10.3f}" for _, median, _ in summary))
         print("  ratios (time)")
-        for index, (key, _) in enumerate(summary[0][2]):
-            print("  " + f"{key:<18}" + "".join(f"{ratios[index][1]:10.2f}" for _, _, ratios in summary))
+        for index, (key, *_) in enumerate(summary[0][2]):
+            print("  " + f"{key:<18}" + "".join(
+                f"{f'{ratios[index][1]:.2f} ({ratios[index][2]:.2f}-{ratios[index][3]:.2f})':>22}" for _, _, ratios in summary))
         if len(many) == len(summary):
             print("  " + f"{'read_many t1/t2':<18}" + "".join(f"{ratio:10.2f}" for _, (ratio, _) in many))
             print("  " + f"{'control t1/t2':<18}" + "".join(f"{control:10.2f}" for _, (_, control) in many))

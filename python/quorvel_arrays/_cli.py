@@ -30,7 +30,7 @@ import numpy
 from . import _figure, _writers
 from ._errors import PlotFileError
 from ._optional import MissingLibrary
-from ._plot import Column, Plot, read, read_job
+from ._plot import MAX_N_DIGITS, Column, Plot, read, read_job
 from ._pool import read_in_parallel
 from ._progress import Progress
 
@@ -39,8 +39,6 @@ FILE_ERRORS = (OSError, PlotFileError, KeyError, IndexError, MemoryError)
 STDIN = "-"
 # /dev/stdin reopens a pipe or a redirected file: the reader needs a path.
 STDIN_PATH = "/dev/stdin"
-# The largest field width the reader takes.
-MAX_N_DIGITS = 2**63 - 1
 # Below 10 pixels per inch a font gets no pixel at all; a side of the picture outside these
 # bounds cannot be drawn (or not in memory).
 MIN_DPI, MAX_DPI = 10.0, 10_000.0

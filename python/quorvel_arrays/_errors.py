@@ -1,5 +1,5 @@
 """The error a defective plot file raises. The compiled reader imports this module and raises
-`PlotFileError(reason, path, line, column)`."""
+`PlotFileError(reason, path, line, column)`, and `SelectionProblem` for the Python side to word."""
 
 from typing import Any
 
@@ -27,3 +27,16 @@ class PlotFileError(ValueError):
     def __reduce__(self) -> tuple[Any, ...]:
         # args holds the whole message, so the default reduction would call __init__ with it alone.
         return (type(self), (self.reason, self.path, self.line, self.column), self.__dict__)
+
+
+class SelectionProblem(LookupError):
+    """A choice of `columns` that the file cannot satisfy, as the compiled reader found it: which
+    choice (its index), the positions of the parameters a name names (none or several), and how
+    many parameters the file has. Never seen by users: read() raises the KeyError or IndexError
+    that indexing a Plot raises."""
+
+    def __init__(self, choice: int, positions: tuple[int, ...], parameters: int) -> None:
+        super().__init__(choice, positions, parameters)
+        self.choice = choice
+        self.positions = positions
+        self.parameters = parameters

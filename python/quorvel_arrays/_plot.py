@@ -12,6 +12,7 @@ import numpy
 import numpy.typing
 
 from . import _reader
+from ._errors import SelectionProblem
 from ._optional import require
 from ._pool import Job, read_in_parallel
 from ._xarray import to_dataset
@@ -98,22 +99,16 @@ class Plot:
             position = operator.index(key)
             count = len(self._names)
             if not -count <= position < count:
-                raise IndexError(f"position {position} is out of range for the {count} parameters of {self._path}")
+                raise position_error(position, count, self._path)
             return position % count
         if self._lookup is None:
             lookup: dict[str, list[int]] = {}
             for position, each in enumerate(self._names):
                 lookup.setdefault(each, []).append(position)
             self._lookup = lookup
-        positions = self._lookup.get(key)
-        if positions is None:
-            raise KeyError(f"{key!r} is not a parameter name of {self._path}")
-        if len(positions) > 1:
-            listed = ", ".join(map(str, positions[:-1])) + f" and {positions[-1]}"
-            raise KeyError(
-                f"{key!r} names {len(positions)} parameters of {self._path} (positions {listed}): "
-                "select it by position"
-            )
+        positions = self._lookup.get(key, [])
+        if len(positions) != 1:
+            raise name_error(key, positions, self._path)
         return positions[0]
 
     def __repr__(self) -> str:
@@ -138,6 +133,30 @@ class Plot:
         return to_dataset(self._names, self._values, path=self._path, header=self._header, n_digits=self._n_digits)
 
 
+def name_error(name: str, positions: Sequence[int], path: str) -> KeyError:
+    """The error of a name that no parameter has (`positions` empty) or several have."""
+    if not positions:
+        return KeyError(f"{name!r} is not a parameter name of {path}")
+    listed = ", ".join(map(str, positions[:-1])) + f" and {positions[-1]}"
+    return KeyError(f"{name!r} names {len(positions)} parameters of {path} (positions {listed}): select it by position")
+
+
+def position_error(position: int, count: int, path: str) -> IndexError:
+    return IndexError(f"position {position} is out of range for the {count} parameters of {path}")
+
+
+def selection_error(problem: SelectionProblem, columns: Sequence[Column], path: str) -> LookupError:
+    """The reader's selection problem in the words indexing a Plot uses."""
+    choice = columns[problem.choice]
+    if isinstance(choice, str):
+        return name_error(choice, problem.positions, path)
+    return position_error(choice, problem.parameters, path)
+
+
+# The largest field width the reader takes (its widths are signed 64-bit numbers).
+MAX_N_DIGITS = 2**63 - 1
+
+
 def positive_or_none(value: SupportsIndex | None, name: str) -> int | None:
     """An argument that is a whole number >= 1 or None, as an int (or None)."""
     if value is None:
@@ -151,7 +170,10 @@ def positive_or_none(value: SupportsIndex | None, name: str) -> int | None:
 
 
 def check_n_digits(n_digits: SupportsIndex | None) -> int | None:
-    return positive_or_none(n_digits, "n_digits")
+    width = positive_or_none(n_digits, "n_digits")
+    if width is not None and width > MAX_N_DIGITS:
+        raise ValueError(f"n_digits must be at most {MAX_N_DIGITS}, not {width}")
+    return width
 
 
 def check_columns(columns: Iterable[Column] | None) -> tuple[Column, ...] | None:
@@ -192,7 +214,11 @@ def read_checked(
     columns: tuple[Column, ...] | None,
     stop: _reader.StopToken | None = None,
 ) -> Plot:
-    header, names, buffer, blocks, width = _reader.read(path, n_digits, columns, stop)
+    try:
+        header, names, buffer, blocks, width = _reader.read(path, n_digits, columns, stop)
+    except SelectionProblem as problem:
+        assert columns is not None
+        raise selection_error(problem, columns, shown) from None
     values = numpy.frombuffer(buffer, dtype=numpy.float32).reshape(blocks, len(names))
     return Plot(shown, header, names, values, width)
 

@@ -25,4 +25,7 @@ def read(
     columns: tuple[str | int, ...] | None,
     stop: StopToken | None = None,
     /,
-) -> tuple[str, tuple[str, ...], Values, int, int]: ...
+) -> tuple[str, tuple[str, ...], Values, int, int]:
+    """(header, names, values, blocks, n_digits). The arguments come checked by quorvel_arrays;
+    raises OSError, PlotFileError, SelectionProblem (worded by quorvel_arrays), InterruptedError
+    when `stop` stopped it, MemoryError."""

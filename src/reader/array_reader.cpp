@@ -78,74 +78,6 @@ std::uint64_t parameter_count(std::string_view header) {
   defect("the first line does not end with the number of parameters: " + quoted_excerpt(header), 1);
 }
 
-// Where each value of a block goes: its place in the row, or none. A parameter chosen twice is
-// parsed once and copied.
-struct Selection {
-  std::vector<std::int64_t> slot_of_value;                  // -1: not stored
-  std::vector<std::pair<std::size_t, std::size_t>> copies;  // (from, to) slots within the row
-  std::vector<std::string> names;
-  bool everything = true;  // every value, in file order: the slots above are left empty
-};
-
-std::string positions_text(const std::vector<std::uint64_t>& positions) {
-  std::string out;
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    if (i > 0) out += i + 1 == positions.size() ? " and " : ", ";
-    out += std::to_string(positions[i]);
-  }
-  return out;
-}
-
-std::uint64_t resolve(const ColumnChoice& choice, const std::vector<std::string>& names, std::string_view path) {
-  const std::uint64_t count = names.size();
-  if (const auto* position = std::get_if<std::int64_t>(&choice)) {
-    const std::int64_t at = *position < 0 ? *position + static_cast<std::int64_t>(count) : *position;
-    if (at < 0 || static_cast<std::uint64_t>(at) >= count) {
-      throw SelectionError{SelectionError::Kind::PositionOutOfRange,
-                           "position " + std::to_string(*position) + " is out of range for the " +
-                               std::to_string(count) + " parameters of " + std::string(path)};
-    }
-    return static_cast<std::uint64_t>(at);
-  }
-  const std::string& name = std::get<std::string>(choice);
-  std::vector<std::uint64_t> found;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    if (names[i] == name) found.push_back(i);
-  }
-  if (found.empty()) {
-    throw SelectionError{SelectionError::Kind::UnknownName,
-                         quoted(name) + " is not a parameter name of " + std::string(path)};
-  }
-  if (found.size() > 1) {
-    throw SelectionError{SelectionError::Kind::AmbiguousName,
-                         quoted(name) + " names " + std::to_string(found.size()) + " parameters of " +
-                             std::string(path) + " (positions " + positions_text(found) +
-                             "): select it by position"};
-  }
-  return found.front();
-}
-
-Selection select(const ArrayRequest& request, std::vector<std::string> names) {
-  Selection selection;
-  if (!request.columns) {
-    selection.names = std::move(names);
-    return selection;
-  }
-  selection.everything = false;
-  selection.slot_of_value.assign(names.size(), -1);
-  for (const ColumnChoice& choice : *request.columns) {
-    const std::uint64_t value = resolve(choice, names, request.path);
-    const std::size_t slot = selection.names.size();
-    if (selection.slot_of_value[value] < 0) {
-      selection.slot_of_value[value] = static_cast<std::int64_t>(slot);
-    } else {
-      selection.copies.emplace_back(static_cast<std::size_t>(selection.slot_of_value[value]), slot);
-    }
-    selection.names.push_back(names[value]);
-  }
-  return selection;
-}
-
 // The values of each block go into one row of the store: every value in file order, or (when
 // `Everything` is false) the selected ones in their slots. Lines are counted as they are read, so
 // that a defect names its line.
@@ -331,7 +263,7 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
     }
     names.emplace_back(trim(line.text));
   }
-  Selection selection = select(request, std::move(names));
+  Selection selection = select_columns(request.columns, std::move(names));
 
   // A field takes at least its width in bytes (one, when the width is still to be found).
   const std::uint64_t least_width = std::max<std::uint64_t>(request.n_digits.value_or(1), 1);

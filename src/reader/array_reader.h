@@ -13,11 +13,9 @@
 #include "platform/io_error.h"
 #include "platform/platform.h"
 #include "reader/row_store.h"
+#include "reader/selection.h"
 
 namespace quorvel {
-
-// A parameter asked for: by its name, or by its position (negative counts from the end).
-using ColumnChoice = std::variant<std::string, std::int64_t>;
 
 struct ArrayRequest {
   std::string_view path;
@@ -45,13 +43,6 @@ struct PlotDefect {
   std::string reason;
   std::uint64_t line = 0;
   std::optional<std::uint64_t> column;
-};
-
-// A choice that names no parameter, names several, or a position outside the file's.
-struct SelectionError {
-  enum class Kind : std::uint8_t { UnknownName, AmbiguousName, PositionOutOfRange };
-  Kind kind;
-  std::string message;
 };
 
 // Throws OpenError, PlotDefect, SelectionError, CallerError or std::bad_alloc; the file is closed and all

@@ -9,7 +9,7 @@
 #error "the Python headers do not match the interpreter's build (debug or not)"
 #endif
 
-#include <climits>
+#include <limits>
 #include <new>
 #include <optional>
 #include <string>
@@ -29,7 +29,8 @@ namespace {
 struct ModuleState {
   PyTypeObject* values_type;
   PyTypeObject* stop_token_type;
-  PyObject* plot_file_error;  // quorvel_arrays.PlotFileError, looked up once
+  PyObject* plot_file_error;    // quorvel_arrays.PlotFileError, looked up once
+  PyObject* selection_problem;  // and the selection problem that quorvel_arrays words
 };
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
@@ -108,11 +109,20 @@ PyObject* raise_defect(PyObject* module, const PlotDefect& defect, PyObject* pat
   return nullptr;
 }
 
-PyObject* raise_selection_error(const SelectionError& error) {
-  PyObject* type = error.kind == SelectionError::Kind::PositionOutOfRange ? PyExc_IndexError : PyExc_KeyError;
-  OwnedRef message = OwnedRef::steal(PyUnicode_DecodeUTF8(error.message.data(),
-                                                          static_cast<Py_ssize_t>(error.message.size()), "replace"));
-  if (message) PyErr_SetObject(type, message.get());
+// The problem as data: which choice, the positions a name names, the file's parameter count.
+PyObject* raise_selection_error(PyObject* module, const SelectionError& error) {
+  OwnedRef positions = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(error.positions.size())));
+  if (!positions) return nullptr;
+  for (std::size_t i = 0; i < error.positions.size(); ++i) {
+    PyObject* position = PyLong_FromUnsignedLongLong(error.positions[i]);
+    if (position == nullptr) return nullptr;
+    PyTuple_SET_ITEM(positions.get(), static_cast<Py_ssize_t>(i), position);
+  }
+  PyObject* type = state_of(module).selection_problem;
+  OwnedRef exception = OwnedRef::steal(PyObject_CallFunction(type, "nOK", static_cast<Py_ssize_t>(error.choice),
+                                                             positions.get(),
+                                                             static_cast<unsigned long long>(error.parameters)));
+  if (exception) PyErr_SetObject(type, exception.get());
   return nullptr;
 }
 
@@ -137,21 +147,14 @@ PyObject* build_result(PyObject* module, ArrayRead&& read) {
                        static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(read.n_digits));
 }
 
+// quorvel_arrays checks the arguments and words every message a user reads; what reaches this
+// private entry is only kept from doing harm, with terse errors.
 bool convert_n_digits(PyObject* object, std::optional<std::uint64_t>& n_digits) {
   if (object == Py_None) return true;
-  if (!PyLong_Check(object) || PyBool_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "n_digits must be an int or None, not %.100s", Py_TYPE(object)->tp_name);
-    return false;
-  }
-  int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+  const long long value = PyLong_AsLongLong(object);
   if (value == -1 && PyErr_Occurred()) return false;
-  if (overflow > 0) {
-    PyErr_Format(PyExc_ValueError, "n_digits must be at most %lld, not %R", LLONG_MAX, object);
-    return false;
-  }
-  if (overflow < 0 || value < 1) {
-    PyErr_Format(PyExc_ValueError, "n_digits must be an int >= 1 or None, not %R", object);
+  if (value < 1) {
+    PyErr_SetString(PyExc_ValueError, "n_digits below 1");
     return false;
   }
   n_digits = static_cast<std::uint64_t>(value);
@@ -161,7 +164,7 @@ bool convert_n_digits(PyObject* object, std::optional<std::uint64_t>& n_digits) 
 bool convert_columns(PyObject* object, std::optional<std::vector<ColumnChoice>>& columns) {
   if (object == Py_None) return true;
   if (!PyTuple_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "columns must be a tuple or None, not %.100s", Py_TYPE(object)->tp_name);
+    PyErr_SetString(PyExc_TypeError, "columns: a tuple or None");
     return false;
   }
   std::vector<ColumnChoice> choices;
@@ -172,18 +175,16 @@ bool convert_columns(PyObject* object, std::optional<std::vector<ColumnChoice>>&
       const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
       if (utf8 == nullptr) return false;
       choices.emplace_back(std::string(utf8, static_cast<std::size_t>(size)));
-    } else if (PyLong_Check(item) && !PyBool_Check(item)) {
-      const long long position = PyLong_AsLongLong(item);
-      if (position == -1 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return false;
-        PyErr_Clear();
-        PyErr_Format(PyExc_IndexError, "position %R is out of range", item);
-        return false;
-      }
-      choices.emplace_back(static_cast<std::int64_t>(position));
+    } else if (PyLong_Check(item)) {
+      // A position beyond 64 bits is out of range all the same: kept at the nearest end.
+      int overflow = 0;
+      const long long position = PyLong_AsLongLongAndOverflow(item, &overflow);
+      if (position == -1 && PyErr_Occurred()) return false;
+      choices.emplace_back(overflow == 0 ? static_cast<std::int64_t>(position)
+                                         : (overflow > 0 ? std::numeric_limits<std::int64_t>::max()
+                                                        : std::numeric_limits<std::int64_t>::min()));
     } else {
-      PyErr_Format(PyExc_TypeError, "columns must hold str names and int positions, not %.100s",
-                   Py_TYPE(item)->tp_name);
+      PyErr_SetString(PyExc_TypeError, "columns: str names and int positions");
       return false;
     }
   }
@@ -228,7 +229,7 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
     if (auto* read = std::get_if<ArrayRead>(&outcome)) return build_result(module, std::move(*read));
     if (auto* open = std::get_if<OpenError>(&outcome)) return raise_open_error(*open, fspath.get());
     if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(module, *defect, path.get());
-    if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(*selection);
+    if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(module, *selection);
     if (std::holds_alternative<Interrupted>(outcome)) {
       // Stopped by the token, not by a signal handler's exception.
       if (!PyErr_Occurred()) PyErr_SetString(PyExc_InterruptedError, "the read was stopped");
@@ -264,13 +265,16 @@ int exec_module(PyObject* module) noexcept {
   OwnedRef errors = OwnedRef::steal(PyImport_ImportModule("quorvel_arrays._errors"));
   if (!errors) return -1;
   state_of(module).plot_file_error = PyObject_GetAttrString(errors.get(), "PlotFileError");
-  return state_of(module).plot_file_error == nullptr ? -1 : 0;
+  if (state_of(module).plot_file_error == nullptr) return -1;
+  state_of(module).selection_problem = PyObject_GetAttrString(errors.get(), "SelectionProblem");
+  return state_of(module).selection_problem == nullptr ? -1 : 0;
 }
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state_of(module).values_type);
   Py_VISIT(state_of(module).stop_token_type);
   Py_VISIT(state_of(module).plot_file_error);
+  Py_VISIT(state_of(module).selection_problem);
   return 0;
 }
 
@@ -278,6 +282,7 @@ int clear(PyObject* module) {
   Py_CLEAR(state_of(module).values_type);
   Py_CLEAR(state_of(module).stop_token_type);
   Py_CLEAR(state_of(module).plot_file_error);
+  Py_CLEAR(state_of(module).selection_problem);
   return 0;
 }
 
