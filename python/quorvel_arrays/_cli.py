@@ -30,7 +30,7 @@ import numpy
 from . import _figure, _writers
 from ._errors import PlotFileError
 from ._optional import MissingLibrary
-from ._plot import MAX_N_DIGITS, Column, Plot, read, read_job
+from ._plot import MAX_N_DIGITS, ParameterKey, Plot, read, read_job
 from ._pool import read_in_parallel
 from ._progress import Progress
 
@@ -232,16 +232,16 @@ def resolution(text: str) -> float:
     return value
 
 
-def column(text: str) -> Column:
+def parameter_key(text: str) -> ParameterKey:
     """A parameter name, or a position when the text is a whole number."""
     return int(text) if POSITION.fullmatch(text) else text
 
 
-def column_list(text: str) -> tuple[Column, ...]:
+def parameter_keys(text: str) -> tuple[ParameterKey, ...]:
     items = [item.strip() for item in text.split(",")]
     if "" in items:
         raise argparse.ArgumentTypeError(f"empty name in {text!r}")
-    return tuple(column(item) for item in items)
+    return tuple(parameter_key(item) for item in items)
 
 
 def installed_version() -> str:
@@ -285,7 +285,7 @@ def build_parser() -> argparse.ArgumentParser:
                     "ones named. NaN values are left out of the minimum, maximum and mean, and "
                     "counted in the column nan.")
     stats.add_argument("file", metavar="FILE")
-    stats.add_argument("names", nargs="*", metavar="NAME", type=column, help=SELECTION_HELP)
+    stats.add_argument("names", nargs="*", metavar="NAME", type=parameter_key, help=SELECTION_HELP)
     form = stats.add_mutually_exclusive_group()
     form.add_argument("--json", action="store_true", help="a JSON object instead of a table")
     form.add_argument("--csv", action="store_true", help="CSV instead of a table")
@@ -302,7 +302,7 @@ def build_parser() -> argparse.ArgumentParser:
     convert.add_argument("-o", "--output", required=True, metavar="OUT",
                          help="the output file, a folder, or - for standard output")
     convert.add_argument("--to", choices=sorted(_writers.WRITERS), help="the format (needed when OUT is a folder)")
-    convert.add_argument("--columns", type=column_list, metavar="NAME,...",
+    convert.add_argument("--columns", type=parameter_keys, metavar="NAME,...",
                          help=f"only these parameters, in this order ({SELECTION_HELP})")
     convert.set_defaults(run=run_convert)
 
@@ -312,7 +312,7 @@ def build_parser() -> argparse.ArgumentParser:
                    "is in inches: a PNG is WIDTH×DPI by HEIGHT×DPI pixels, each side from "
                    f"{MIN_SIDE} to {MAX_SIDE:,}.")
     plot.add_argument("file", metavar="FILE")
-    plot.add_argument("names", nargs="+", metavar="NAME", type=column, help=SELECTION_HELP)
+    plot.add_argument("names", nargs="+", metavar="NAME", type=parameter_key, help=SELECTION_HELP)
     plot.add_argument("-o", "--output", required=True, metavar="OUT", help="the picture: .png, .svg or .pdf")
     plot.add_argument("--overlay", action="store_true", help="all parameters in one panel, with a legend")
     plot.add_argument("--width", type=positive_float, default=8.0, help="inches (default: 8)")
@@ -328,7 +328,7 @@ def build_parser() -> argparse.ArgumentParser:
 
 
 def read_in_order(
-    files: Sequence[str], n_digits: int | None, columns: tuple[Column, ...] | None = None
+    files: Sequence[str], n_digits: int | None, columns: tuple[ParameterKey, ...] | None = None
 ) -> Iterator[tuple[str, Plot | BaseException]]:
     """Yields each file with its plot or the error that explains why it has none, in order, while
     the next few files are read on other threads. On Ctrl-C, or when the caller stops early, the
@@ -350,7 +350,7 @@ def take(file: str, outcome: Plot | BaseException) -> tuple[str, Plot | BaseExce
 def for_each_plot(
     files: Sequence[str],
     n_digits: int | None,
-    columns: tuple[Column, ...] | None,
+    columns: tuple[ParameterKey, ...] | None,
     use: Callable[[int, str, Plot, Progress], bool],
 ) -> int:
     """Reads the files in order behind a progress bar, says on stderr why a file gave no plot, and

@@ -22,7 +22,7 @@ if TYPE_CHECKING:
     import xarray
 
 type PathArg = str | bytes | os.PathLike[str] | os.PathLike[bytes]
-type Column = str | int
+type ParameterKey = str | int  # a parameter by its name or its position (negative from the end)
 type Values = numpy.typing.NDArray[numpy.float32]
 
 
@@ -145,7 +145,7 @@ def position_error(position: int, count: int, path: str) -> IndexError:
     return IndexError(f"position {position} is out of range for the {count} parameters of {path}")
 
 
-def selection_error(problem: SelectionProblem, columns: Sequence[Column], path: str) -> LookupError:
+def selection_error(problem: SelectionProblem, columns: Sequence[ParameterKey], path: str) -> LookupError:
     """The reader's selection problem in the words indexing a Plot uses."""
     choice = columns[problem.choice]
     if isinstance(choice, str):
@@ -176,7 +176,7 @@ def check_n_digits(n_digits: SupportsIndex | None) -> int | None:
     return width
 
 
-def check_columns(columns: Iterable[Column] | None) -> tuple[Column, ...] | None:
+def check_columns(columns: Iterable[ParameterKey] | None) -> tuple[ParameterKey, ...] | None:
     if columns is None:
         return None
     if isinstance(columns, (str, bytes)):
@@ -187,7 +187,7 @@ def check_columns(columns: Iterable[Column] | None) -> tuple[Column, ...] | None
         raise TypeError(
             f"columns must be an iterable of names and positions, not {type(columns).__name__}"
         ) from None
-    checked: list[Column] = []
+    checked: list[ParameterKey] = []
     for number, item in enumerate(items):
         if isinstance(item, str):
             checked.append(item)
@@ -211,7 +211,7 @@ def read_checked(
     path: PathArg,
     shown: str,
     n_digits: int | None,
-    columns: tuple[Column, ...] | None,
+    columns: tuple[ParameterKey, ...] | None,
     stop: _reader.StopToken | None = None,
 ) -> Plot:
     try:
@@ -223,7 +223,7 @@ def read_checked(
     return Plot(shown, header, names, values, width)
 
 
-def read(path: PathArg, n_digits: SupportsIndex | None = None, *, columns: Iterable[Column] | None = None) -> Plot:
+def read(path: PathArg, n_digits: SupportsIndex | None = None, *, columns: Iterable[ParameterKey] | None = None) -> Plot:
     """Reads a plot file.
 
     `n_digits` is the field width (12 or 15 for KAVRINE's two versions); None finds it from the
@@ -236,7 +236,7 @@ def read(path: PathArg, n_digits: SupportsIndex | None = None, *, columns: Itera
     return read_checked(path, shown, check_n_digits(n_digits), check_columns(columns))
 
 
-def read_job(path: PathArg, n_digits: SupportsIndex | None, columns: Iterable[Column] | None) -> Job[Plot]:
+def read_job(path: PathArg, n_digits: SupportsIndex | None, columns: Iterable[ParameterKey] | None) -> Job[Plot]:
     """The read of one file for read_in_parallel, its arguments checked now."""
     return functools.partial(read_checked, path, check_path(path), check_n_digits(n_digits), check_columns(columns))
 
@@ -251,7 +251,7 @@ def read_many(
     n_digits: SupportsIndex | None = None,
     threads: SupportsIndex | None = None,
     *,
-    columns: Iterable[Column] | None = None,
+    columns: Iterable[ParameterKey] | None = None,
 ) -> list[Plot]:
     """Reads several plot files on a pool of threads (None: one per CPU) and gives their plots
     in the order of `paths`. When files fail, every file is still read and the failure of the

@@ -15,7 +15,7 @@ from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, SupportsIndex
 
 from ._optional import require
-from ._plot import Column, PathArg, check_columns, check_n_digits, check_path, read_checked
+from ._plot import ParameterKey, PathArg, check_columns, check_n_digits, check_path, read_checked
 
 if TYPE_CHECKING:
     import pandas
@@ -33,7 +33,7 @@ class _ReadPartition:
 
     __slots__ = ("columns", "first", "n_digits", "names")
 
-    def __init__(self, n_digits: int | None, columns: tuple[Column, ...] | None, names: tuple[str, ...], first: str) -> None:
+    def __init__(self, n_digits: int | None, columns: tuple[ParameterKey, ...] | None, names: tuple[str, ...], first: str) -> None:
         self.n_digits = n_digits
         self.columns = columns
         self.names = names
@@ -57,7 +57,7 @@ def read_dataframe(
     paths: Iterable[PathArg],
     n_digits: SupportsIndex | None = None,
     *,
-    columns: Iterable[Column] | None = None,
+    columns: Iterable[ParameterKey] | None = None,
 ) -> Any:
     """A Dask DataFrame of the plot files, one partition per file in the order given, each as
     `Plot.to_pandas()` gives it (the index is the first column). The columns come from the first
