@@ -2,6 +2,7 @@
 the running interpreter (build/py or build/pyd), or an installed copy."""
 
 import os
+import re
 import sys
 
 import pytest
@@ -15,6 +16,28 @@ if HERE not in sys.path:
     sys.path.insert(0, HERE)
 
 read = quorvel.rust_read_kavrine
+
+# The list reader's failures, one table for the C++ tests, these tests and the model's check.
+FAILURE_CASES = os.path.join(HERE, "..", "failure_cases.txt")
+_ESCAPES = {b"n": b"\n", b"r": b"\r", b"t": b"\t", b"\\": b"\\"}
+
+
+def _unescaped(text):
+    """The bytes of a table field: \\n \\r \\t \\\\ and \\xHH, any other byte for itself."""
+    return re.sub(rb"\\(x[0-9a-fA-F]{2}|[nrt\\])",
+                  lambda m: bytes([int(m[1][1:], 16)]) if m[1][:1] == b"x" else _ESCAPES[m[1]],
+                  text.encode("ascii"))
+
+
+def failure_cases():
+    """pytest parameters (width, file bytes, message), each named by its case."""
+    cases = []
+    with open(FAILURE_CASES, encoding="utf-8") as table:
+        for line in table:
+            if line.strip() and not line.startswith("#"):
+                name, width, data, message = line.rstrip("\n").split("\t")
+                cases.append(pytest.param(int(width), _unescaped(data), message, id=name))
+    return cases
 
 # Hypothesis keeps failing examples in .hypothesis of the folder the suite starts in; a user who may
 # not write there (the suite run unprivileged on a checkout root owns) keeps them in memory.

@@ -9,7 +9,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from conftest import panic_exception_type, read
+from conftest import failure_cases, panic_exception_type, read
 from plot_model import read_model
 
 WORK_DIR = tempfile.mkdtemp(prefix="quorvel-differential-")
@@ -133,6 +133,11 @@ def test_corrupted_files(capfd, case):
 )
 def test_model_and_module_agree_on_known_cases(capfd, data, width):
     check(data, width, capfd)
+
+
+@pytest.mark.parametrize("width, content, message", failure_cases())
+def test_model_gives_every_tabled_failure(width, content, message):
+    assert read_model(content, width) == (message, "")
 
 
 def test_model_recognises_failures():

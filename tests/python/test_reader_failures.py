@@ -5,39 +5,10 @@ import os
 
 import pytest
 
-from conftest import failure_message, panic_exception_type, plot_text, read
-
-INVALID_UTF8 = 'Failed to read line!: Error { kind: InvalidData, message: "stream did not contain valid UTF-8" }'
-BOUNDS = "end byte index {} is out of bounds for string of length {}"
+from conftest import failure_cases, failure_message, panic_exception_type, plot_text, read
 
 
-@pytest.mark.parametrize(
-    "content, width, message",
-    [
-        (b"", 12, "Failed ot read line!"),
-        (b"\xff 3\n", 12, INVALID_UTF8),
-        (b"H 2\nname\n", 12, "Failed to read line!"),
-        (b"H 2\n", 12, "Failed to read line!"),
-        (b"H 2\nname\n\xc3\x28\n", 12, INVALID_UTF8),
-        (b"H 1\na\n\xed\xa0\x80sep\n  1.0\n", 12, INVALID_UTF8),  # an encoded surrogate
-        (b"H 1\na\n--\n  1.0\xf0\x9f\n", 12, INVALID_UTF8),  # a sequence cut short
-        (b"H 1\na\n--\n", 12, "Error reading line"),
-        (b"H 1\na\n--\n 1.0\n\n", 4, "Error reading line"),  # an empty line after the last block
-        (b"H 11\n" + b"n\n" * 11 + b"--\n" + b" 1.0" * 10 + b"\n", 4, "Error reading line"),
-        (b"H 10\n" + b"n\n" * 10 + b"--\n" + b"1" * 119 + b"\n", 12, BOUNDS.format(120, 119)),
-        (b"H 10\n" + b"n\n" * 10 + b"--\n" + b"1" * 119 + b"\r\n", 12, BOUNDS.format(120, 119)),
-        (b"H 1\na\n--\n 1.0\n", 13, BOUNDS.format(13, 4)),
-        (b"H 2\na\nb\n--\n" + "1234567890é".encode() + b"\n", 11,
-         "end byte index 11 is not a char boundary; it is inside 'é' (bytes 10..12 of string)"),
-        (b"H 2\na\nb\n--\n" + "123456789012€".encode() + b"\n", 14,
-         "end byte index 14 is not a char boundary; it is inside '€' (bytes 12..15 of string)"),
-        (b"H 1\na\n--\n" + b" " * 12 + b"\n", 12, "Could not parse line: ParseFloatError { kind: Empty }"),
-        (b"H 1\na\n--\n   1.5D+00  \n", 12, "Could not parse line: ParseFloatError { kind: Invalid }"),
-        (b"H 1\na\n--\n1.0-100\n", 7, "Could not parse line: ParseFloatError { kind: Invalid }"),
-        (b"H 1\na\n--\n 1.0\n", 0, "Could not parse line: ParseFloatError { kind: Empty }"),
-        (b"H 2\na\nb\n--\n 1.0 2.0\n--\n 1.0 x.0\n", 4, "Could not parse line: ParseFloatError { kind: Invalid }"),
-    ],
-)
+@pytest.mark.parametrize("width, content, message", failure_cases())
 def test_file_defects(plot_file, content, width, message):
     assert failure_message(plot_file(content), width) == message
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "failure/failure.h"
+#include "support/failure_cases.h"
 #include "support/temp_file.h"
 #include "support/case_name.h"
 
@@ -142,14 +143,8 @@ INSTANTIATE_TEST_SUITE_P(Tokens, BadHeaderCount,
                                          BadCount{" \t ", ""}),
                          test_support::named_by(&BadCount::header));
 
-struct FailureCase {
-  const char* name;
-  std::string bytes;
-  std::uint64_t width;
-  std::string message;
-};
+using test_support::FailureCase;
 
-void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
 
 class ReaderFailure : public testing::TestWithParam<FailureCase> {};
 
@@ -159,47 +154,8 @@ TEST_P(ReaderFailure, EndsWithItsMessage) {
   EXPECT_EQ(outcome.stdout_text, "");
 }
 
-const std::string bad_utf8 =
-    "Failed to read line!: Error { kind: InvalidData, message: \"stream did not contain valid UTF-8\" }";
-const std::string ten_fields = field("1") + field("2") + field("3") + field("4") + field("5") + field("6") +
-                               field("7") + field("8") + field("9") + field("10");
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, ReaderFailure,
-    testing::Values(
-        FailureCase{"EmptyFile", "", 12, "Failed ot read line!"},
-        FailureCase{"HeaderNotUtf8", "3\xFF\n", 12, bad_utf8},
-        FailureCase{"TooFewNames", "3\na\nb\n", 12, "Failed to read line!"},
-        FailureCase{"NameNotUtf8", "2\na\n\xC0\x80\n", 12, bad_utf8},
-        FailureCase{"SeparatorNotUtf8", "1\na\nsep\n" + field("1") + "\n\xED\xA0\x80\n", 12, bad_utf8},
-        FailureCase{"ValueLineNotUtf8", "1\na\nsep\n" + field("1") + "\xF4\x90\x80\x80\n", 12, bad_utf8},
-        FailureCase{"EndsAfterSeparator", "1\na\nsep\n", 12, "Error reading line"},
-        FailureCase{"EmptyLineAfterLastBlock", "1\na\nsep\n" + field("1") + "\n\n", 12, "Error reading line"},
-        FailureCase{"BlockCutShort", "11\na\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk\nsep\n" + ten_fields + "\n", 12,
-                    "Error reading line"},
-        FailureCase{"LineTooShort", "10\na\nb\nc\nd\ne\nf\ng\nh\ni\nj\nsep\n" + ten_fields.substr(0, 119) + "\n", 12,
-                    "end byte index 120 is out of bounds for string of length 119"},
-        FailureCase{"WidthBeyondFirstLine", "1\na\nsep\n" + field("1") + "\n", 13,
-                    "end byte index 13 is out of bounds for string of length 12"},
-        FailureCase{"HugeWidth", "1\na\nsep\n" + field("1") + "\n", ~std::uint64_t{0},
-                    "end byte index 18446744073709551615 is out of bounds for string of length 12"},
-        FailureCase{"FieldEndsInsideChar", "2\na\nb\nsep\n" + std::string(11, ' ') + "\xC3\xA9" + "2.0\n", 12,
-                    "end byte index 12 is not a char boundary; it is inside '\xC3\xA9' (bytes 11..13 of string)"},
-        FailureCase{"FieldEndsInsideCharOnALongLine",
-                    "2\na\nb\nsep\n" + std::string(11, ' ') + "\xC3\xA9" + "2.0" + std::string(9, ' ') + "\n", 12,
-                    "end byte index 12 is not a char boundary; it is inside '\xC3\xA9' (bytes 11..13 of string)"},
-        FailureCase{"FieldEndsInsideCombiningMark", "2\na\nb\nsep\n" + std::string(11, ' ') + "\xCC\x81" + "2.0\n", 12,
-                    "end byte index 12 is not a char boundary; it is inside '\\u{301}' (bytes 11..13 of string)"},
-        FailureCase{"FieldEndsInsideFourByteChar", "1\na\nsep\n1\xF0\x9F\x98\x80\n", 3,
-                    "end byte index 3 is not a char boundary; it is inside '\xF0\x9F\x98\x80' (bytes 1..5 of string)"},
-        FailureCase{"BlankField", "1\na\nsep\n" + std::string(12, ' ') + "\n", 12,
-                    "Could not parse line: ParseFloatError { kind: Empty }"},
-        FailureCase{"ExponentLetterD", "1\na\nsep\n   1.5D+00  \n", 12,
-                    "Could not parse line: ParseFloatError { kind: Invalid }"},
-        FailureCase{"ZeroWidth", "1\na\nsep\nvalues\n", 0, "Could not parse line: ParseFloatError { kind: Empty }"},
-        FailureCase{"SecondBlockBad", "1\na\nsep\n" + field("1") + "\nsep\n" + field("abc") + "\n", 12,
-                    "Could not parse line: ParseFloatError { kind: Invalid }"}),
-    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, ReaderFailure, testing::ValuesIn(test_support::failure_cases()),
+                         [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST(Reader, ZeroWidthWithoutBlocksSucceeds) {
   const Outcome outcome = read("2\na\nb\n", 0);
