@@ -61,10 +61,5 @@ INSTANTIATE_TEST_SUITE_P(
                     Problem{"FirstOfTwo", {std::int64_t{9}, std::string("NOPE")}, 0, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Selection, TheLastAndFirstPositionsAreInRange) {
-  const Selection selection = select_columns(std::vector<ColumnChoice>{std::int64_t{4}, std::int64_t{-5}}, names);
-  EXPECT_EQ(selection.names, (std::vector<std::string>{"TEMP", "TIME"}));
-}
-
 }  // namespace
 }  // namespace quorvel

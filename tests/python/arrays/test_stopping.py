@@ -1,6 +1,5 @@
 """Reads on worker threads stopped: Ctrl-C during read_many, `quorvel info` and `quorvel convert`
-while a read is blocked on a FIFO without a writer, the stop token of the compiled reader, and the
-failures read_many reports. Everything with a signal runs in a child process."""
+while a read is blocked on a FIFO without a writer, and the failures read_many reports. Everything with a signal runs in a child process."""
 
 import os
 import signal
@@ -13,18 +12,16 @@ import time
 import pytest
 
 import quorvel_arrays as qa
-from quorvel_arrays import _reader
 from conftest import plot_text
 
 SAMPLE = os.path.normpath(os.path.join(os.path.dirname(__file__), "..", "..", "..", "samples", "oscillator_w12.plt"))
 
-# argv[1] is "read_many", "token" or a command line of `quorvel`; the rest are its files. The child
+# argv[1] is "read_many" or a command line of `quorvel`; the rest are its files. The child
 # raises KeyboardInterrupt on SIGINT whatever it inherited, and ends with the command's status.
 CHILD = """
     import os, signal, sys, threading
     signal.signal(signal.SIGINT, signal.default_int_handler)
     import quorvel_arrays as qa
-    from quorvel_arrays import _reader
     from quorvel_arrays._cli import main
     fds = len(os.listdir("/proc/self/fd"))
     status = 0
@@ -32,24 +29,6 @@ CHILD = """
     try:
         if sys.argv[1] == "read_many":
             qa.read_many(sys.argv[2:], 12, threads=len(sys.argv) - 2)
-        elif sys.argv[1] == "token":
-            token = _reader.StopToken()
-            outcome = []
-            def run():
-                try:
-                    _reader.read(sys.argv[2], 12, None, token)
-                except BaseException as error:
-                    outcome.append(error)
-            reader = threading.Thread(target=run, name="quorvel-read-token")
-            reader.start()
-            try:
-                while reader.is_alive():
-                    reader.join(0.05)
-            except KeyboardInterrupt:
-                while reader.is_alive():
-                    token.stop()
-                    reader.join(0.05)
-            print("token", token.stopped, type(outcome[0]).__name__, outcome[0], flush=True)
         else:
             status = main(sys.argv[1:])
             print("status", status, flush=True)
@@ -80,7 +59,6 @@ def blocked_reader(pid):
 
 @pytest.mark.parametrize("args, out, status", [
     (["read_many", "{fifo}", "{sample}", "{fifo}"], ["raised KeyboardInterrupt"], 0),
-    (["token", "{fifo}"], ["token True InterruptedError the read was stopped"], 0),
     (["info", "{sample}", "{fifo}", "{sample}"], ["status 130"], 130),
     (["convert", "{fifo}", "{sample}", "-o", "{tmp}/out", "--to", "csv"], ["status 130"], 130),
 ])
@@ -109,30 +87,6 @@ def test_ctrl_c_stops_reads_blocked_on_worker_threads(tmp_path, args, out, statu
     assert lines == [*out, "threads ['MainThread']", "fds 0"], stdout + stderr
     assert child.returncode == status, stderr
     assert "Traceback" not in stderr
-
-
-def test_a_stopped_token_ends_a_read_before_it_opens(tmp_path):
-    token = _reader.StopToken()
-    assert token.stopped is False
-    token.stop()  # no read: nothing to wake
-    assert token.stopped is True
-    with pytest.raises(InterruptedError) as caught:
-        _reader.read(tmp_path / "missing.plt", 12, None, token)
-    assert caught.value.args == ("the read was stopped",)
-    assert _reader.read(SAMPLE, 12, None, None)[3] == qa.read(SAMPLE).values.shape[0]
-
-
-@pytest.mark.parametrize("call, message", [
-    (lambda: _reader.read(SAMPLE, 12, None, 5), "stop must be a StopToken or None, not int"),
-    (lambda: _reader.read(SAMPLE, 12, None, None, None), "read() takes 3 or 4 positional arguments but 5 were given"),
-    (lambda: _reader.read(SAMPLE, 12), "read() takes 3 or 4 positional arguments but 2 were given"),
-    (lambda: _reader.StopToken(1), "StopToken() takes no arguments"),
-    (lambda: _reader.StopToken(at=1), "StopToken() takes no arguments"),
-])
-def test_token_argument_errors(call, message):
-    with pytest.raises(TypeError) as caught:
-        call()
-    assert caught.value.args == (message,)
 
 
 def test_read_many_raises_the_first_failure_with_the_others_as_notes(tmp_path):

@@ -88,15 +88,5 @@ INSTANTIATE_TEST_SUITE_P(Fifo, ReadStopWake, testing::Values(
     StopCase{"ReadWithoutData", Blocked::InRead}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ReadStop, RequestWithoutReadersOnlySetsTheFlag) {
-  ReadStop stop;
-  EXPECT_FALSE(stop.requested());
-  stop.request();
-  EXPECT_TRUE(stop.requested());
-  { const ReadStop::Reading reading(stop); }  // registering and leaving after a stop is harmless
-  stop.request();
-  EXPECT_TRUE(stop.requested());
-}
-
 }  // namespace
 }  // namespace quorvel
