@@ -69,9 +69,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             try:
                 emit("")
             except OutputError as error:
-                print(f"{PROG}: cannot write standard output: {error}", file=sys.stderr)
-                drop_standard_output()
-                return 1
+                return output_failed(error)
         raise
     previous = catch_termination()
     try:
@@ -84,9 +82,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"{PROG}: {error}", file=sys.stderr)
         return 1
     except OutputError as error:
-        print(f"{PROG}: cannot write standard output: {error}", file=sys.stderr)
-        drop_standard_output()
-        return 1
+        return output_failed(error)
     except MemoryError:
         print(f"{PROG}: not enough memory", file=sys.stderr)
         return 1
@@ -103,6 +99,13 @@ def main(argv: Sequence[str] | None = None) -> int:
         if previous is not None:
             signal.signal(signal.SIGTERM, previous)
     raise AssertionError("unreachable")
+
+
+def output_failed(error: OutputError) -> int:
+    """Says why standard output could not be written; the exit status."""
+    print(f"{PROG}: cannot write standard output: {error}", file=sys.stderr)
+    drop_standard_output()
+    return 1
 
 
 def catch_termination() -> Any:
