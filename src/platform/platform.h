@@ -43,6 +43,11 @@ class File {
   // One read request. 0 bytes is end of input; a failing read gives its OS error.
   std::expected<std::size_t, IoError> read(std::span<char> into);
 
+  // One read request at `offset`, leaving the file's own position alone, so that several threads
+  // can read one open file, from any thread (the interrupt check is never asked: an interrupted
+  // read is repeated). Files that cannot seek (pipes, most devices) give an OS error.
+  std::expected<std::size_t, IoError> read_at(std::uint64_t offset, std::span<char> into);
+
   // The size of a regular file when it was asked; nothing for a pipe, a device or the like.
   // Only a hint: the file may grow or shrink while it is read.
   std::optional<std::uint64_t> size_hint() const noexcept;

@@ -51,6 +51,11 @@ class BasicLineReader {
   // True when the last line read is known to hold only ASCII bytes (false: not known).
   bool line_known_ascii() const noexcept { return known_ascii_; }
 
+  // The bytes read from the source but not given as lines yet, and the source: a reader that
+  // only counts lines goes on from here without this reader.
+  std::string_view unread() const noexcept { return {buffer_.get() + position_, filled_ - position_}; }
+  Source& source() noexcept { return source_; }
+
  private:
   template <bool Limited>
   [[gnu::always_inline]] std::expected<LineOutcome, IoError> read_line_up_to(std::string& spill,

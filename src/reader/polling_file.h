@@ -1,14 +1,15 @@
 #pragma once
-// The file as the array reader reads it: as StoppableFile, and besides, the caller's interrupt
+// The file as the array readers read it: as StoppableFile, and besides, the caller's interrupt
 // check is asked every 16 MiB read, whatever the lines are. A line of hundreds of megabytes (a
 // file without line ends, /dev/zero) is assembled in one call of the line reader, and Ctrl-C
-// must not wait for its end.
+// must not wait for its end. Reads go on from where the file stands, or from an offset with
+// positional reads, so that several readers can share one open file.
 
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
-#include <utility>
 
 #include "failure/caller_error.h"
 #include "platform/platform.h"
@@ -17,14 +18,18 @@ namespace quorvel {
 
 class PollingFile {
  public:
-  PollingFile(platform::File file, platform::InterruptCheck check) noexcept : file_(std::move(file)), check_(check) {}
+  // `file` outlives this source.
+  PollingFile(platform::File& file, platform::InterruptCheck check, std::optional<std::uint64_t> offset = std::nullopt) noexcept
+      : file_(&file), check_(check), offset_(offset), position_(offset.value_or(0)) {}
 
   std::expected<std::size_t, IoError> read(std::span<char> into) {
-    auto got = file_.read(into);
+    auto got = offset_ ? file_->read_at(*offset_, into) : file_->read(into);
     if (!got) {
       if (got.error().kind() == ErrorKind::Interrupted) [[unlikely]] throw CallerError{};
       return got;
     }
+    position_ += *got;
+    if (offset_) *offset_ += *got;
     unchecked_ += *got;
     if (unchecked_ >= bytes_between_checks) [[unlikely]] {
       unchecked_ = 0;
@@ -33,10 +38,16 @@ class PollingFile {
     return got;
   }
 
+  // The offset of the next byte a read gives (for a file read from where it stood: the bytes
+  // read so far).
+  std::uint64_t position() const noexcept { return position_; }
+
  private:
   static constexpr std::uint64_t bytes_between_checks = std::uint64_t{16} << 20;
-  platform::File file_;
+  platform::File* file_;
   platform::InterruptCheck check_;
+  std::optional<std::uint64_t> offset_;
+  std::uint64_t position_;
   std::uint64_t unchecked_ = 0;
 };
 

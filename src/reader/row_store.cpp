@@ -25,6 +25,16 @@ RowStore::RowStore(std::size_t row_length, std::size_t expected_rows)
   memory_ = allocate_rows(capacity_rows_, row_length_);
 }
 
+void RowStore::claim_rows(std::size_t rows) {
+  if (rows > capacity_rows_ - rows_) {
+    platform::BulkMemory bigger = allocate_rows(rows_ + rows, row_length_);
+    if (memory_) std::memcpy(bigger.data(), memory_->data(), size_bytes());
+    memory_ = std::move(bigger);
+    capacity_rows_ = rows_ + rows;
+  }
+  rows_ += rows;
+}
+
 void RowStore::grow() {
   const std::size_t rows = std::max<std::size_t>(capacity_rows_ * 2, 16);
   platform::BulkMemory bigger = allocate_rows(rows, row_length_);

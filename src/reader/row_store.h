@@ -27,6 +27,10 @@ class RowStore {
     return data() + rows_++ * row_length_;
   }
 
+  // `rows` rows at once, their values left to the caller (who may fill them on several threads);
+  // throws std::bad_alloc.
+  void claim_rows(std::size_t rows);
+
   float* data() const noexcept { return reinterpret_cast<float*>(memory_ ? memory_->data() : nullptr); }
   std::size_t rows() const noexcept { return rows_; }
   std::size_t row_length() const noexcept { return row_length_; }

@@ -63,4 +63,14 @@ std::expected<std::size_t, IoError> File::read(std::span<char> into) {
   }
 }
 
+std::expected<std::size_t, IoError> File::read_at(std::uint64_t offset, std::span<char> into) {
+  for (;;) {
+    const ssize_t got = ::pread(static_cast<int>(native_), into.data(), into.size(), static_cast<off_t>(offset));
+    if (got >= 0) [[likely]] return static_cast<std::size_t>(got);
+    // Positional reads are of files that can seek, which do not wait for a writer; they may run on
+    // threads of their own, where the caller's check is not to be asked.
+    if (errno != EINTR) return std::unexpected(IoError::os(errno));
+  }
+}
+
 }  // namespace quorvel::platform

@@ -65,4 +65,10 @@ std::expected<std::size_t, IoError> File::read(std::span<char> into) {
   return got;
 }
 
+std::expected<std::size_t, IoError> File::read_at(std::uint64_t offset, std::span<char> into) {
+  // A positional read of a pipe or a console would read from where it stands: refuse it.
+  if (::GetFileType(as_handle(native_)) != FILE_TYPE_DISK) return std::unexpected(IoError::os(ERROR_SEEK_ON_DEVICE));
+  return windows::read_handle_at(as_handle(native_), offset, into);
+}
+
 }  // namespace quorvel::platform

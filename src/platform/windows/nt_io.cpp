@@ -72,6 +72,16 @@ std::expected<std::size_t, IoError> read_handle(HANDLE handle, std::span<char> i
   return settle(handle, status, io);
 }
 
+std::expected<std::size_t, IoError> read_handle_at(HANDLE handle, std::uint64_t offset, std::span<char> into) {
+  IO_STATUS_BLOCK io{};
+  io.Status = status_pending;
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  const NTSTATUS status = native().read(handle, nullptr, nullptr, nullptr, &io, into.data(),
+                                        request_length(into.size()), &at, nullptr);
+  return settle(handle, status, io);
+}
+
 std::expected<std::size_t, IoError> write_handle(HANDLE handle, std::span<const char> bytes) {
   IO_STATUS_BLOCK io{};
   io.Status = status_pending;

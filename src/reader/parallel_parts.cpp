@@ -1,0 +1,72 @@
+#include "reader/parallel_parts.h"
+
+#include <chrono>
+#include <limits>
+#include <thread>
+
+#include "failure/caller_error.h"
+
+namespace quorvel {
+
+ParallelParts::ParallelParts(std::size_t parts, platform::InterruptCheck caller)
+    : caller_(caller), failures_(parts), first_failed_(std::numeric_limits<std::size_t>::max()) {
+  checks_.reserve(parts);
+  for (std::size_t k = 0; k < parts; ++k) checks_.push_back({this, k});
+}
+
+bool ParallelParts::stop_part(void* context) {
+  const auto& check = *static_cast<PartCheck*>(context);
+  ParallelParts& parts = *check.parts;
+  if (check.k == 0 && !parts.stopped_.load(std::memory_order_relaxed) && parts.caller_.stop_requested()) {
+    parts.stopped_.store(true, std::memory_order_relaxed);
+  }
+  return parts.stopped_.load(std::memory_order_relaxed) || parts.first_failed_.load(std::memory_order_relaxed) < check.k;
+}
+
+void ParallelParts::finish(std::size_t k, std::exception_ptr failure) {
+  if (failure) {
+    failures_[k] = std::move(failure);
+    std::size_t first = first_failed_.load();
+    while (k < first && !first_failed_.compare_exchange_weak(first, k)) {
+    }
+  }
+  std::lock_guard lock(mutex_);
+  --running_;
+  finished_.notify_all();
+}
+
+void ParallelParts::run(const std::function<void(std::size_t)>& part) {
+  auto guarded = [&](std::size_t k) {
+    std::exception_ptr failure;
+    try {
+      part(k);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    finish(k, std::move(failure));
+  };
+  running_ = size();
+  {
+    std::vector<std::jthread> threads;
+    threads.reserve(size());
+    for (std::size_t k = 1; k < size(); ++k) threads.emplace_back(guarded, k);
+    guarded(0);
+    // The others may still run: the caller's check is asked while waiting, so that a stop
+    // reaches them.
+    std::unique_lock lock(mutex_);
+    while (running_ > 0) {
+      if (finished_.wait_for(lock, std::chrono::milliseconds(20)) == std::cv_status::timeout &&
+          !stopped_.load(std::memory_order_relaxed)) {
+        lock.unlock();
+        if (caller_.stop_requested()) stopped_.store(true, std::memory_order_relaxed);
+        lock.lock();
+      }
+    }
+  }
+  if (stopped_.load()) throw CallerError{};
+  for (auto& failure : failures_) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,112 @@
+#include "reader/plot_scan.h"
+
+#include <memory>
+#include <string>
+
+#include "reader/line_feeds.h"
+#include "reader/plot_defect.h"
+
+namespace quorvel {
+namespace {
+
+// Large enough that a read costs little beside the count, small enough to stay in the cache.
+constexpr std::size_t count_buffer_size = std::size_t{1} << 18;
+
+// The first lines of the data: the width, found from block 0's first value line unless given.
+// Gives the lines read past `data_start` (0 to 2).
+std::uint64_t find_width(ArrayLineReader& lines, CurrentLine& line, PlotLayout& layout,
+                         const ScanOptions& options) {
+  if (options.n_digits) {
+    layout.width = *options.n_digits;
+    layout.width_given = true;
+    return 0;
+  }
+  const std::uint64_t separator = layout.preamble.line_before_block(0) + 1;
+  if (!read_numbered_line(lines, line, separator)) return 0;
+  if (!read_numbered_line(lines, line, separator + 1)) return 1;
+  layout.width = width_of(line.text, layout.preamble.parameters, separator + 1);
+  return 2;
+}
+
+// Counts from the line reader's unread bytes on, or from `count_from` with reads of its own.
+void count_blocks(platform::File& file, ArrayLineReader& lines, PlotLayout& layout, std::uint64_t lines_read,
+                  const ScanOptions& options) {
+  const std::uint64_t per_block = layout.preamble.lines_per_block();
+  std::optional<PollingFile> own_source;
+  std::optional<BlockCounter> counter;
+  if (options.count_from) {
+    own_source.emplace(file, options.interrupt, options.count_from->offset);
+    counter.emplace(per_block, options.count_from->block, options.count_from->offset, options.count_from->offset, 0);
+  } else {
+    const std::string_view unread = lines.unread();
+    counter.emplace(per_block, 0, layout.data_start, lines.source().position() - unread.size(), lines_read);
+    counter->feed(unread.data(), unread.size());
+  }
+  PollingFile& source = own_source ? *own_source : lines.source();
+  const std::uint64_t first = counter->index().first_block;
+  std::optional<std::uint64_t> enough_line_feeds;
+  if (options.enough_blocks) enough_line_feeds = (*options.enough_blocks > first ? *options.enough_blocks - first : 0) * per_block;
+
+  auto buffer = std::make_unique_for_overwrite<char[]>(count_buffer_size);
+  layout.counted_to_end = true;
+  for (;;) {
+    if (enough_line_feeds && counter->line_feeds() >= *enough_line_feeds) {
+      layout.counted_to_end = false;
+      break;
+    }
+    auto got = source.read(std::span<char>(buffer.get(), count_buffer_size));
+    if (!got) {
+      if (got.error().kind() == ErrorKind::BrokenPipe) break;
+      line_unreadable(got.error(), layout.preamble.line_before_block(first) + counter->lines() + 1);
+    }
+    if (*got == 0) break;
+    counter->feed(buffer.get(), *got);
+  }
+  const std::uint64_t counted = layout.counted_to_end ? counter->lines() : counter->line_feeds();
+  layout.blocks = first + counted / per_block;
+  layout.tail_lines = layout.counted_to_end ? counted % per_block : 0;
+  layout.size = counter->offset();
+  layout.index = counter->index();
+}
+
+}  // namespace
+
+PlotLayout scan_plot(platform::File& file, const ScanOptions& options) {
+  const bool seekable = file.size_hint().has_value();
+  ArrayLineReader lines(PollingFile(file, options.interrupt, seekable ? std::optional<std::uint64_t>(0) : std::nullopt));
+  CurrentLine line;
+  PlotLayout layout;
+  layout.preamble = read_preamble(lines, line);
+  if (options.columns != nullptr) layout.selection = select_columns(*options.columns, layout.preamble.names);
+  layout.data_start = lines.source().position() - lines.unread().size();
+  const std::uint64_t lines_read = find_width(lines, line, layout, options);
+  if (options.count) count_blocks(file, lines, layout, lines_read, options);
+  return layout;
+}
+
+std::uint64_t skip_lines(platform::File& file, std::uint64_t offset, std::uint64_t n, platform::InterruptCheck interrupt) {
+  if (n == 0) return offset;
+  PollingFile source(file, interrupt, offset);
+  auto buffer = std::make_unique_for_overwrite<char[]>(count_buffer_size);
+  for (;;) {
+    const std::uint64_t at = source.position();
+    auto got = source.read(std::span<char>(buffer.get(), count_buffer_size));
+    if (!got || *got == 0) return at;
+    const LineFeedSearch search = nth_line_feed(buffer.get(), *got, n);
+    if (search.at) return at + *search.at + 1;
+    n -= search.seen;
+  }
+}
+
+std::uint64_t block_offset(platform::File& file, const PlotLayout& layout, std::uint64_t block,
+                           platform::InterruptCheck interrupt) {
+  const auto [noted, offset] = layout.index.nearest(block);
+  return skip_lines(file, offset, (block - noted) * layout.preamble.lines_per_block(), interrupt);
+}
+
+void tail_defect(const PlotLayout& layout) {
+  defect("the file ends inside block " + std::to_string(layout.blocks + 1) + ": a value line is missing",
+         layout.preamble.line_before_block(layout.blocks) + layout.tail_lines + 1);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,64 @@
+#pragma once
+// What a plot file holds, found without parsing a value: the header and names, the field width,
+// and the blocks, counted by their lines at memory speed, with an index of where they start.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/platform.h"
+#include "reader/block_counter.h"
+#include "reader/plot_preamble.h"
+#include "reader/selection.h"
+
+namespace quorvel {
+
+// Where a block starts, as an earlier scan of the same file found it.
+struct BlockStart {
+  std::uint64_t block = 0;
+  std::uint64_t offset = 0;
+};
+
+struct ScanOptions {
+  std::optional<std::uint64_t> n_digits{};  // nothing: found from the first value line
+  // Selected right after the names, as a whole read selects, so that a selection problem comes
+  // before a defect of the blocks.
+  const std::optional<std::vector<ColumnChoice>>* columns = nullptr;
+  bool count = true;                          // false: the preamble and the width only
+  std::optional<BlockStart> count_from{};     // for a file that can seek: count from there on
+  std::optional<std::uint64_t> enough_blocks{};  // stop counting once this many blocks are known
+  platform::InterruptCheck interrupt{};
+};
+
+struct PlotLayout {
+  Preamble preamble;
+  std::optional<Selection> selection;  // when `columns` were given to select from
+  std::uint64_t width = 0;             // given, or found; 0: the file has no value line to find it from
+  bool width_given = false;
+  std::uint64_t data_start = 0;        // the offset of block 0
+  // What the count found: complete blocks, and the lines after them (a block the file ends
+  // inside). When counting stopped early, `blocks` is `enough_blocks` or more and there is no tail.
+  std::uint64_t blocks = 0;
+  std::uint64_t tail_lines = 0;
+  bool counted_to_end = false;
+  std::uint64_t size = 0;  // bytes up to where the count stopped
+  BlockIndex index;
+};
+
+// Reads the file from where it stands (for a file that can seek: from its start). Throws
+// PlotDefect for a defect of the header, the names or the first value line (when the width is
+// found from it), SelectionError, CallerError.
+PlotLayout scan_plot(platform::File& file, const ScanOptions& options);
+
+// The offset where `block` starts (at most the blocks counted), found from the index; the end of
+// the file, when it shrank since.
+std::uint64_t block_offset(platform::File& file, const PlotLayout& layout, std::uint64_t block,
+                           platform::InterruptCheck interrupt);
+
+// The offset after the `n`-th line feed from `offset` on; the end of the file when there are fewer.
+std::uint64_t skip_lines(platform::File& file, std::uint64_t offset, std::uint64_t n, platform::InterruptCheck interrupt);
+
+// The message and line a whole read gives for the block the file ends inside.
+[[noreturn]] void tail_defect(const PlotLayout& layout);
+
+}  // namespace quorvel
