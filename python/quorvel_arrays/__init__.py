@@ -4,13 +4,15 @@
     plot = qa.read("run42.plt")            # the field width found from the file
     plot["TEMP"], plot.time, plot.values   # float32 views
     plots = qa.read_many(paths)            # in order, read in parallel
+    tail = qa.read("run42.plt", blocks=slice(-100, None))   # the last 100 blocks
+    info = qa.scan("run42.plt")            # names and block count, no value parsed
 
 `python -m quorvel_arrays` (or `quorvel`) is the command line.
 """
 
 from ._errors import PlotFileError
 
-__all__ = ["Plot", "PlotFileError", "read", "read_many"]
+__all__ = ["Plot", "PlotFileError", "PlotInfo", "iter_blocks", "read", "read_many", "scan"]
 
 from ._optional import MissingLibrary as _MissingLibrary
 from ._optional import require as _require
@@ -25,8 +27,9 @@ except _MissingLibrary as _error:
     _missing = _error  # `except … as` unbinds its own name when the block ends
 
     def __getattr__(name: str) -> _Any:
-        if name in ("Plot", "read", "read_many"):
+        if name in ("Plot", "PlotInfo", "iter_blocks", "read", "read_many", "scan"):
             raise _missing
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 else:
+    from ._blocks import PlotInfo, iter_blocks, scan
     from ._plot import Plot, read, read_many

@@ -214,16 +214,62 @@ def read_checked(
     columns: tuple[ParameterKey, ...] | None,
     stop: _reader.StopToken | None = None,
 ) -> Plot:
+    return read_range(path, shown, n_digits, columns, stop=stop)[0]
+
+
+type BlockBounds = tuple[int | None, int | None]
+type BlockStart = tuple[int, int]  # a block and its byte offset, from an earlier scan or read
+
+
+def read_range(
+    path: PathArg,
+    shown: str,
+    n_digits: int | None,
+    columns: tuple[ParameterKey, ...] | None,
+    blocks: BlockBounds | None = None,
+    threads: int = 1,
+    count_from: BlockStart | None = None,
+    stop: _reader.StopToken | None = None,
+) -> tuple[Plot, BlockStart | None]:
+    """The read, and for a range that ends before the file does, where the next block starts."""
     try:
-        header, names, buffer, blocks, width = _reader.read(path, n_digits, columns, stop)
+        header, names, buffer, rows, width, following = _reader.read(
+            path, n_digits, columns, stop, blocks, threads, count_from
+        )
     except SelectionProblem as problem:
         assert columns is not None
         raise selection_error(problem, columns, shown) from None
-    values = numpy.frombuffer(buffer, dtype=numpy.float32).reshape(blocks, len(names))
-    return Plot(shown, header, names, values, width)
+    values = numpy.frombuffer(buffer, dtype=numpy.float32).reshape(rows, len(names))
+    return Plot(shown, header, names, values, width), following
 
 
-def read(path: PathArg, n_digits: SupportsIndex | None = None, *, columns: Iterable[ParameterKey] | None = None) -> Plot:
+def check_blocks(blocks: slice | range | None) -> BlockBounds | None:
+    """`blocks` as (start, stop), each an int or None; a step other than 1 is refused."""
+    if blocks is None:
+        return None
+    if not isinstance(blocks, (slice, range)):
+        raise TypeError(f"blocks must be a slice, a range or None, not {type(blocks).__name__}")
+    if blocks.step not in (None, 1):
+        raise ValueError(f"blocks must have a step of 1, not {blocks.step}")
+
+    def bound(value: object, which: str) -> int | None:
+        if value is None:
+            return None
+        if isinstance(value, bool) or not hasattr(value, "__index__"):
+            raise TypeError(f"blocks.{which} must be an int or None, not {type(value).__name__}")
+        return operator.index(value)  # type: ignore[arg-type]
+
+    return bound(blocks.start, "start"), bound(blocks.stop, "stop")
+
+
+def read(
+    path: PathArg,
+    n_digits: SupportsIndex | None = None,
+    *,
+    columns: Iterable[ParameterKey] | None = None,
+    blocks: slice | range | None = None,
+    threads: SupportsIndex | None = 1,
+) -> Plot:
     """Reads a plot file.
 
     `n_digits` is the field width (12 or 15 for KAVRINE's two versions); None finds it from the
@@ -231,9 +277,19 @@ def read(path: PathArg, n_digits: SupportsIndex | None = None, *, columns: Itera
     the result follows the order given. Raises the OSError open() would, PlotFileError for a
     defect in the file, KeyError for a missing or repeated name, IndexError for a position out of
     range.
+
+    `blocks` reads only some blocks: a slice of step 1 or a range, its bounds counted as a slice's
+    (`slice(-100, None)` is the last 100 blocks). The rows are those a whole read gives for the
+    blocks; the lines of other blocks are counted, not parsed, so a defect there is not reported
+    (a range that reaches the end reports a block the file ends inside). It needs a file that can
+    seek: a pipe raises OSError (ESPIPE). `threads` splits the file at block boundaries into parts
+    parsed at once (None: one per CPU); the values, and a defect's exception, are those of one
+    thread.
     """
     shown = check_path(path)
-    return read_checked(path, shown, check_n_digits(n_digits), check_columns(columns))
+    return read_range(
+        path, shown, check_n_digits(n_digits), check_columns(columns), check_blocks(blocks), check_threads(threads)
+    )[0]
 
 
 def read_job(path: PathArg, n_digits: SupportsIndex | None, columns: Iterable[ParameterKey] | None) -> Job[Plot]:

@@ -24,8 +24,20 @@ def read(
     n_digits: int | None,
     columns: tuple[str | int, ...] | None,
     stop: StopToken | None = None,
+    blocks: tuple[int | None, int | None] | None = None,
+    threads: int = 1,
+    count_from: tuple[int, int] | None = None,
     /,
-) -> tuple[str, tuple[str, ...], Values, int, int]:
-    """(header, names, values, blocks, n_digits). The arguments come checked by quorvel_arrays;
-    raises OSError, PlotFileError, SelectionProblem (worded by quorvel_arrays), InterruptedError
-    when `stop` stopped it, MemoryError."""
+) -> tuple[str, tuple[str, ...], Values, int, int, tuple[int, int] | None]:
+    """(header, names, values, blocks, n_digits, next): `next` is where the block after a range
+    starts, when the range ends before the file. The arguments come checked by quorvel_arrays;
+    raises OSError (ESPIPE: a range of a file that cannot seek), PlotFileError, SelectionProblem
+    (worded by quorvel_arrays), InterruptedError when `stop` stopped it, MemoryError."""
+
+def scan(
+    path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+    n_digits: int | None,
+    stop: StopToken | None = None,
+    /,
+) -> tuple[str, tuple[str, ...], int | None, int, int, tuple[int, tuple[int, ...]]]:
+    """(header, names, n_digits, blocks, size, (stride, offsets)); raises as read does."""

@@ -129,7 +129,9 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
   }
   const std::size_t parts = std::clamp<std::uint64_t>((region.end - region.begin) / std::max<std::uint64_t>(request.least_part_bytes, 1), 1, request.threads);
   RowStore store = read_region(file, layout, *layout.selection, region, parts, request.interrupt);
-  return result_of(layout, std::move(store), region.first_block);
+  ArrayRead result = result_of(layout, std::move(store), region.first_block);
+  if (request.blocks && !region.to_end) result.next = BlockStart{.block = region.first_block + *region.blocks, .offset = region.end};
+  return result;
 }
 
 }  // namespace

@@ -50,6 +50,9 @@ struct ArrayRead {
   std::vector<std::string> names;  // of the selected parameters, in the order asked
   RowStore values;                 // one row per block, names.size() values each
   std::uint64_t n_digits = 0;      // 0 when it was to be found and the file has no block
+  // For a range that ends before the end of the file: where the blocks after it start, so that a
+  // read of the next range counts from there.
+  std::optional<BlockStart> next{};
 };
 
 // The file could not be opened.

@@ -1,4 +1,5 @@
-// The extension behind quorvel_arrays: `_reader.read(path, n_digits, columns, stop=None)`. The arguments are
+// The extension behind quorvel_arrays: `_reader.read(path, n_digits, columns, stop=None, blocks=None,
+// threads=1, count_from=None)` and `_reader.scan(path, n_digits, stop=None)`. The arguments are
 // converted with the interpreter's lock held, the file is read and parsed without it, and the
 // names and the value buffer are built once it is taken back. Nothing is written to the console:
 // every problem is raised as the exception a Python user expects.
@@ -9,6 +10,7 @@
 #error "the Python headers do not match the interpreter's build (debug or not)"
 #endif
 
+#include <cerrno>
 #include <limits>
 #include <new>
 #include <optional>
@@ -38,7 +40,6 @@ ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyMo
 // What the read without the lock ended with.
 struct OutOfMemory {};
 struct Interrupted {};  // a signal handler raised (its exception is set), or the stop token said stop
-using Outcome = std::variant<ArrayRead, OpenError, PlotDefect, SelectionError, OutOfMemory, Interrupted>;
 
 // The read's interrupt check: the stop token's flag, then the interpreter's pending signal
 // handlers, run with the lock taken back (on the main thread; elsewhere there are none to run).
@@ -56,14 +57,17 @@ bool stop_requested(void* context) {
   return raised;
 }
 
-Outcome read_detached(const ArrayRequest& request, ReadStop* stop) noexcept {
+// Runs `call` (the read or the scan) and catches what it throws into the outcome.
+template <class Result, class Call>
+auto run_detached(ReadStop* stop, Call&& call) noexcept
+    -> std::variant<Result, OpenError, PlotDefect, SelectionError, NotSeekable, OutOfMemory, Interrupted> {
   try {
     std::optional<ReadStop::Reading> reading;
     if (stop != nullptr) {
       reading.emplace(*stop);
       if (stop->requested()) return Interrupted{};
     }
-    return read_plot_arrays(request);
+    return call();
   } catch (const CallerError&) {
     return Interrupted{};
   } catch (const OpenError& error) {
@@ -71,6 +75,8 @@ Outcome read_detached(const ArrayRequest& request, ReadStop* stop) noexcept {
   } catch (const PlotDefect& defect) {
     return defect;
   } catch (const SelectionError& error) {
+    return error;
+  } catch (const NotSeekable& error) {
     return error;
   } catch (...) {  // std::bad_alloc, or a size beyond what can be allocated
     return OutOfMemory{};
@@ -143,8 +149,13 @@ PyObject* build_result(PyObject* module, ArrayRead&& read) {
   const std::size_t blocks = read.values.rows();
   OwnedRef values = OwnedRef::steal(make_values(state_of(module).values_type, std::move(read.values)));
   if (!values) return nullptr;
-  return Py_BuildValue("(NNNKK)", header.release(), names.release(), values.release(),
-                       static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(read.n_digits));
+  OwnedRef next = read.next ? OwnedRef::steal(Py_BuildValue("(KK)", static_cast<unsigned long long>(read.next->block),
+                                                            static_cast<unsigned long long>(read.next->offset)))
+                            : OwnedRef::steal(Py_NewRef(Py_None));
+  if (!next) return nullptr;
+  return Py_BuildValue("(NNNKKN)", header.release(), names.release(), values.release(),
+                       static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(read.n_digits),
+                       next.release());
 }
 
 // quorvel_arrays checks the arguments and words every message a user reads; what reaches this
@@ -192,50 +203,193 @@ bool convert_columns(PyObject* object, std::optional<std::vector<ColumnChoice>>&
   return true;
 }
 
+// An int or None, kept at the nearest end of 64 bits.
+bool convert_bound(PyObject* object, std::optional<std::int64_t>& bound) {
+  if (object == Py_None) return true;
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+  if (value == -1 && PyErr_Occurred()) return false;
+  bound = overflow == 0 ? static_cast<std::int64_t>(value)
+                        : (overflow > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min());
+  return true;
+}
+
+// (start, stop), each an int or None; or None for every block.
+bool convert_blocks(PyObject* object, std::optional<BlockRange>& blocks) {
+  if (object == Py_None) return true;
+  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 2) {
+    PyErr_SetString(PyExc_TypeError, "blocks: a (start, stop) tuple or None");
+    return false;
+  }
+  BlockRange range;
+  if (!convert_bound(PyTuple_GET_ITEM(object, 0), range.start)) return false;
+  if (!convert_bound(PyTuple_GET_ITEM(object, 1), range.stop)) return false;
+  blocks = range;
+  return true;
+}
+
+// (block, offset) from an earlier scan, or None.
+bool convert_count_from(PyObject* object, std::optional<BlockStart>& start) {
+  if (object == Py_None) return true;
+  unsigned long long block = 0;
+  unsigned long long offset = 0;
+  if (!PyArg_ParseTuple(object, "KK", &block, &offset)) return false;
+  start = BlockStart{.block = block, .offset = offset};
+  return true;
+}
+
+bool convert_threads(PyObject* object, std::size_t& threads) {
+  const Py_ssize_t value = PyLong_AsSsize_t(object);
+  if (value == -1 && PyErr_Occurred()) return false;
+  if (value < 1) {
+    PyErr_SetString(PyExc_ValueError, "threads below 1");
+    return false;
+  }
+  threads = static_cast<std::size_t>(value);
+  return true;
+}
+
+PyObject* raise_not_seekable(PyObject* filename) {
+  OwnedRef exception = OwnedRef::steal(PyObject_CallFunction(
+      PyExc_OSError, "isO", ESPIPE, "a range of blocks needs a file that can seek", filename));
+  if (exception) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
+  return nullptr;
+}
+
+// What a call ended with, without the lock.
+template <class Result>
+using Outcome = std::variant<Result, OpenError, PlotDefect, SelectionError, NotSeekable, OutOfMemory, Interrupted>;
+
+// The path argument as the reader takes it (bytes as the file system encodes them), as open()'s
+// errors name it (its str or bytes form), and as messages show it (a str).
+struct PathArgument {
+  OwnedRef encoded;
+  OwnedRef fspath;
+  OwnedRef shown;
+
+  std::string_view bytes() const {
+    return {PyBytes_AS_STRING(encoded.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get()))};
+  }
+};
+
+std::optional<PathArgument> convert_path(PyObject* object) {
+  PyObject* encoded_raw = nullptr;
+  if (!PyUnicode_FSConverter(object, &encoded_raw)) return std::nullopt;
+  PathArgument path{.encoded = OwnedRef::steal(encoded_raw), .fspath = OwnedRef::steal(PyOS_FSPath(object)), .shown = {}};
+  if (!path.fspath) return std::nullopt;
+  path.shown = display_path(path.fspath.get());
+  if (!path.shown) return std::nullopt;
+  return path;
+}
+
+// Runs `call(interrupt)` without the lock (the token, kept alive by the caller whose argument it
+// is, may stop it) and turns its outcome into the result `build` makes or the matching exception.
+template <class Result, class Call, class Build>
+PyObject* call_detached(PyObject* module, const PathArgument& path, ReadStop* stop, Call&& call, Build&& build) {
+  DetachedCall detached{PyEval_SaveThread(), stop};
+  const platform::InterruptCheck interrupt{.stop = &stop_requested, .context = &detached};
+  Outcome<Result> outcome = run_detached<Result>(stop, [&] { return call(interrupt); });
+  PyEval_RestoreThread(detached.state);
+
+  if (auto* result = std::get_if<Result>(&outcome)) return build(std::move(*result));
+  if (auto* open = std::get_if<OpenError>(&outcome)) return raise_open_error(*open, path.fspath.get());
+  if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(module, *defect, path.shown.get());
+  if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(module, *selection);
+  if (std::holds_alternative<NotSeekable>(outcome)) return raise_not_seekable(path.fspath.get());
+  if (std::holds_alternative<Interrupted>(outcome)) {
+    // Stopped by the token, not by a signal handler's exception.
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_InterruptedError, "the read was stopped");
+    return nullptr;
+  }
+  return PyErr_NoMemory();
+}
+
+bool convert_stop(PyObject* module, PyObject* object, ReadStop*& stop) {
+  if (object == Py_None) return true;
+  stop = read_stop_of(object, state_of(module).stop_token_type);
+  return stop != nullptr;
+}
+
 PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   try {
-    if (nargs != 3 && nargs != 4) {
-      PyErr_Format(PyExc_TypeError, "read() takes 3 or 4 positional arguments but %zd were given", nargs);
+    if (nargs < 3 || nargs > 7) {
+      PyErr_Format(PyExc_TypeError, "read() takes 3 to 7 positional arguments but %zd were given", nargs);
       return nullptr;
     }
     ReadStop* stop = nullptr;
-    if (nargs == 4 && args[3] != Py_None) {
-      stop = read_stop_of(args[3], state_of(module).stop_token_type);
-      if (stop == nullptr) return nullptr;
-    }
-    PyObject* encoded_raw = nullptr;
-    if (!PyUnicode_FSConverter(args[0], &encoded_raw)) return nullptr;
-    OwnedRef encoded = OwnedRef::steal(encoded_raw);
-    // As open() does: the error's filename is the path's str or bytes form.
-    OwnedRef fspath = OwnedRef::steal(PyOS_FSPath(args[0]));
-    if (!fspath) return nullptr;
-    OwnedRef path = display_path(fspath.get());
+    if (nargs > 3 && !convert_stop(module, args[3], stop)) return nullptr;
+    std::optional<PathArgument> path = convert_path(args[0]);
     if (!path) return nullptr;
 
+    // The request's texts are owned by `path` and the request itself, not by objects that
+    // another thread could change while the lock is released.
     ArrayRequest request;
-    request.path = std::string_view(PyBytes_AS_STRING(encoded.get()),
-                                    static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
+    request.path = path->bytes();
     if (!convert_n_digits(args[1], request.n_digits)) return nullptr;
     if (!convert_columns(args[2], request.columns)) return nullptr;
+    if (nargs > 4 && !convert_blocks(args[4], request.blocks)) return nullptr;
+    if (nargs > 5 && !convert_threads(args[5], request.threads)) return nullptr;
+    if (nargs > 6 && !convert_count_from(args[6], request.count_from)) return nullptr;
+    return call_detached<ArrayRead>(
+        module, *path, stop,
+        [&](platform::InterruptCheck interrupt) {
+          request.interrupt = interrupt;
+          return read_plot_arrays(request);
+        },
+        [&](ArrayRead&& read) { return build_result(module, std::move(read)); });
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (...) {
+    PyErr_SetString(PyExc_SystemError, "quorvel_arrays: unexpected internal error");
+    return nullptr;
+  }
+}
 
-    // The request's texts are owned by `encoded` and the request itself, not by objects that
-    // another thread could change while the lock is released.
-    // The token is kept alive by the caller, whose argument it is.
-    DetachedCall call{PyEval_SaveThread(), stop};
-    request.interrupt = {.stop = &stop_requested, .context = &call};
-    Outcome outcome = read_detached(request, stop);
-    PyEval_RestoreThread(call.state);
+// (header, names, n_digits or None, blocks, size, (stride, offsets)).
+PyObject* build_scan(PlotLayout&& layout) {
+  OwnedRef header = text_object(layout.preamble.header);
+  if (!header) return nullptr;
+  OwnedRef names = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(layout.preamble.names.size())));
+  if (!names) return nullptr;
+  for (std::size_t i = 0; i < layout.preamble.names.size(); ++i) {
+    OwnedRef name = text_object(layout.preamble.names[i]);
+    if (!name) return nullptr;
+    PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name.release());
+  }
+  OwnedRef offsets = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(layout.index.starts.size())));
+  if (!offsets) return nullptr;
+  for (std::size_t i = 0; i < layout.index.starts.size(); ++i) {
+    PyObject* offset = PyLong_FromUnsignedLongLong(layout.index.starts[i]);
+    if (offset == nullptr) return nullptr;
+    PyTuple_SET_ITEM(offsets.get(), static_cast<Py_ssize_t>(i), offset);
+  }
+  OwnedRef width = layout.width == 0 ? OwnedRef::steal(Py_NewRef(Py_None))
+                                     : OwnedRef::steal(PyLong_FromUnsignedLongLong(layout.width));
+  if (!width) return nullptr;
+  return Py_BuildValue("(NNNKK(KN))", header.release(), names.release(), width.release(),
+                       static_cast<unsigned long long>(layout.blocks), static_cast<unsigned long long>(layout.size),
+                       static_cast<unsigned long long>(layout.index.stride), offsets.release());
+}
 
-    if (auto* read = std::get_if<ArrayRead>(&outcome)) return build_result(module, std::move(*read));
-    if (auto* open = std::get_if<OpenError>(&outcome)) return raise_open_error(*open, fspath.get());
-    if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(module, *defect, path.get());
-    if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(module, *selection);
-    if (std::holds_alternative<Interrupted>(outcome)) {
-      // Stopped by the token, not by a signal handler's exception.
-      if (!PyErr_Occurred()) PyErr_SetString(PyExc_InterruptedError, "the read was stopped");
+PyObject* scan(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+  try {
+    if (nargs < 2 || nargs > 3) {
+      PyErr_Format(PyExc_TypeError, "scan() takes 2 or 3 positional arguments but %zd were given", nargs);
       return nullptr;
     }
-    return PyErr_NoMemory();
+    ReadStop* stop = nullptr;
+    if (nargs > 2 && !convert_stop(module, args[2], stop)) return nullptr;
+    std::optional<PathArgument> path = convert_path(args[0]);
+    if (!path) return nullptr;
+    ScanRequest request{.path = path->bytes()};
+    if (!convert_n_digits(args[1], request.n_digits)) return nullptr;
+    return call_detached<PlotLayout>(
+        module, *path, stop,
+        [&](platform::InterruptCheck interrupt) {
+          request.interrupt = interrupt;
+          return scan_plot_file(request);
+        },
+        [](PlotLayout&& layout) { return build_scan(std::move(layout)); });
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (...) {
@@ -246,9 +400,13 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
 
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
-     "read(path, n_digits, columns, stop=None, /) -> (header, names, values, blocks, n_digits)\n\n"
+     "read(path, n_digits, columns, stop=None, blocks=None, threads=1, count_from=None, /)\n"
+     "-> (header, names, values, blocks, n_digits, next)\n\n"
      "Reads a plot file without the interpreter's lock; quorvel_arrays.read is the public face. A "
      "read that its StopToken stops raises InterruptedError."},
+    {"scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&scan)), METH_FASTCALL,
+     "scan(path, n_digits, stop=None, /) -> (header, names, n_digits, blocks, size, (stride, offsets))\n\n"
+     "Counts the blocks of a plot file without parsing a value; quorvel_arrays.scan is the public face."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,93 @@
+"""What a plot file holds without reading its values, and its blocks a piece at a time."""
+
+from __future__ import annotations
+
+import dataclasses
+import operator
+from collections.abc import Iterable, Iterator
+from typing import SupportsIndex
+
+from . import _reader
+from ._plot import (
+    BlockStart,
+    ParameterKey,
+    PathArg,
+    Plot,
+    check_columns,
+    check_n_digits,
+    check_path,
+    positive_or_none,
+    read_range,
+)
+
+
+@dataclasses.dataclass(frozen=True, slots=True)
+class PlotInfo:
+    """A plot file as `scan` finds it: its header and names, the field width, the number of
+    complete blocks and the size in bytes."""
+
+    path: str
+    header: str
+    names: tuple[str, ...]
+    n_digits: int | None  # None: the file has no value line to find it from
+    blocks: int
+    size: int
+    # Where every `stride`-th block starts (a byte offset), so that a later ranged read of the
+    # same file counts from there.
+    _stride: int = dataclasses.field(repr=False, compare=False)
+    _starts: tuple[int, ...] = dataclasses.field(repr=False, compare=False)
+
+    def start_before(self, block: int) -> BlockStart:
+        """The noted block at or before `block` (from 0), with its offset."""
+        entry = min(block // self._stride, len(self._starts) - 1)
+        return entry * self._stride, self._starts[entry]
+
+
+def scan(path: PathArg, n_digits: SupportsIndex | None = None) -> PlotInfo:
+    """Reads the header and the names, and counts the blocks by their lines, at memory speed.
+
+    No value is parsed, so a bad field is not found: `read` finds it. `n_digits` is found from
+    the first value line as `read` finds it. Raises the OSError open() would, and PlotFileError for
+    a defect of the header, the names, the line the width is found from, or a block the file ends
+    inside.
+    """
+    shown = check_path(path)
+    header, names, width, blocks, size, (stride, starts) = _reader.scan(path, check_n_digits(n_digits))
+    return PlotInfo(shown, header, names, width, blocks, size, stride, starts)
+
+
+def iter_blocks(
+    path: PathArg,
+    n_digits: SupportsIndex | None = None,
+    *,
+    columns: Iterable[ParameterKey] | None = None,
+    chunk: SupportsIndex = 65536,
+) -> Iterator[Plot]:
+    """The file's blocks as Plots of at most `chunk` blocks each, in order, each a ranged read that
+    counts on from where the one before ended: the memory held is bounded by the chunk, whatever
+    the file's size. There is always a first piece (empty when the file has no block). A defect
+    raises the exception a whole read raises, once the complete pieces before it were yielded.
+    """
+    shown = check_path(path)
+    size = positive_or_none(chunk, "chunk")
+    if size is None:
+        raise TypeError("chunk must be an int >= 1, not None")
+    return pieces(path, shown, check_n_digits(n_digits), check_columns(columns), size)
+
+
+def pieces(
+    path: PathArg,
+    shown: str,
+    n_digits: int | None,
+    columns: tuple[ParameterKey, ...] | None,
+    chunk: int,
+    stop: _reader.StopToken | None = None,
+) -> Iterator[Plot]:
+    start = 0
+    following: BlockStart | None = None
+    while True:
+        piece, following = read_range(path, shown, n_digits, columns, (start, start + chunk), 1, following, stop)
+        yield piece
+        if following is None:
+            return
+        start = operator.index(following[0])
