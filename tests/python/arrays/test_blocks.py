@@ -1,0 +1,153 @@
+"""Ranged, parallel and piecewise reads against the whole read of the same file: the rows of the
+chosen blocks bit for bit, and the whole read's exception (message, line, column) for a defect
+in them, whatever the range, the thread count or the piece size."""
+
+import errno
+import os
+import threading
+
+import numpy as np
+import pytest
+
+import quorvel_arrays as qa
+from conftest import plot_text
+
+N = 13  # two value lines a block: three lines a block, names on lines 2 to 14
+
+
+def values(blocks):
+    return [[f"{b * 100 + j:.5E}" for j in range(N)] for b in range(blocks)]
+
+
+def write(plot_file, blocks, bad=None, tail_lines=0):
+    """A file of `blocks` blocks; `bad`: the block with a bad first field; `tail_lines`: lines of
+    one more block the file ends inside."""
+    rows = values(blocks + 1)
+    if bad is not None:
+        rows[bad][0] = "1.2.3"
+    text = plot_text(N, rows[:blocks])
+    if tail_lines:
+        text += "\n".join(plot_text(N, rows[: blocks + 1]).splitlines()[-3:][:tail_lines]) + "\n"
+    return plot_file(text)
+
+
+def outcome(call):
+    try:
+        return call()
+    except qa.PlotFileError as error:
+        return (error.reason, error.line, error.column)
+
+
+@pytest.mark.parametrize(
+    "blocks",
+    [slice(None), slice(0, 0), slice(0, 1), slice(-1, None), slice(-3, -1), slice(5, 2), slice(-100, 3),
+     slice(8, 100), range(2, 6), slice(None, -7), slice(7, None)],
+)
+@pytest.mark.parametrize("threads", [1, 3])
+def test_a_range_gives_the_whole_reads_rows(plot_file, blocks, threads):
+    path = write(plot_file, 8)
+    whole = qa.read(path)
+    part = qa.read(path, blocks=blocks, threads=threads)
+    assert part.values.tobytes() == whole.values[blocks.start:blocks.stop].tobytes()
+    assert (part.names, part.header, part.n_digits) == (whole.names, whole.header, whole.n_digits)
+
+
+@pytest.mark.parametrize(
+    ("bad", "tail_lines", "blocks", "reported"),
+    [
+        (1, 0, slice(0, 1), False),    # after the range
+        (1, 0, slice(1, 2), True),     # inside
+        (1, 0, slice(2, None), False),  # before
+        (None, 2, slice(-1, None), True),  # the block the file ends inside, at the end of the range
+        (None, 2, slice(0, 8), True),
+        (None, 2, slice(0, 7), False),
+        (7, 0, slice(None), True),
+    ],
+)
+def test_a_defect_is_reported_as_the_whole_read_reports_it_when_it_lies_in_the_range(
+    plot_file, bad, tail_lines, blocks, reported
+):
+    path = write(plot_file, 8, bad=bad, tail_lines=tail_lines)
+    whole = outcome(lambda: qa.read(path, 12))
+    for threads in (1, 2, 8):
+        got = outcome(lambda: qa.read(path, 12, blocks=blocks, threads=threads))
+        if reported:
+            assert got == whole
+        else:
+            assert isinstance(got, qa.Plot) and len(got) == len(range(8)[blocks])
+
+
+@pytest.mark.parametrize("threads", range(1, 9))
+def test_parallel_reads_of_a_large_file_match_one_thread_and_raise_its_first_defect(plot_file, threads):
+    path = write(plot_file, 600)  # about 170 KB: parts of 4 KB or more
+    assert qa.read(path, threads=threads).values.tobytes() == qa.read(path).values.tobytes()
+    two = write(plot_file, 600, bad=123)
+    with open(two, "r+b") as out:  # a second defect, later in the file
+        out.seek(-5, os.SEEK_END)
+        out.write(b"x")
+    assert outcome(lambda: qa.read(two, threads=threads)) == outcome(lambda: qa.read(two))
+
+
+def test_scan_counts_blocks_without_parsing_values(plot_file):
+    path = write(plot_file, 5, bad=3)
+    info = qa.scan(path)
+    assert (info.path, info.names, info.n_digits, info.blocks, info.size) == (
+        path, tuple(f"PARAM{i}" for i in range(N)), 12, 5, os.path.getsize(path))
+    with pytest.raises(qa.PlotFileError, match=r":22: the file ends inside block 3: a value line is missing$"):
+        qa.scan(write(plot_file, 2, tail_lines=1))
+    assert qa.scan(plot_file(f"PLOT {N}\n" + "".join(f"P{i}\n" for i in range(N)))).n_digits is None
+
+
+@pytest.mark.parametrize("chunk", [1, 3, 8, 100])
+def test_iter_blocks_gives_the_file_in_pieces_then_the_defect(plot_file, chunk):
+    path = write(plot_file, 8)
+    pieces = list(qa.iter_blocks(path, chunk=chunk, columns=[-1, "PARAM0"]))
+    assert [len(p) for p in pieces] == [len(range(8)[i:i + chunk]) for i in range(0, 8, chunk)]
+    whole = qa.read(path, columns=[-1, "PARAM0"])
+    assert np.concatenate([p.values for p in pieces]).tobytes() == whole.values.tobytes()
+    broken = write(plot_file, 8, bad=5)
+    got = []
+    with pytest.raises(qa.PlotFileError) as caught:
+        got.extend(len(p) for p in qa.iter_blocks(broken, chunk=chunk))
+    assert sum(got) == 5 // chunk * chunk
+    assert (caught.value.line, caught.value.column) == (15 + 5 * 3 + 1, 1)
+    assert [len(p) for p in qa.iter_blocks(plot_file(f"PLOT 1\nT\n"))] == [0]
+
+
+@pytest.mark.parametrize(
+    ("call", "error", "message"),
+    [
+        (lambda p: qa.read(p, blocks=slice(0, 4, 2)), ValueError, "blocks must have a step of 1, not 2"),
+        (lambda p: qa.read(p, blocks=[0, 1]), TypeError, "blocks must be a slice, a range or None, not list"),
+        (lambda p: qa.read(p, blocks=slice("a", None)), TypeError, "blocks.start must be an int or None, not str"),
+        (lambda p: qa.read(p, threads=0), ValueError, "threads must be an int >= 1 or None, not 0"),
+        (lambda p: qa.iter_blocks(p, chunk=0), ValueError, "chunk must be an int >= 1 or None, not 0"),
+        (lambda p: qa.iter_blocks(p, chunk=None), TypeError, "chunk must be an int >= 1, not None"),
+    ],
+)
+def test_arguments_are_checked_before_the_file_is_read(call, error, message):
+    with pytest.raises(error, match=f"^{message.replace('(', '[(]').replace(')', '[)]')}$"):
+        call("/nonexistent/never-read.plt")
+
+
+def test_a_range_of_a_pipe_is_refused_and_threads_read_it_in_one_part(tmp_path, plot_file):
+    source = write(plot_file, 4)
+    fifo = str(tmp_path / "fifo")
+    os.mkfifo(fifo)
+
+    def feed():
+        with open(fifo, "wb") as out, open(source, "rb") as data:
+            out.write(data.read())
+
+    for call in (lambda: qa.read(fifo, threads=4), lambda: qa.read(fifo, blocks=slice(1, 2))):
+        writer = threading.Thread(target=feed)
+        writer.start()
+        try:
+            result = outcome(call)
+        except OSError as error:
+            result = error
+        writer.join()
+        if isinstance(result, qa.Plot):
+            assert result.values.tobytes() == qa.read(source).values.tobytes()
+        else:
+            assert isinstance(result, OSError) and result.errno == errno.ESPIPE and result.filename == fifo
