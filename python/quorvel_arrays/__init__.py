@@ -4,13 +4,14 @@
     plot = qa.read("run42.plt")            # the field width found from the file
     plot["TEMP"], plot.time, plot.values   # float32 views
     plots = qa.read_many(paths)            # in order, read in parallel
+    qa.compare("a.plt", "b.plt").ok        # two runs within tolerance, parameter by parameter
 
 `python -m quorvel_arrays` (or `quorvel`) is the command line.
 """
 
 from ._errors import PlotFileError
 
-__all__ = ["Plot", "PlotFileError", "read", "read_many"]
+__all__ = ["Comparison", "Difference", "Plot", "PlotFileError", "compare", "read", "read_many"]
 
 from ._optional import MissingLibrary as _MissingLibrary
 from ._optional import require as _require
@@ -25,8 +26,9 @@ except _MissingLibrary as _error:
     _missing = _error  # `except … as` unbinds its own name when the block ends
 
     def __getattr__(name: str) -> _Any:
-        if name in ("Plot", "read", "read_many"):
+        if name in ("Comparison", "Difference", "Plot", "compare", "read", "read_many"):
             raise _missing
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 else:
+    from ._compare import Comparison, Difference, compare
     from ._plot import Plot, read, read_many
