@@ -324,6 +324,10 @@ def build_parser() -> argparse.ArgumentParser:
     plot.add_argument("--dpi", type=resolution, default=100.0,
                       help=f"pixels per inch, {MIN_DPI:g} to {MAX_DPI:g} (default: 100)")
     plot.set_defaults(run=run_plot)
+
+    from . import _diff  # it builds on this module's helpers
+
+    _diff.add_command(command)
     return parser
 
 
