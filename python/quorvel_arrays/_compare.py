@@ -290,32 +290,40 @@ class Tally:
         self.nan = numpy.zeros(columns, dtype=numpy.int64)
         self.first = numpy.full(columns, -1, dtype=numpy.int64)
         shape = (max(1, min(rows, CHUNK_VALUES // max(1, columns))), columns)
+        self.a, self.b = numpy.empty(shape), numpy.empty(shape)
         self.difference = numpy.empty(shape)
         self.scale = numpy.empty(shape)
         self.limit = numpy.empty(shape)
         self.beyond = numpy.empty(shape, dtype=bool)
 
-    def add(self, a: Array, b: Array, row: int) -> None:
+    def add(self, a_rows: Array, b_rows: Array, row: int) -> None:
         """One chunk: A's rows and B's (or B interpolated), `row` the chunk's first row."""
-        n = a.shape[0]
+        n = a_rows.shape[0]
+        a, b = self.a[:n], self.b[:n]
         difference, scale, limit, beyond = self.difference[:n], self.scale[:n], self.limit[:n], self.beyond[:n]
+        # float64 copies first: every pass after them runs on contiguous float64 in the cache.
+        numpy.copyto(a, a_rows)
+        numpy.copyto(b, b_rows)
         with numpy.errstate(invalid="ignore", divide="ignore"):
-            numpy.subtract(a, b, out=difference, dtype=numpy.float64)
+            numpy.subtract(a, b, out=difference)
             numpy.absolute(difference, out=difference)
             peak = difference.max(axis=0)
             forced = None if numpy.isfinite(peak).all() else self.special(a, b, difference)
             if forced is not None:
                 peak = difference.max(axis=0)
             numpy.maximum(self.max_abs, peak, out=self.max_abs)
-            numpy.absolute(b, out=scale, dtype=numpy.float64)
+            numpy.absolute(b, out=scale)
             numpy.multiply(scale, self.rtol, out=limit)
-            numpy.add(limit, self.atol, out=limit)
+            if self.atol:
+                numpy.add(limit, self.atol, out=limit)
             numpy.greater(difference, limit, out=beyond)
             numpy.divide(difference, scale, out=limit)  # the relative difference; 0/0 is NaN, skipped
             if forced is not None:
                 beyond |= forced[0]
                 limit[forced[1]] = math.inf
             numpy.fmax(self.max_rel, numpy.fmax.reduce(limit, axis=0), out=self.max_rel)
+        if not beyond.any():
+            return
         counts = beyond.sum(axis=0)
         self.out += counts
         new = numpy.flatnonzero((counts > 0) & (self.first < 0))
