@@ -1,4 +1,4 @@
-"""The `quorvel` command (also `python -m quorvel_arrays`): info, stats, convert and plot.
+"""The `quorvel` command (also `python -m quorvel_arrays`): info, stats, convert, plot and diff.
 
 Exit status: 0 when everything went well, 1 when a file is defective, cannot be opened or
 written, lacks a parameter asked for, or a library the command needs is missing (each such file
@@ -266,7 +266,7 @@ def installed_version() -> str:
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
-        description="Look into KAVRINE plot files, convert them and plot them.",
+        description="Look into KAVRINE plot files, convert them, plot them and compare runs.",
         epilog="A FILE of - is standard input. Exit status: 0 on success, 1 when a file is "
         "defective or cannot be read or written, 2 for a usage error, 130 on SIGINT, 143 on "
         "SIGTERM.",
