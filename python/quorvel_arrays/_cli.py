@@ -27,7 +27,8 @@ from typing import Any
 
 import numpy
 
-from . import _figure, _writers
+from . import _diff, _figure, _writers
+from ._compare import compare
 from ._errors import PlotFileError
 from ._optional import MissingLibrary
 from ._plot import MAX_N_DIGITS, ParameterKey, Plot, read, read_job
@@ -339,9 +340,9 @@ def build_parser() -> argparse.ArgumentParser:
                       help=f"pixels per inch, {MIN_DPI:g} to {MAX_DPI:g} (default: 100)")
     plot.set_defaults(run=run_plot)
 
-    from . import _diff  # it builds on this module's helpers
-
-    _diff.add_command(command)
+    diff = command("diff", _diff.HELP, _diff.DESCRIPTION)
+    _diff.add_arguments(diff, parameter_key, SELECTION_HELP)
+    diff.set_defaults(run=run_diff)
     return parser
 
 
@@ -715,3 +716,24 @@ def run_labels(paths: Sequence[str]) -> list[str]:
         return [os.path.basename(paths[0])]
     stems = [stem(path) for path in paths]
     return stems if len(set(stems)) == len(stems) else list(paths)
+
+
+# ---- diff
+
+
+def run_diff(args: argparse.Namespace) -> int:
+    plots: list[Plot] = []
+    for path, outcome in list(read_in_order(input_paths([args.a, args.b]), args.n_digits)):
+        if isinstance(outcome, Plot):
+            plots.append(outcome)
+        else:
+            print(describe(path, outcome), file=sys.stderr)
+    if len(plots) < 2:
+        return 1
+    try:
+        result = compare(plots[0], plots[1], rtol=args.rtol, atol=args.atol, columns=args.names or None)
+    except (KeyError, IndexError) as error:
+        print(describe(plots[0].path, error), file=sys.stderr)
+        return 1
+    emit(_diff.report(result, every=args.all, as_json=args.json))
+    return 0 if result.ok else 1

@@ -1,41 +1,39 @@
-"""`quorvel diff A B`: two runs compared parameter by parameter, for people and for CI jobs (exit
-status 0 when everything agrees, 1 when not)."""
+"""The arguments and the report of `quorvel diff A B`, two runs compared parameter by parameter
+for people and for CI jobs; `_cli` reads the files and prints. Nothing here imports `_cli`, so
+that the package has no import circle."""
 
 from __future__ import annotations
 
 import argparse
+import json
 import math
-import sys
 from collections.abc import Callable
 from typing import Any
 
-from ._cli import (
-    FILE_ERRORS, PROG, SELECTION_HELP, describe, dump, emit, input_paths, json_value, parameter_key, read_in_order,
-    value_text,
-)
-from ._compare import Comparison, Difference, Named, compare
-from ._plot import Plot
+import numpy
+
+from ._compare import Comparison, Difference, Named
 
 DEFAULT_RTOL = 1e-5
+HELP = "compare two runs parameter by parameter"
+DESCRIPTION = ("Compares run B with run A, parameter by parameter, matched by name (a repeated "
+               "name by its occurrence). A point differs when |a - b| > ATOL + RTOL × |b|; NaN "
+               "equals NaN, a NaN against a number differs. When the first columns (the time) "
+               "differ, B is interpolated linearly onto A's times where both runs have values. "
+               "Exit status 0 when every parameter is within tolerance and the names agree, "
+               "1 otherwise: meant for CI jobs.")
 
 
-def add_command(command: Callable[[str, str, str], argparse.ArgumentParser]) -> None:
-    diff = command("diff", "compare two runs parameter by parameter",
-                   "Compares run B with run A, parameter by parameter, matched by name (a repeated "
-                   "name by its occurrence). A point differs when |a - b| > ATOL + RTOL × |b|; NaN "
-                   "equals NaN, a NaN against a number differs. When the first columns (the time) "
-                   "differ, B is interpolated linearly onto A's times where both runs have values. "
-                   "Exit status 0 when every parameter is within tolerance and the names agree, "
-                   "1 otherwise: meant for CI jobs.")
+def add_arguments(diff: argparse.ArgumentParser, name: Callable[[str], Any], selection_help: str) -> None:
+    """The arguments of `quorvel diff`; `name` turns a NAME into a name or a position."""
     diff.add_argument("a", metavar="A", help="the reference run")
     diff.add_argument("b", metavar="B", help="the run compared with it")
-    diff.add_argument("names", nargs="*", metavar="NAME", type=parameter_key,
-                      help=f"only these parameters of A ({SELECTION_HELP}); default: all but the first column")
+    diff.add_argument("names", nargs="*", metavar="NAME", type=name,
+                      help=f"only these parameters of A ({selection_help}); default: all but the first column")
     diff.add_argument("--rtol", type=tolerance, default=DEFAULT_RTOL, help=f"relative tolerance (default: {DEFAULT_RTOL:g})")
     diff.add_argument("--atol", type=tolerance, default=0.0, help="absolute tolerance (default: 0)")
     diff.add_argument("--json", action="store_true", help="one JSON object instead of a table")
     diff.add_argument("--all", action="store_true", help="list every compared parameter, not only those out of tolerance")
-    diff.set_defaults(run=run_diff)
 
 
 def tolerance(text: str) -> float:
@@ -48,24 +46,23 @@ def tolerance(text: str) -> float:
     return value
 
 
-def run_diff(args: argparse.Namespace) -> int:
-    paths = input_paths([args.a, args.b])
-    plots: list[Plot] = []
-    for file, outcome in list(read_in_order(paths, args.n_digits)):
-        if isinstance(outcome, Plot):
-            plots.append(outcome)
-        else:
-            print(describe(file, outcome), file=sys.stderr)
-    if len(plots) < 2:
-        return 1
-    try:
-        result = compare(plots[0], plots[1], rtol=args.rtol, atol=args.atol, columns=args.names or None)
-    except FILE_ERRORS as error:
-        print(describe(plots[0].path, error), file=sys.stderr)
-        return 1
-    shown = [each for each in result.worst_first() if args.all or not each.ok]
-    emit(dump(json_report(result, shown)) + "\n" if args.json else text_report(result, shown))
-    return 0 if result.ok else 1
+def report(result: Comparison, *, every: bool, as_json: bool) -> str:
+    """What `quorvel diff` prints: the parameters out of tolerance (all with `every`), the worst
+    first, in a table or one JSON object."""
+    shown = [each for each in result.worst_first() if every or not each.ok]
+    if as_json:
+        return json.dumps(json_report(result, shown), ensure_ascii=False, allow_nan=False) + "\n"
+    return text_report(result, shown)
+
+
+def value_text(value: float) -> str:
+    """A float32 value (a time) as the shortest text that reads back as it."""
+    return str(numpy.float32(value))
+
+
+def json_value(value: float) -> float | str | None:
+    """A float32 value for JSON, by its shortest text."""
+    return number(float(value_text(value)))
 
 
 # ---- JSON
