@@ -5,7 +5,7 @@ build/bench-data).
 
     PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--size small|medium|large]
         [--width 12|15|both] [--repeat K] [--readers module,numpy,...] [--pandas-rounds P]
-        [--no-rss] [--data DIR] [--read-many] [--cpp-bench PATH]
+        [--no-rss] [--data DIR] [--read-many] [--no-compare] [--cpp-bench PATH]
 
 Readers (readers.py): module, arrays, numpy, numpy-arrays, numpy-cast, pure, pandas, floor (read
 the bytes + build the lists from parsed float32 columns), scan (read the bytes + count newlines).
@@ -20,6 +20,9 @@ Readers run alternately in one process (A B C A B C ...) so that the machine's d
 alike; the figure is the median of the rounds. Peak memory is the peak resident set of a fresh
 child process that runs only that reader once (VmHWM; the interpreter alone, and the interpreter
 with numpy imported, are shown for reference).
+
+quorvel_arrays.compare of the file and a copy with one value changed is timed against reading both
+files (the ratio it prints: comparing costs at most 1.5 times reading both).
 
 --read-many times quorvel_arrays.read_many on four copies of the timed file with one thread and
 with two, alternately, beside a control that is known to scale (hashing four buffers of the file's
@@ -344,6 +347,59 @@ def run_read_many(label, parameters, blocks, width, options):
     return ratio, control
 
 
+def perturbed_copy(path):
+    """A copy of `path` with the leading digit of the last line's first field changed (made once)."""
+    copy = os.path.join(os.path.dirname(path), "compare", os.path.basename(path))
+    if os.path.exists(copy) and os.path.getsize(copy) == os.path.getsize(path):
+        return copy
+    os.makedirs(os.path.dirname(copy), exist_ok=True)
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    line = data.rstrip(b"\n").rfind(b"\n") + 1
+    digit = data.index(b".", line) - 1  # the leading digit: far beyond any tolerance
+    data[digit] = ord("0") + (data[digit] - ord("0") + 1) % 10
+    with open(copy + ".partial", "wb") as f:
+        f.write(data)
+    os.replace(copy + ".partial", copy)
+    return copy
+
+
+def run_compare(label, parameters, blocks, width, options):
+    """quorvel_arrays.compare of the file and a copy with one value changed, against reading both
+    files one after the other (and on two threads), alternately; and the comparison alone, of the
+    plots already read."""
+    import quorvel_arrays
+
+    import plotgen
+
+    path, _ = plotgen.plot_file(options.data, parameters, blocks, width)
+    other = perturbed_copy(path)
+    print(f"\ncompare, {label}, width {width}: the file against a copy with one value changed", flush=True)
+    plots = quorvel_arrays.read_many([path, other], width)
+    result = quorvel_arrays.compare(*plots)
+    out = [each for each in result.differences if not each.ok]
+    if result.ok or len(out) != 1 or out[0].points_out != 1 or len(result.differences) != parameters - 1:
+        sys.exit(f"DISAGREEMENT: compare found {len(out)} parameters out, expected one point of one parameter")
+    work = {
+        "read a + read b": lambda: (quorvel_arrays.read(path, width), quorvel_arrays.read(other, width)),
+        "read_many a, b": lambda: quorvel_arrays.read_many([path, other], width, threads=2),
+        "compare": lambda: quorvel_arrays.compare(path, other),
+        "compare (plots read)": lambda: quorvel_arrays.compare(*plots),
+    }
+    times = {name: [] for name in work}
+    for round_index in range(options.repeat):
+        for name, call in work.items():
+            times[name].append(timed(call)[0])
+        print(f"  round {round_index + 1}: " + "  ".join(f"{name} {times[name][-1]:.3f}" for name in work), flush=True)
+    median = {name: statistics.median(times[name]) for name in work}
+    both = median["read a + read b"]
+    print("  " + "   ".join(f"{name}: median {median[name]:.3f} s" for name in work))
+    print(f"  ratio (time) compare / (read a + read b) {median['compare'] / both:.2f}; "
+          f"compare / read_many {median['compare'] / median['read_many a, b']:.2f}; "
+          f"the comparison alone / (read a + read b) {median['compare (plots read)'] / both:.2f}")
+    return median["compare"] / both
+
+
 def ratios_of(times):
     """(name, ratio of the medians, lowest and highest ratio of one round's pair): the readers run
     alternately, so a round's two times saw the same machine."""
@@ -371,6 +427,8 @@ def main():
     parser.add_argument("--data", default=DEFAULT_DATA, help="folder for the generated files")
     parser.add_argument("--read-many", action="store_true",
                         help=f"also time quorvel_arrays.read_many on {READ_MANY_FILES} copies of the file, 1 thread vs 2")
+    parser.add_argument("--no-compare", dest="compare", action="store_false",
+                        help="skip timing quorvel_arrays.compare against reading both files")
     parser.add_argument("--cpp-bench", help="the C++ reader benchmark binary, to run on the same files")
     parser.add_argument("--rss-child", nargs=4, help=argparse.SUPPRESS)
     options = parser.parse_args()
@@ -419,6 +477,7 @@ def main():
         summary.append((width, median, ratios))
     many = [(width, run_read_many(options.size, parameters, blocks, width, options))
             for width in (widths if options.read_many else [])]
+    compared = [run_compare(options.size, parameters, blocks, width, options) for width in (widths if options.compare else [])]
     if len(summary) > 1:
         print(f"\nsummary ({options.size}): median seconds per width")
         print("  " + f"{'reader':<18}" + "".join(f"{'width ' + str(width):>10}" for width, _, _ in summary))
@@ -431,6 +490,8 @@ def main():
         if len(many) == len(summary):
             print("  " + f"{'read_many t1/t2':<18}" + "".join(f"{ratio:10.2f}" for _, (ratio, _) in many))
             print("  " + f"{'control t1/t2':<18}" + "".join(f"{control:10.2f}" for _, (_, control) in many))
+        if len(compared) == len(summary):
+            print("  " + f"{'compare/read both':<18}" + "".join(f"{ratio:10.2f}" for ratio in compared))
 
 
 if __name__ == "__main__":
