@@ -257,7 +257,7 @@ def check_blocks(blocks: slice | range | None) -> BlockBounds | None:
             return None
         if isinstance(value, bool) or not hasattr(value, "__index__"):
             raise TypeError(f"blocks.{which} must be an int or None, not {type(value).__name__}")
-        return operator.index(value)  # type: ignore[arg-type]
+        return operator.index(value)
 
     return bound(blocks.start, "start"), bound(blocks.stop, "stop")
 
