@@ -6,6 +6,7 @@
     plots = qa.read_many(paths)            # in order, read in parallel
     tail = qa.read("run42.plt", blocks=slice(-100, None))   # the last 100 blocks
     info = qa.scan("run42.plt")            # names and block count, no value parsed
+    for piece in qa.follow("run42.plt"): ...   # blocks as a running simulation appends them
     qa.compare("a.plt", "b.plt").ok        # two runs within tolerance, parameter by parameter
 
 `python -m quorvel_arrays` (or `quorvel`) is the command line.
@@ -15,7 +16,7 @@ from ._errors import PlotFileError
 
 __all__ = [
     "Comparison", "Difference", "Plot", "PlotFileError", "PlotInfo",
-    "compare", "iter_blocks", "read", "read_many", "scan",
+    "compare", "follow", "iter_blocks", "read", "read_many", "scan",
 ]
 
 from ._optional import MissingLibrary as _MissingLibrary
@@ -37,4 +38,5 @@ except _MissingLibrary as _error:
 else:
     from ._blocks import PlotInfo, iter_blocks, scan
     from ._compare import Comparison, Difference, compare
+    from ._follow import follow
     from ._plot import Plot, read, read_many

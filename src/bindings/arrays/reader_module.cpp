@@ -20,6 +20,7 @@
 
 #include "failure/caller_error.h"
 #include "platform/platform.h"
+#include "bindings/arrays/folder_watch.h"
 #include "bindings/arrays/stop_token.h"
 #include "bindings/arrays/values_buffer.h"
 #include "bindings/owned_ref.h"
@@ -33,6 +34,7 @@ namespace {
 struct ModuleState {
   PyTypeObject* values_type;
   PyTypeObject* stop_token_type;
+  PyTypeObject* folder_watch_type;
   PyObject* plot_file_error;    // quorvel_arrays.PlotFileError, looked up once
   PyObject* selection_problem;  // and the selection problem that quorvel_arrays words
 };
@@ -46,7 +48,7 @@ std::unexpected<PythonError> pending() { return std::unexpected(PythonError::pen
 struct OutOfMemory {};
 struct Interrupted {};  // a signal handler raised (its exception is set), or the stop token said stop
 template <class Result>
-using Outcome = std::variant<Result, OpenError, PlotDefect, SelectionError, NotSeekable, OutOfMemory, Interrupted>;
+using Outcome = std::variant<Result, OpenError, PlotDefect, SelectionError, NotSeekable, NotYet, OutOfMemory, Interrupted>;
 
 // The read's interrupt check: the stop token's flag, then the interpreter's pending signal
 // handlers, run with the lock taken back (on the main thread; elsewhere there are none to run).
@@ -83,6 +85,8 @@ Outcome<Result> run_detached(ReadStop* stop, Call&& call) noexcept {
   } catch (const SelectionError& error) {
     return error;
   } catch (const NotSeekable& error) {
+    return error;
+  } catch (const NotYet& error) {
     return error;
   } catch (...) {  // std::bad_alloc, or a size beyond what can be allocated
     return OutOfMemory{};
@@ -168,13 +172,19 @@ std::expected<OwnedRef, PythonError> build_result(PyObject* module, ArrayRead&& 
   const std::size_t blocks = read.values.rows();
   std::expected<OwnedRef, PythonError> values = make_values(state_of(module).values_type, std::move(read.values));
   if (!values) return std::unexpected(std::move(values.error()));
-  OwnedRef next = read.next ? OwnedRef::steal(Py_BuildValue("(KK)", static_cast<unsigned long long>(read.next->block),
-                                                            static_cast<unsigned long long>(read.next->offset)))
+  OwnedRef next = read.next ? OwnedRef::steal(Py_BuildValue("(KKK)", static_cast<unsigned long long>(read.next->block),
+                                                            static_cast<unsigned long long>(read.next->offset),
+                                                            static_cast<unsigned long long>(read.next->line)))
                             : OwnedRef::steal(Py_NewRef(Py_None));
   if (!next) return pending();
-  OwnedRef result = OwnedRef::steal(Py_BuildValue("(NNNKKN)", header.release(), names.release(), values->release(),
+  OwnedRef file = read.file ? OwnedRef::steal(Py_BuildValue("(KK)", static_cast<unsigned long long>(read.file->device),
+                                                            static_cast<unsigned long long>(read.file->index)))
+                            : OwnedRef::steal(Py_NewRef(Py_None));
+  if (!file) return pending();
+  OwnedRef result = OwnedRef::steal(Py_BuildValue("(NNNKKNN)", header.release(), names.release(), values->release(),
                                                   static_cast<unsigned long long>(blocks),
-                                                  static_cast<unsigned long long>(read.n_digits), next.release()));
+                                                  static_cast<unsigned long long>(read.n_digits), next.release(),
+                                                  file.release()));
   if (!result) return pending();
   return result;
 }
@@ -241,13 +251,14 @@ std::expected<std::optional<BlockRange>, PythonError> convert_blocks(PyObject* o
   return BlockRange{.start = *start, .stop = *stop};
 }
 
-// (block, offset) from an earlier read or scan, or None.
+// (block, offset) or (block, offset, line) from an earlier read or scan, or None.
 std::expected<std::optional<BlockStart>, PythonError> convert_count_from(PyObject* object) {
   if (object == Py_None) return std::nullopt;
   unsigned long long block = 0;
   unsigned long long offset = 0;
-  if (!PyArg_ParseTuple(object, "KK", &block, &offset)) return pending();
-  return BlockStart{.block = block, .offset = offset};
+  unsigned long long line = 0;
+  if (!PyArg_ParseTuple(object, "KK|K", &block, &offset, &line)) return pending();
+  return BlockStart{.block = block, .offset = offset, .line = line};
 }
 
 std::expected<std::size_t, PythonError> convert_threads(PyObject* object) {
@@ -301,6 +312,7 @@ std::expected<OwnedRef, PythonError> call_detached(PyObject* module, const PathA
   }
   if (auto* selection = std::get_if<SelectionError>(&outcome)) return std::unexpected(selection_error(module, *selection));
   if (std::holds_alternative<NotSeekable>(outcome)) return std::unexpected(not_seekable_error(path.fspath.get()));
+  if (std::holds_alternative<NotYet>(outcome)) return OwnedRef::steal(Py_NewRef(Py_None));
   if (std::holds_alternative<Interrupted>(outcome)) {
     // A signal handler's exception is pending; the stop token's stop has none.
     if (PyErr_Occurred()) return pending();
@@ -310,10 +322,10 @@ std::expected<OwnedRef, PythonError> call_detached(PyObject* module, const PathA
 }
 
 std::expected<OwnedRef, PythonError> read_plot(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs < 3 || nargs > 7) {
+  if (nargs < 3 || nargs > 8) {
     return std::unexpected(PythonError::deferred(
         PythonError::DeferredType::TypeError,
-        "read() takes 3 to 7 positional arguments but " + std::to_string(nargs) + " were given"));
+        "read() takes 3 to 8 positional arguments but " + std::to_string(nargs) + " were given"));
   }
   auto stop = nargs > 3 ? convert_stop(module, args[3]) : nullptr;
   if (!stop) return std::unexpected(std::move(stop.error()));
@@ -344,6 +356,11 @@ std::expected<OwnedRef, PythonError> read_plot(PyObject* module, PyObject* const
     auto count_from = convert_count_from(args[6]);
     if (!count_from) return std::unexpected(std::move(count_from.error()));
     request.count_from = *count_from;
+  }
+  if (nargs > 7) {
+    const int follow = PyObject_IsTrue(args[7]);
+    if (follow < 0) return pending();
+    request.follow = follow != 0;
   }
   return call_detached<ArrayRead>(
       module, *path, *stop,
@@ -406,6 +423,13 @@ std::expected<OwnedRef, PythonError> scan_plot(PyObject* module, PyObject* const
       [](PlotLayout&& layout) { return build_scan(std::move(layout)); });
 }
 
+std::expected<OwnedRef, PythonError> watch_folder_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 1) {
+    return std::unexpected(PythonError::deferred(PythonError::DeferredType::TypeError, "watch_folder() takes one argument"));
+  }
+  return watch_folder(state_of(module).folder_watch_type, args[0]);
+}
+
 // The entries: the one place where an error becomes the raised exception.
 template <std::expected<OwnedRef, PythonError> (*Call)(PyObject*, PyObject* const*, Py_ssize_t)>
 PyObject* entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
@@ -424,10 +448,12 @@ PyObject* entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexc
 
 PyMethodDef methods[] = {
     {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&read_plot>)), METH_FASTCALL,
-     "read(path, n_digits, columns, stop=None, blocks=None, threads=1, count_from=None, /)\n"
-     "-> (header, names, values, blocks, n_digits, next)\n\n"
+     "read(path, n_digits, columns, stop=None, blocks=None, threads=1, count_from=None, follow=False, /)\n"
+     "-> (header, names, values, blocks, n_digits, next, file) or None\n\n"
      "Reads a plot file without the interpreter's lock; quorvel_arrays.read is the public face. A "
-     "read that its StopToken stops raises InterruptedError."},
+     "read that its StopToken stops raises InterruptedError. None: a followed file has no block yet."},
+    {"watch_folder", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&watch_folder_of>)), METH_FASTCALL,
+     "watch_folder(path, /) -> FolderWatch or None\n\nA watch on the folder of `path`; None where the system has none."},
     {"scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&scan_plot>)), METH_FASTCALL,
      "scan(path, n_digits, stop=None, /) -> (header, names, n_digits, blocks, size, (stride, offsets))\n\n"
      "Counts the blocks of a plot file without parsing a value; quorvel_arrays.scan is the public face."},
@@ -447,6 +473,9 @@ std::expected<void, PythonError> exec_module(PyObject* module) {
   if (PyModule_AddObjectRef(module, "StopToken", reinterpret_cast<PyObject*>(state_of(module).stop_token_type)) < 0) {
     return pending();
   }
+  std::expected<OwnedRef, PythonError> watch = make_folder_watch_type(module);
+  if (!watch) return std::unexpected(std::move(watch.error()));
+  state_of(module).folder_watch_type = reinterpret_cast<PyTypeObject*>(watch->release());
   // The package imports its errors before this module, so the lookup finds them loaded.
   OwnedRef errors = OwnedRef::steal(PyImport_ImportModule("quorvel_arrays._errors"));
   if (!errors) return pending();
@@ -474,6 +503,7 @@ int exec_slot(PyObject* module) noexcept {
 int traverse(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state_of(module).values_type);
   Py_VISIT(state_of(module).stop_token_type);
+  Py_VISIT(state_of(module).folder_watch_type);
   Py_VISIT(state_of(module).plot_file_error);
   Py_VISIT(state_of(module).selection_problem);
   return 0;
@@ -482,6 +512,7 @@ int traverse(PyObject* module, visitproc visit, void* arg) {
 int clear(PyObject* module) {
   Py_CLEAR(state_of(module).values_type);
   Py_CLEAR(state_of(module).stop_token_type);
+  Py_CLEAR(state_of(module).folder_watch_type);
   Py_CLEAR(state_of(module).plot_file_error);
   Py_CLEAR(state_of(module).selection_problem);
   return 0;
