@@ -771,7 +771,7 @@ def run_watch(args: argparse.Namespace) -> int:
             now = time.monotonic()
             pending = picture.wait(now) if picture is not None else None
             try:
-                pieces, ended = follower.take(args.interval if pending is None else min(args.interval, pending))
+                pieces, ended = follower.take(_watch.TICK if pending is None else min(_watch.TICK, pending))
             except FILE_ERRORS as error:
                 failure = describe(args.file, error)
                 break

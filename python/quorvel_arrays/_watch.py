@@ -38,6 +38,10 @@ DEFAULT_CHOSEN = 8
 # Rows kept for the sparklines: more than any terminal is wide.
 RECENT = 1024
 SPARKS = "▁▂▃▄▅▆▇█"
+# How long the main thread sleeps at most (between pieces, to notice a closed pipe or a resized
+# terminal), and waits for the following thread to end.
+TICK = 0.5
+STOP_WAIT = 1.0
 # Values turned into CSV text at once (as convert does), so a large first piece needs little memory.
 CSV_VALUES_PER_CHUNK = 1 << 16
 
@@ -97,7 +101,6 @@ class Follower:
 
     def __init__(self, path: str, n_digits: int | None, columns: tuple[ParameterKey, ...] | None,
                  interval: float, idle: float | None) -> None:
-        self.interval = interval
         self.stop = threading.Event()
         self.events: queue.SimpleQueue[Event] = queue.SimpleQueue()
         pieces = follow(StoppablePath(path, self.stop), n_digits, columns=columns, interval=interval, idle=idle)
@@ -119,8 +122,9 @@ class Follower:
 
     def __exit__(self, *_: object) -> None:
         self.stop.set()
-        # A daemon: should a read hang on a stuck file system, the process still ends.
-        self.thread.join(timeout=self.interval + 5.0)
+        # It ends at its next look, which a long --interval or a stuck file system may put off:
+        # a daemon, it does not keep the process alive meanwhile.
+        self.thread.join(timeout=STOP_WAIT)
 
     def take(self, timeout: float) -> tuple[list[Plot], bool]:
         """The pieces that came within `timeout` seconds (all that are waiting, once one came),
