@@ -4,6 +4,7 @@ the picture and the terminal view under a pseudo-terminal."""
 
 import io
 import os
+import pathlib
 import pty
 import random
 import re
@@ -23,7 +24,7 @@ from quorvel_arrays import _watch
 from test_cli import W12
 from test_cli_hostile import COMMAND, child_env, defaults
 
-SAMPLE = open(W12, "rb").read()  # noqa: SIM115 - read once, closed by the collector
+SAMPLE = pathlib.Path(W12).read_bytes()
 DEFAULT = list(range(9))  # the first column and the first eight after it
 FAST = ["--interval", "0.05"]
 
@@ -157,7 +158,7 @@ def test_terminal_view_fits_the_width(tmp_path, columns):
                 break
             shown += data
         writer.join()
-        assert child.wait(timeout=60) == 0, child.stderr.read()
+        assert (child.communicate(timeout=60)[1], child.returncode) == (b"", 0)
     finally:
         os.close(main)
     lines = [line.decode() for line in re.split(rb"\r\n|\r|\n", ESCAPE.sub(b"", shown))]
