@@ -20,7 +20,7 @@ from typing import TYPE_CHECKING, Any
 import numpy
 
 from . import _figure
-from ._follow import follow
+from ._follow import follow_arguments, following
 from ._optional import require
 from ._plot import ParameterKey, Plot, Values
 
@@ -74,24 +74,6 @@ def seconds(text: str) -> float:
 # ---- following on a thread
 
 
-class Stopped(Exception):
-    """Ends the follow from inside: raised where it next asks for the file's path."""
-
-
-class StoppablePath(os.PathLike[str]):
-    """The followed path, which stops the follow once `stop` is set: follow() asks for the path
-    at every look, so its thread ends within an interval however long the file stays still."""
-
-    def __init__(self, path: str, stop: threading.Event) -> None:
-        self.path = path
-        self.stop = stop
-
-    def __fspath__(self) -> str:
-        if self.stop.is_set():
-            raise Stopped
-        return self.path
-
-
 type Event = tuple[str, Plot | BaseException | None]
 
 
@@ -103,7 +85,7 @@ class Follower:
                  interval: float, idle: float | None) -> None:
         self.stop = threading.Event()
         self.events: queue.SimpleQueue[Event] = queue.SimpleQueue()
-        pieces = follow(StoppablePath(path, self.stop), n_digits, columns=columns, interval=interval, idle=idle)
+        pieces = following(*follow_arguments(path, n_digits, columns, interval, idle, 0), stop=self.stop)
         self.thread = threading.Thread(target=self.run, args=(pieces,), name="quorvel-watch", daemon=True)
 
     def run(self, pieces: Iterable[Plot]) -> None:
@@ -111,8 +93,6 @@ class Follower:
             for piece in pieces:
                 self.events.put(("piece", piece))
             self.events.put(("end", None))
-        except Stopped:
-            pass
         except BaseException as error:  # noqa: BLE001 - handed to the main thread, which reports it
             self.events.put(("error", error))
 
