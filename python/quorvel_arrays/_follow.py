@@ -20,7 +20,7 @@ from ._plot import (
     check_columns,
     check_n_digits,
     check_path,
-    read_piece,
+    read_range,
 )
 
 
@@ -105,7 +105,7 @@ def following(
     last_growth = time.monotonic()
     while stop is None or not stop.is_set():
         try:
-            got = read_piece(path, shown, n_digits, columns, (start, None), 1, reached, None, True)
+            got = read_range(path, shown, n_digits, columns, (start, None), 1, reached, None, True)
         except FileNotFoundError:
             if identity is not None:
                 raise PlotFileError("the file was removed while it was followed", shown, line_after(reached), None) from None

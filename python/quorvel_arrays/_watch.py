@@ -20,6 +20,7 @@ from typing import TYPE_CHECKING, Any
 import numpy
 
 from . import _figure
+from ._argument_types import non_negative
 from ._follow import follow_arguments, following
 from ._optional import require
 from ._plot import ParameterKey, Plot, Values
@@ -61,14 +62,7 @@ def add_arguments(watch: argparse.ArgumentParser, name: Callable[[str], Any], se
                        "as quorvel plot draws it, rewritten at most once per interval")
 
 
-def seconds(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        value = -1.0
-    if not 0.0 <= value < math.inf:
-        raise argparse.ArgumentTypeError(f"must be a number of seconds >= 0, not {text!r}")
-    return value
+seconds = non_negative("number of seconds")
 
 
 # ---- following on a thread
