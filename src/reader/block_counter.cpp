@@ -1,5 +1,7 @@
 #include "reader/block_counter.h"
 
+#include <algorithm>
+
 #include "reader/line_feeds.h"
 
 namespace quorvel {
@@ -35,14 +37,18 @@ void BlockCounter::note(std::uint64_t offset) {
 
 void BlockCounter::feed(const char* bytes, std::size_t size) {
   if (size == 0) return;
-  std::size_t at = 0;
-  // Most buffers hold no noted block start: counted whole, in one pass.
-  const std::uint64_t all = count_line_feeds(bytes, size);
-  if (line_feeds_ + all < next_note_) {
-    line_feeds_ += all;
-  } else {
+  // Counted a segment at a time; a segment a noted block starts in is searched again for it.
+  constexpr std::size_t segment = 16384;
+  for (std::size_t begin = 0; begin < size; begin += segment) {
+    const std::size_t end = std::min(size, begin + segment);
+    const std::uint64_t here = count_line_feeds(bytes + begin, end - begin);
+    if (line_feeds_ + here < next_note_) {
+      line_feeds_ += here;
+      continue;
+    }
+    std::size_t at = begin;
     for (;;) {
-      const LineFeedSearch search = nth_line_feed(bytes + at, size - at, next_note_ - line_feeds_);
+      const LineFeedSearch search = nth_line_feed(bytes + at, end - at, next_note_ - line_feeds_);
       if (!search.at) {
         line_feeds_ += search.seen;
         break;
