@@ -58,7 +58,7 @@ def test_info_against_the_library(generated):
         assert json.loads(line) == {
             "path": path, "header": plot.header, "parameters": len(plot.names), "blocks": len(plot),
             "n_digits": plot.n_digits, "n_digits_found": True, "size": os.path.getsize(path), "names": list(plot.names),
-            "first": {"name": plot.names[0], "minimum": float(str(plot.time.min())), "maximum": float(str(plot.time.max()))},
+            "first": {"name": plot.names[0], "start": float(str(plot.time[0])), "end": float(str(plot.time[-1]))},
         }
     lines = quorvel("info", "--n-digits", "15", "--names", generated)[1].splitlines()
     assert lines[0] == generated and lines[-6:-1] == ["    0  T", "    1  A", "    2  B", "    3  A", "    4  Q R"]
@@ -108,7 +108,8 @@ def test_defective_and_missing_files_report_and_go_on(defective, tmp_path):
         (["info"], "the following arguments are required: FILE"),
         (["info", W12, "--n-digits", "0"], f"argument --n-digits: must be a whole number from 1 to {2**63 - 1}, not '0'"),
         (["stats", W12, "--json", "--csv"], "argument --csv: not allowed with argument --json"),
-        (["convert", W12, "-o", "out.xlsx"], "cannot tell the format of out.xlsx: name it .csv, .tsv, .npz or .parquet, or give --to"),
+        (["convert", W12, "-o", "out.xlsx"], "cannot tell the format of out.xlsx: name it .csv, .tsv, .npz, .parquet, .nc or .zarr, or give --to"),
+        (["convert", W12, "-o", "-", "--to", "zarr"], "--to zarr is written to a file or a folder, not to standard output: give -o OUT"),
         (["convert", W12, W15, "-o", W12, "--to", "csv"], f"-o {W12} must be a folder when converting several files"),
         (["convert", W12, W15, "-o", "{tmp}"], "-o {tmp} is a folder: give the format with --to"),
         (["convert", W12, W12, "-o", "{tmp}", "--to", "csv"], f"{W12} and {W12} would both be written to {{tmp}}/oscillator_w12.csv"),

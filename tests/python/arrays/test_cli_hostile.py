@@ -234,10 +234,10 @@ def test_without_numpy_one_line():
 MEMORY_CHILD = """
     import resource, sys
     import quorvel_arrays as qa
-    from quorvel_arrays import _cli
+    from quorvel_arrays import _cli, _writers
     plot = qa.read(sys.argv[1])
     _cli.read = lambda *args, **kwargs: plot
-    _cli.read_in_order = lambda files, *args: iter([(files[0], plot)])
+    _writers.open_source = lambda *args: _writers.Source.whole(plot)
     with open("/proc/self/status") as status:
         size = next(int(line.split()[1]) for line in status if line.startswith("VmSize:")) * 1024
     resource.setrlimit(resource.RLIMIT_AS, (size + (4 << 20), resource.RLIM_INFINITY))
@@ -361,7 +361,7 @@ def test_text_chunks_and_row_pieces_match_csv(monkeypatch, columns, blocks, deli
     values[:, -1] = [float(h) for h in (HARD * 3)[:blocks]]
     plot = qa.Plot("p", "H", [f"N,{k}" for k in range(columns)], values, 12)
     out = io.BytesIO()
-    _writers.write_text(plot, out, delimiter)
+    _writers.write_text(_writers.Source.whole(plot), out, delimiter)
     expected = io.StringIO()
     writer = csv.writer(expected, delimiter=delimiter, lineterminator="\n")
     writer.writerow(plot.names)
@@ -379,7 +379,7 @@ def test_wide_csv_memory_is_bounded(tmp_path):
         values = numpy.random.default_rng(1).standard_normal((2000, 2000)).astype(numpy.float32)
         plot = qa.Plot("wide", "H", [f"P{k}" for k in range(2000)], values, 15)
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        _writers.write(plot, sys.argv[1], "csv")
+        _writers.write(_writers.Source.whole(plot), sys.argv[1], "csv")
         print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) // 1024)
     """, tmp_path / "wide.csv")
     assert (status, stderr) == (0, "") and int(stdout) < 100  # MB more than the values take
@@ -426,7 +426,7 @@ def nan_first(tmp_path):
 def test_json_has_no_nan_or_infinity(nan_first):
     status, stdout, stderr = quorvel("info", "--json", nan_first)
     facts = json.loads(stdout, parse_constant=refuse)
-    assert (status, stderr, facts["first"]) == (0, "", {"name": "PARAM0", "minimum": None, "maximum": None})
+    assert (status, stderr, facts["first"]) == (0, "", {"name": "PARAM0", "start": None, "end": None})
     status, stdout, stderr = quorvel("stats", "--json", nan_first)
     rows = json.loads(stdout, parse_constant=refuse)["parameters"]
     assert (status, stderr) == (0, "")
@@ -435,7 +435,7 @@ def test_json_has_no_nan_or_infinity(nan_first):
         {"position": 1, "name": "PARAM1", "minimum": 1.0, "maximum": 3.0, "mean": 2.0, "last": 3.0, "nan": 1},
         {"position": 2, "name": "PARAM2", "minimum": "-inf", "maximum": "inf", "mean": None, "last": None, "nan": 1},
     ]
-    assert "  first column  PARAM0: no values (all NaN)" in quorvel("info", nan_first)[1].splitlines()
+    assert "  first column  PARAM0: nan to nan" in quorvel("info", nan_first)[1].splitlines()
 
 
 def test_info_without_blocks(tmp_path):
