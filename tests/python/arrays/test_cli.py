@@ -164,14 +164,35 @@ def read_parquet(path):
     return names, numpy.column_stack([column.to_numpy() for column in table.columns])
 
 
+def by_position(variables):
+    """(names, values) of (parameter, position, values) triples, in the order of their positions."""
+    ordered = sorted(variables, key=lambda v: v[1])
+    assert [v[1] for v in ordered] == list(range(len(ordered)))
+    return tuple(v[0] for v in ordered), numpy.column_stack([v[2] for v in ordered]).reshape(-1, len(ordered))
+
+
+def read_netcdf(path):
+    netcdf = pytest.importorskip("netCDF4")
+    with netcdf.Dataset(path) as data:
+        data.set_auto_mask(False)  # the stored bits, NaN payloads included
+        assert data.dimensions["time"].isunlimited()
+        return by_position([(v.parameter, int(v.position), v[:]) for v in data.variables.values()])
+
+
+def read_zarr(path):
+    group = pytest.importorskip("zarr").open_group(path, mode="r")
+    return by_position([(a.attrs["parameter"], int(a.attrs["position"]), a[:]) for _, a in group.arrays()])
+
+
 READERS = {"csv": lambda p: read_text_table(p, ","), "tsv": lambda p: read_text_table(p, "\t"),
-           "npz": read_npz, "parquet": read_parquet}
+           "npz": read_npz, "parquet": read_parquet, "nc": read_netcdf, "zarr": read_zarr}
+LIBRARIES = {"parquet": "pyarrow", "nc": "netCDF4", "zarr": "zarr"}
 
 
 @pytest.mark.parametrize("form", sorted(READERS))
 def test_convert_reads_back_bit_for_bit(tmp_path, generated, form):
-    if form == "parquet":
-        pytest.importorskip("pyarrow")
+    if form in LIBRARIES:
+        pytest.importorskip(LIBRARIES[form])
     assert quorvel("convert", generated, "-o", tmp_path / f"one.{form}")[0] == 0
     names, values = READERS[form](tmp_path / f"one.{form}")
     plot = qa.read(generated)

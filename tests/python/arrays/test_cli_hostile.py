@@ -281,17 +281,22 @@ def test_missing_glyphs_say_nothing(tmp_path):
 # ---- signals and temporary files
 
 
-def blocking_writer(folder, fifo):
-    """A child converting into `folder` whose CSV writer stops half-way, blocked opening `fifo`."""
+def blocking_writer(folder, fifo, form="csv"):
+    """A child converting into `folder` whose writer stops half-way, blocked opening `fifo`: a CSV
+    file, or a Zarr folder holding one file."""
     code = f"""
         import os, sys
         from quorvel_arrays import _cli, _writers
-        def stuck(plot, out):
-            out.write(b"half a table")
-            out.flush()
+        def stuck(source, out):
+            if isinstance(out, str):  # the new folder
+                with open(os.path.join(out, "half"), "wb") as half:
+                    half.write(b"half a store")
+            else:
+                out.write(b"half a table")
+                out.flush()
             os.open({str(fifo)!r}, os.O_RDONLY)  # no writer ever comes
-        _writers.WRITERS["csv"] = stuck
-        sys.exit(_cli.main(["convert", {W12!r}, "-o", {str(folder / "out.csv")!r}]))
+        (_writers.PATH_WRITERS if {form!r} == "zarr" else _writers.WRITERS)[{form!r}] = stuck
+        sys.exit(_cli.main(["convert", {W12!r}, "-o", {str(folder / f"out.{form}")!r}]))
     """
     return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stderr=subprocess.PIPE, text=True,
                             env=child_env(), preexec_fn=defaults)
@@ -304,14 +309,21 @@ def wait_for(predicate, child):
         select.select([], [], [], 0.01)
 
 
-@pytest.mark.parametrize("signum, status", [(signal.SIGTERM, 143), (signal.SIGINT, 130)])
-def test_signal_removes_the_partial_file(tmp_path, signum, status):
+def half_written(path):
+    return os.path.isdir(path) and os.listdir(path) or os.path.isfile(path) and os.path.getsize(path) > 0
+
+
+@pytest.mark.parametrize("signum, status, form", [(signal.SIGTERM, 143, "csv"), (signal.SIGINT, 130, "csv"),
+                                                  (signal.SIGTERM, 143, "zarr")])
+def test_signal_removes_the_partial_file(tmp_path, signum, status, form):
+    if form == "zarr":
+        pytest.importorskip("zarr")
     out, fifo = tmp_path / "out", tmp_path / "never.fifo"
     out.mkdir()
     os.mkfifo(fifo)
-    child = blocking_writer(out, fifo)
+    child = blocking_writer(out, fifo, form)
     try:
-        wait_for(lambda: any(leftovers(out)) and os.path.getsize(out / leftovers(out)[0]) > 0, child)
+        wait_for(lambda: any(leftovers(out)) and half_written(out / leftovers(out)[0]), child)
         child.send_signal(signum)
         assert child.wait(timeout=120) == status
     finally:
@@ -335,12 +347,17 @@ OLD = 3600
     ("{live}-abcd1234", OLD, False, False),      # its writer is still there
     ("abcd1234", OLD, False, False),             # no pid: not a name this command gives
     ("{dead}-abcd1234", OLD, True, False),       # a symbolic link is not a file it made
+    ("{dead}-abcd1234", OLD, "folder", True),    # a half-made .zarr folder
+    ("{live}-abcd1234", OLD, "folder", False),
 ])
 def test_stale_partial_files(tmp_path, name, age, symlink, removed):
     out = tmp_path / "out"
     out.mkdir()
     stale = out / f".quorvel-{name.format(dead=dead_pid(), live=os.getpid())}.part"
-    if symlink:
+    if symlink == "folder":
+        (stale / "time").mkdir(parents=True)
+        (stale / "time" / "c0").write_text("half")
+    elif symlink:
         (tmp_path / "kept").write_text("x")
         os.symlink(tmp_path / "kept", stale)
     else:
