@@ -276,7 +276,8 @@ def build_parser() -> argparse.ArgumentParser:
         return sub
 
     info = command("info", "what a file holds", "For each file: parameters, blocks, field width, "
-                   "the first column's range and the file's size.")
+                   "the first column at the first and the last block, and the file's size. The file "
+                   "is scanned, not parsed: only its first and last blocks are read.")
     info.add_argument("files", nargs="+", metavar="FILE")
     info.add_argument("--names", action="store_true", help="also list the parameter names with their positions")
     info.add_argument("--json", action="store_true", help="one JSON object per file, one per line")

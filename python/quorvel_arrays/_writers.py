@@ -98,8 +98,13 @@ class Source:
     def pieces(self) -> Iterator[Plot]:
         """The pieces in order, once; a failure of the input raises ReadFailed, and so does a count
         of blocks other than the scan's (the file changed meanwhile)."""
-        total = len(self.first)
-        yield self.first
+        first = self.first
+        # The names stay, the values go once written: only the pieces in hand are held.
+        self.first = Plot(first.path, first.header, first.names, numpy.empty((0, len(first.names)), numpy.float32),
+                          first.n_digits)
+        total = len(first)
+        yield first
+        del first
         while True:
             try:
                 piece = next(self.rest)
@@ -180,15 +185,15 @@ def write_tsv(source: Source, out: BinaryIO) -> None:
 def write_npz(source: Source, out: BinaryIO) -> None:
     """What numpy.savez writes for the arrays values, names, header and n_digits, member for
     member; the values go out a piece at a time under the header the scan's count gives."""
-    first = source.first
     assert source.blocks is not None
-    shape = (source.blocks, len(first.names))
+    shape = (source.blocks, len(source.names))
     with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED, allowZip64=True) as archive:
         with archive.open("values.npy", "w", force_zip64=True) as member:
             descr = numpy.lib.format.dtype_to_descr(numpy.dtype(numpy.float32))
             numpy.lib.format.write_array_header_1_0(member, {"descr": descr, "fortran_order": False, "shape": shape})
             for piece in source.pieces():
                 member.write(piece.values.data)
+        first = source.first
         others = {
             "names": numpy.array(first.names, dtype=str),
             "header": numpy.array(first.header),
@@ -204,7 +209,7 @@ def write_parquet(source: Source, out: BinaryIO) -> None:
     import pyarrow
     import pyarrow.parquet
 
-    first = source.first
+    first = source.first  # its names; its values are let go once written
     # Parquet readers refuse repeated column names: those get their position (the file's own
     # names are kept in the metadata).
     schema = pyarrow.schema([(name, pyarrow.float32()) for name in unique_names(first.names)]).with_metadata({
@@ -212,12 +217,19 @@ def write_parquet(source: Source, out: BinaryIO) -> None:
         "quorvel.names": json.dumps(first.names, ensure_ascii=False),
         "quorvel.n_digits": str(first.n_digits),
     })
+    del first
     with pyarrow.parquet.ParquetWriter(out, schema) as writer:
         for piece in source.pieces():
-            if not len(piece):
-                continue
-            columns = [pyarrow.array(numpy.ascontiguousarray(piece.values[:, j])) for j in range(len(piece.names))]
-            writer.write_table(pyarrow.Table.from_arrays(columns, schema=schema), row_group_size=len(piece))
+            if len(piece):
+                write_row_group(writer, schema, piece.values)
+
+
+def write_row_group(writer: Any, schema: Any, values: Values) -> None:
+    """One row group; its columns are let go on return, before the next piece is read."""
+    import pyarrow
+
+    columns = [pyarrow.array(numpy.ascontiguousarray(values[:, j])) for j in range(values.shape[1])]
+    writer.write_table(pyarrow.Table.from_arrays(columns, schema=schema), row_group_size=len(values))
 
 
 def write_netcdf(source: Source, path: str) -> None:
@@ -230,7 +242,8 @@ def write_netcdf(source: Source, path: str) -> None:
     encoding = {key: {"chunksizes": (source.store_chunk,)} for key in dataset.variables}
     dataset.to_netcdf(path, engine="netcdf4", format="NETCDF4", unlimited_dims=("time",), encoding=encoding)
     positions = {str(key): int(variable.attrs["position"]) for key, variable in dataset.variables.items()}
-    del dataset
+    start = len(first)
+    del dataset, first
     with netcdf.Dataset(path, "a") as handle:
         variables = {key: handle.variables[key] for key in positions}
         for variable in variables.values():
@@ -238,7 +251,6 @@ def write_netcdf(source: Source, path: str) -> None:
             # The library keeps up to a few MB of chunks per variable: over thousands of variables
             # that grows with the file unless the cache is held to about one chunk each.
             variable.set_var_chunk_cache(size=4 * source.store_chunk + 4096, nelems=7, preemption=1.0)
-        start = len(first)
         for piece in pieces:
             for key, position in positions.items():
                 variables[key][start : start + len(piece)] = piece.values[:, position]
