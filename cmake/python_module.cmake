@@ -36,12 +36,13 @@ function(quorvel_extension target)
   endif()
 endfunction()
 
-file(GLOB python_module_sources CONFIGURE_DEPENDS src/bindings/lists/*.cpp)
+# What both modules share (src/bindings/*.cpp) is compiled into each.
+file(GLOB python_module_sources CONFIGURE_DEPENDS src/bindings/*.cpp src/bindings/lists/*.cpp)
 quorvel_extension(quorvel ${python_module_sources})
 
 # The array package: its Python sources and the compiled reader `_reader` beside them, in
 # <build>/quorvel_arrays, so that the build folder on PYTHONPATH imports both modules.
-file(GLOB arrays_module_sources CONFIGURE_DEPENDS src/bindings/arrays/*.cpp)
+file(GLOB arrays_module_sources CONFIGURE_DEPENDS src/bindings/*.cpp src/bindings/arrays/*.cpp)
 quorvel_extension(quorvel_arrays_reader ${arrays_module_sources})
 set_target_properties(quorvel_arrays_reader PROPERTIES
   OUTPUT_NAME _reader

@@ -5,7 +5,8 @@ build/bench-data).
 
     PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--size small|medium|large]
         [--width 12|15|both] [--repeat K] [--readers module,numpy,...] [--pandas-rounds P]
-        [--no-rss] [--data DIR] [--read-many] [--cpp-bench PATH] [--convert-memory]
+        [--no-rss] [--data DIR] [--read-many] [--no-compare] [--no-ranges] [--cpp-bench PATH]
+        [--convert-memory]
 
 Readers (readers.py): module, arrays, numpy, numpy-arrays, numpy-cast, pure, pandas, floor (read
 the bytes + build the lists from parsed float32 columns), scan (read the bytes + count newlines).
@@ -21,6 +22,13 @@ alike; the figure is the median of the rounds. Peak memory is the peak resident 
 child process that runs only that reader once (VmHWM; the interpreter alone, and the interpreter
 with numpy imported, are shown for reference).
 
+quorvel_arrays.compare of the file and a copy with one value changed is timed against reading both
+files (the ratio it prints: comparing costs at most 1.5 times reading both).
+
+The whole read is timed against read(threads=2) (beside the hashing control, which shows whether
+the run had two cores), scan, the last 50 blocks (blocks=slice(-50, None)) and a follow of the file
+as it is written in 20 runs of blocks (--no-ranges skips them).
+
 --read-many times quorvel_arrays.read_many on four copies of the timed file with one thread and
 with two, alternately, beside a control that is known to scale (hashing four buffers of the file's
 size on the same pool): on a shared machine the control shows how many cores the run was given. --cpp-bench runs the C++ reader benchmark (bench/cpp) on the timed file
@@ -31,10 +39,12 @@ The numbers are printed, never judged: this is a measurement, not a test.
 """
 
 import argparse
+import functools
 import gc
 import json
 import os
 import platform
+import re
 import resource
 import shutil
 import statistics
@@ -396,6 +406,141 @@ def run_convert_memory(width, options):
     return ratio
 
 
+def perturbed_copy(path):
+    """A copy of `path` with the leading digit of the last line's first field changed (made once)."""
+    copy = os.path.join(os.path.dirname(path), "compare", os.path.basename(path))
+    if os.path.exists(copy) and os.path.getsize(copy) == os.path.getsize(path):
+        return copy
+    os.makedirs(os.path.dirname(copy), exist_ok=True)
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    line = data.rstrip(b"\n").rfind(b"\n") + 1
+    digit = data.index(b".", line) - 1  # the leading digit: far beyond any tolerance
+    data[digit] = ord("0") + (data[digit] - ord("0") + 1) % 10
+    with open(copy + ".partial", "wb") as f:
+        f.write(data)
+    os.replace(copy + ".partial", copy)
+    return copy
+
+
+def run_compare(label, parameters, blocks, width, options):
+    """quorvel_arrays.compare of the file and a copy with one value changed, against reading both
+    files one after the other (and on two threads), alternately; and the comparison alone, of the
+    plots already read."""
+    import quorvel_arrays
+
+    import plotgen
+
+    path, _ = plotgen.plot_file(options.data, parameters, blocks, width)
+    other = perturbed_copy(path)
+    print(f"\ncompare, {label}, width {width}: the file against a copy with one value changed", flush=True)
+    plots = quorvel_arrays.read_many([path, other], width)
+    result = quorvel_arrays.compare(*plots)
+    out = [each for each in result.differences if not each.ok]
+    if result.ok or len(out) != 1 or out[0].points_out != 1 or len(result.differences) != parameters - 1:
+        sys.exit(f"DISAGREEMENT: compare found {len(out)} parameters out, expected one point of one parameter")
+    work = {
+        "read a + read b": lambda: (quorvel_arrays.read(path, width), quorvel_arrays.read(other, width)),
+        "read_many a, b": lambda: quorvel_arrays.read_many([path, other], width, threads=2),
+        "compare": lambda: quorvel_arrays.compare(path, other),
+        "compare (plots read)": lambda: quorvel_arrays.compare(*plots),
+    }
+    times = {name: [] for name in work}
+    for round_index in range(options.repeat):
+        for name, call in work.items():
+            times[name].append(timed(call)[0])
+        print(f"  round {round_index + 1}: " + "  ".join(f"{name} {times[name][-1]:.3f}" for name in work), flush=True)
+    median = {name: statistics.median(times[name]) for name in work}
+    both = median["read a + read b"]
+    print("  " + "   ".join(f"{name}: median {median[name]:.3f} s" for name in work))
+    print(f"  ratio (time) compare / (read a + read b) {median['compare'] / both:.2f}; "
+          f"compare / read_many {median['compare'] / median['read_many a, b']:.2f}; "
+          f"the comparison alone / (read a + read b) {median['compare (plots read)'] / both:.2f}")
+    return median["compare"] / both
+
+
+def pieces_of(path, pieces):
+    """`path`'s bytes cut into `pieces` runs of whole blocks (a separator line follows each cut)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    starts = [m.start() for m in re.finditer(rb"\n [^\n]*STEP", data)]
+    cuts = [0] + [starts[len(starts) * k // pieces] + 1 for k in range(1, pieces)] + [len(data)]
+    return [data[a:b] for a, b in zip(cuts, cuts[1:])]
+
+
+def followed(path, runs, follow):
+    """Writes `runs` to a new file one after the other, taking the follower's next piece after each:
+    (the blocks followed, the seconds spent in the follower)."""
+    target = os.path.join(os.path.dirname(path), "follow", os.path.basename(path))
+    os.makedirs(os.path.dirname(target), exist_ok=True)
+    if os.path.exists(target):
+        os.remove(target)
+    blocks, seconds = 0, 0.0
+    with open(target, "wb", buffering=0) as out:
+        follower = follow(target)
+        for run in runs:
+            out.write(run)
+            start = time.perf_counter()
+            blocks += len(next(follower))
+            seconds += time.perf_counter() - start
+        follower.close()
+    return blocks, seconds
+
+
+def run_ranges(label, parameters, blocks, width, options):
+    """One file read whole against read(threads=2), scan, the last 50 blocks and a follow of the
+    file written in 20 runs of blocks (the time in the follower), alternately; and the control of the threads row: hashing a
+    buffer of the file's size twice on one thread against two (no I/O, the lock released)."""
+    import quorvel_arrays
+
+    import plotgen
+
+    path, _ = plotgen.plot_file(options.data, parameters, blocks, width)
+    print(f"\nranges, {label}, width {width}: read whole against the new ways of reading", flush=True)
+    whole = quorvel_arrays.read(path, width)
+    if quorvel_arrays.read(path, width, threads=2).values.tobytes() != whole.values.tobytes():
+        sys.exit("DISAGREEMENT: read(threads=2) differs from read()")
+    if quorvel_arrays.read(path, width, blocks=slice(-50, None)).values.tobytes() != whole.values[-50:].tobytes():
+        sys.exit("DISAGREEMENT: read(blocks=slice(-50, None)) differs from the last 50 rows")
+    if quorvel_arrays.scan(path, width).blocks != len(whole):
+        sys.exit("DISAGREEMENT: scan counts another number of blocks")
+    follow = functools.partial(quorvel_arrays.follow, n_digits=width, interval=0.05)
+    runs = pieces_of(path, 20)
+    if followed(path, runs, follow)[0] != len(whole):
+        sys.exit("DISAGREEMENT: following the file gave another number of blocks")
+    del whole
+    buffer = bytes(os.path.getsize(path))
+    work = {
+        "read": lambda: quorvel_arrays.read(path, width),
+        "threads=2": lambda: quorvel_arrays.read(path, width, threads=2),
+        "scan": lambda: quorvel_arrays.scan(path, width),
+        "last 50": lambda: quorvel_arrays.read(path, width, blocks=slice(-50, None)),
+        "follow": lambda: followed(path, runs, follow)[1],
+        "hash 1": lambda: hashed_on_pool(buffer, 2, 1),
+        "hash 2": lambda: hashed_on_pool(buffer, 2, 2),
+    }
+    times = {name: [] for name in work}
+    for round_index in range(options.repeat):
+        for name, call in work.items():
+            # The follow's time is the time spent in the follower, the writes left out.
+            times[name].append(call() if name == "follow" else timed(call)[0])
+        print(f"  round {round_index + 1}: " + "  ".join(f"{name} {times[name][-1]:.3f}" for name in work)
+              + f"   (load average {os.getloadavg()[0]:.2f})", flush=True)
+    del buffer, runs
+
+    def ratio(a, b):
+        per_round = [x / y for x, y in zip(times[a], times[b])]
+        return statistics.median(times[a]) / statistics.median(times[b]), min(per_round), max(per_round)
+
+    rows = [("read/read(threads=2)", "read", "threads=2"), ("control: hash 1/hash 2", "hash 1", "hash 2"),
+            ("read/scan", "read", "scan"), ("read/read(blocks=slice(-50, None))", "read", "last 50"),
+            ("follow in 20 runs/read", "follow", "read")]
+    for name, a, b in rows:
+        middle, low, high = ratio(a, b)
+        print(f"  ratio (time) {name}: {middle:.2f} (rounds {low:.2f}-{high:.2f})")
+    return {name: ratio(a, b)[0] for name, a, b in rows}
+
+
 def ratios_of(times):
     """(name, ratio of the medians, lowest and highest ratio of one round's pair): the readers run
     alternately, so a round's two times saw the same machine."""
@@ -423,6 +568,10 @@ def main():
     parser.add_argument("--data", default=DEFAULT_DATA, help="folder for the generated files")
     parser.add_argument("--read-many", action="store_true",
                         help=f"also time quorvel_arrays.read_many on {READ_MANY_FILES} copies of the file, 1 thread vs 2")
+    parser.add_argument("--no-compare", dest="compare", action="store_false",
+                        help="skip timing quorvel_arrays.compare against reading both files")
+    parser.add_argument("--no-ranges", dest="ranges", action="store_false",
+                        help="skip timing threads=2, scan, the last 50 blocks and follow against a whole read")
     parser.add_argument("--cpp-bench", help="the C++ reader benchmark binary, to run on the same files")
     parser.add_argument("--convert-memory", action="store_true",
                         help="also the peak memory of quorvel convert to Parquet, large file against medium")
@@ -482,6 +631,8 @@ def main():
         summary.append((width, median, ratios))
     many = [(width, run_read_many(options.size, parameters, blocks, width, options))
             for width in (widths if options.read_many else [])]
+    compared = [run_compare(options.size, parameters, blocks, width, options) for width in (widths if options.compare else [])]
+    ranged = [run_ranges(options.size, parameters, blocks, width, options) for width in (widths if options.ranges else [])]
     if len(summary) > 1:
         print(f"\nsummary ({options.size}): median seconds per width")
         print("  " + f"{'reader':<18}" + "".join(f"{'width ' + str(width):>10}" for width, _, _ in summary))
@@ -494,6 +645,11 @@ def main():
         if len(many) == len(summary):
             print("  " + f"{'read_many t1/t2':<18}" + "".join(f"{ratio:10.2f}" for _, (ratio, _) in many))
             print("  " + f"{'control t1/t2':<18}" + "".join(f"{control:10.2f}" for _, (_, control) in many))
+        if len(compared) == len(summary):
+            print("  " + f"{'compare/read both':<18}" + "".join(f"{ratio:10.2f}" for ratio in compared))
+        if len(ranged) == len(summary):
+            for name in ranged[0]:
+                print("  " + f"{name:<18}" + "".join(f"{ratios[name]:10.2f}" for ratios in ranged))
 
 
 if __name__ == "__main__":

@@ -6,13 +6,18 @@
     plots = qa.read_many(paths)            # in order, read in parallel
     tail = qa.read("run42.plt", blocks=slice(-100, None))   # the last 100 blocks
     info = qa.scan("run42.plt")            # names and block count, no value parsed
+    for piece in qa.follow("run42.plt"): ...   # blocks as a running simulation appends them
+    qa.compare("a.plt", "b.plt").ok        # two runs within tolerance, parameter by parameter
 
 `python -m quorvel_arrays` (or `quorvel`) is the command line.
 """
 
 from ._errors import PlotFileError
 
-__all__ = ["Plot", "PlotFileError", "PlotInfo", "iter_blocks", "read", "read_many", "scan"]
+__all__ = [
+    "Comparison", "Difference", "Plot", "PlotFileError", "PlotInfo",
+    "compare", "follow", "iter_blocks", "read", "read_many", "scan",
+]
 
 from ._optional import MissingLibrary as _MissingLibrary
 from ._optional import require as _require
@@ -27,9 +32,11 @@ except _MissingLibrary as _error:
     _missing = _error  # `except … as` unbinds its own name when the block ends
 
     def __getattr__(name: str) -> _Any:
-        if name in ("Plot", "PlotInfo", "iter_blocks", "read", "read_many", "scan"):
+        if name in __all__ and name != "PlotFileError":
             raise _missing
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 else:
     from ._blocks import PlotInfo, iter_blocks, scan
+    from ._compare import Comparison, Difference, compare
+    from ._follow import follow
     from ._plot import Plot, read, read_many

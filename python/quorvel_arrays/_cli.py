@@ -1,4 +1,4 @@
-"""The `quorvel` command (also `python -m quorvel_arrays`): info, stats, convert and plot.
+"""The `quorvel` command (also `python -m quorvel_arrays`): info, stats, convert, plot and diff.
 
 Exit status: 0 when everything went well, 1 when a file is defective, cannot be opened or
 written, lacks a parameter asked for, or a library the command needs is missing (each such file
@@ -9,6 +9,7 @@ written; 2 for a usage error; 130 on SIGINT, 143 on SIGTERM.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import csv
 import errno
 import importlib.metadata
@@ -21,16 +22,18 @@ import signal
 import stat
 import sys
 import threading
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from typing import Any
 
 import numpy
 
-from . import _figure, _writers
+from . import _diff, _figure, _writers
+from ._blocks import scan
+from ._compare import compare
 from ._errors import PlotFileError
 from ._optional import MissingLibrary
-from ._blocks import scan
-from ._plot import MAX_N_DIGITS, ParameterKey, Plot, read, read_range
+from ._plot import MAX_N_DIGITS, ParameterKey, Plot, read, read_job, read_range
+from ._pool import read_in_parallel
 from ._progress import Progress
 
 PROG = "quorvel"
@@ -246,6 +249,13 @@ def parameter_keys(text: str) -> tuple[ParameterKey, ...]:
     return tuple(parameter_key(item) for item in items)
 
 
+def labels(text: str) -> tuple[str, ...]:
+    items = tuple(item.strip() for item in text.split(","))
+    if "" in items:
+        raise argparse.ArgumentTypeError(f"empty label in {text!r}")
+    return items
+
+
 def installed_version() -> str:
     """The distribution's version, from its metadata (pyproject.toml sets it); a build folder on
     sys.path has none."""
@@ -258,7 +268,7 @@ def installed_version() -> str:
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
-        description="Look into KAVRINE plot files, convert them and plot them.",
+        description="Look into KAVRINE plot files, convert them, plot them and compare runs.",
         epilog="A FILE of - is standard input. Exit status: 0 on success, 1 when a file is "
         "defective or cannot be read or written, 2 for a usage error, 130 on SIGINT, 143 on "
         "SIGTERM.",
@@ -313,11 +323,18 @@ def build_parser() -> argparse.ArgumentParser:
 
     plot = command("plot", "draw parameters against the first column",
                    "Draws each named parameter against the first column (usually time), one panel "
-                   "per parameter sharing the time axis, titled with the file's name. The size "
-                   "is in inches: a PNG is WIDTH×DPI by HEIGHT×DPI pixels, each side from "
-                   f"{MIN_SIDE} to {MAX_SIDE:,}.")
+                   "per parameter sharing the time axis, titled with the file's name. With -n, "
+                   "every FILE is a run and each panel draws the parameter of every run, with a "
+                   "legend naming the runs. The size is in inches: a PNG is WIDTH×DPI by "
+                   f"HEIGHT×DPI pixels, each side from {MIN_SIDE} to {MAX_SIDE:,}.")
+    plot.usage = ("%(prog)s FILE NAME... -o OUT [options]\n"
+                  "       %(prog)s FILE... -n NAME [-n NAME ...] -o OUT [--labels LABEL,...] [options]")
     plot.add_argument("file", metavar="FILE")
-    plot.add_argument("names", nargs="+", metavar="NAME", type=parameter_key, help=SELECTION_HELP)
+    plot.add_argument("names", nargs="*", metavar="NAME", help=f"{SELECTION_HELP}; with -n, more runs")
+    plot.add_argument("-n", "--name", action="append", dest="picked", metavar="NAME",
+                      help="a parameter to draw from every FILE (repeat it for more panels)")
+    plot.add_argument("--labels", type=labels, metavar="LABEL,...",
+                      help="the runs' names in the legend, one per FILE (default: the file names without suffix)")
     plot.add_argument("-o", "--output", required=True, metavar="OUT", help="the picture: .png, .svg or .pdf")
     plot.add_argument("--overlay", action="store_true", help="all parameters in one panel, with a legend")
     plot.add_argument("--width", type=positive_float, default=8.0, help="inches (default: 8)")
@@ -326,10 +343,34 @@ def build_parser() -> argparse.ArgumentParser:
     plot.add_argument("--dpi", type=resolution, default=100.0,
                       help=f"pixels per inch, {MIN_DPI:g} to {MAX_DPI:g} (default: 100)")
     plot.set_defaults(run=run_plot)
+
+    diff = command("diff", _diff.HELP, _diff.DESCRIPTION)
+    _diff.add_arguments(diff, parameter_key, SELECTION_HELP)
+    diff.set_defaults(run=run_diff)
     return parser
 
 
 # ---- reading and reporting
+
+
+def read_in_order(
+    files: Sequence[str], n_digits: int | None, columns: tuple[ParameterKey, ...] | None = None
+) -> Iterator[tuple[str, Plot | BaseException]]:
+    """Yields each file with its plot or the error that explains why it has none, in order, while
+    the next few files are read on other threads. On Ctrl-C, or when the caller stops early, the
+    reads still going are stopped and their threads joined."""
+    workers = min(os.cpu_count() or 1, len(files))
+    jobs = [read_job(file, n_digits, columns) for file in files]
+    with contextlib.closing(read_in_parallel(jobs, workers, ahead=workers)) as outcomes:
+        for file, outcome in zip(files, outcomes):
+            yield take(file, outcome)
+
+
+def take(file: str, outcome: Plot | BaseException) -> tuple[str, Plot | BaseException]:
+    """The file with its plot or its file error; any other error is raised."""
+    if isinstance(outcome, BaseException) and not isinstance(outcome, FILE_ERRORS):
+        raise outcome
+    return file, outcome
 
 
 def describe(file: str, error: BaseException) -> str:
@@ -651,21 +692,39 @@ def run_plot(args: argparse.Namespace) -> int:
     form = os.path.splitext(args.output)[1].lower().lstrip(".")
     if form not in _figure.FORMATS:
         raise UsageError(f"cannot tell the picture format of {args.output}: name it .png, .svg or .pdf")
-    (path,) = input_paths([args.file])
-    panels = 1 if args.overlay else len(args.names)
+    # FILE NAME… draws one run; FILE… -n NAME… draws every FILE in each panel.
+    files = [args.file, *args.names] if args.picked else [args.file]
+    names = [parameter_key(name) for name in (args.picked or args.names)]
+    if not names:
+        raise UsageError("the following arguments are required: NAME (or -n NAME)")
+    paths = input_paths(files)
+    if args.labels is not None and len(args.labels) != len(files):
+        raise UsageError(f"--labels needs one label per FILE ({len(files)}), not {len(args.labels)}")
+    panels = 1 if args.overlay else len(names)
     height = args.height if args.height is not None else _figure.default_height(panels, args.overlay)
     pixels = [round(side * args.dpi) for side in (args.width, height)]
     if not all(MIN_SIDE <= side <= MAX_SIDE for side in pixels):
         raise UsageError(f"the picture would be {pixels[0]:,}×{pixels[1]:,} pixels (width and height × dpi): "
                          f"each side must be from {MIN_SIDE} to {MAX_SIDE:,}")
     _figure.check_library()
+    plots: list[Plot] = []
+    if len(paths) == 1:
+        try:
+            plots.append(read(paths[0], args.n_digits, columns=(0, *names)))
+        except FILE_ERRORS as error:
+            print(describe(paths[0], error), file=sys.stderr)
+            return 1
+    else:
+        for path, outcome in list(read_in_order(paths, args.n_digits, (0, *names))):
+            if isinstance(outcome, Plot):
+                plots.append(outcome)
+            else:
+                print(describe(path, outcome), file=sys.stderr)
+        if len(plots) < len(paths):
+            return 1
+    runs = list(zip(args.labels or run_labels(paths), plots))
     try:
-        plot = read(path, args.n_digits, columns=(0, *args.names))
-    except FILE_ERRORS as error:
-        print(describe(path, error), file=sys.stderr)
-        return 1
-    try:
-        _figure.draw(plot, args.output, overlay=args.overlay, width=args.width, height=height, dpi=args.dpi)
+        _figure.draw_runs(runs, args.output, overlay=args.overlay, width=args.width, height=height, dpi=args.dpi)
     except OSError as error:
         print(f"{PROG}: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
         return 1
@@ -673,3 +732,33 @@ def run_plot(args: argparse.Namespace) -> int:
         print(f"{PROG}: cannot draw {args.output}: not enough memory", file=sys.stderr)
         return 1
     return 0
+
+
+def run_labels(paths: Sequence[str]) -> list[str]:
+    """The runs' default names: the file stems, or the paths when two stems are alike; one run
+    keeps its file name, the title it always had."""
+    if len(paths) == 1:
+        return [os.path.basename(paths[0])]
+    stems = [stem(path) for path in paths]
+    return stems if len(set(stems)) == len(stems) else list(paths)
+
+
+# ---- diff
+
+
+def run_diff(args: argparse.Namespace) -> int:
+    plots: list[Plot] = []
+    for path, outcome in list(read_in_order(input_paths([args.a, args.b]), args.n_digits)):
+        if isinstance(outcome, Plot):
+            plots.append(outcome)
+        else:
+            print(describe(path, outcome), file=sys.stderr)
+    if len(plots) < 2:
+        return 1
+    try:
+        result = compare(plots[0], plots[1], rtol=args.rtol, atol=args.atol, columns=args.names or None)
+    except (KeyError, IndexError) as error:
+        print(describe(plots[0].path, error), file=sys.stderr)
+        return 1
+    emit(_diff.report(result, every=args.all, as_json=args.json))
+    return 0 if result.ok else 1

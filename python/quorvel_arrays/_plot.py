@@ -218,7 +218,9 @@ def read_checked(
 
 
 type BlockBounds = tuple[int | None, int | None]
-type BlockStart = tuple[int, int]  # a block and its byte offset, from an earlier scan or read
+# A block, its byte offset and the line before it, from an earlier scan or read.
+type BlockStart = tuple[int, int] | tuple[int, int, int]
+type FileIdentity = tuple[int, int]  # which file was read (device, index)
 
 
 def read_range(
@@ -232,15 +234,34 @@ def read_range(
     stop: _reader.StopToken | None = None,
 ) -> tuple[Plot, BlockStart | None]:
     """The read, and for a range that ends before the file does, where the next block starts."""
+    piece = read_piece(path, shown, n_digits, columns, blocks, threads, count_from, stop)
+    assert piece is not None
+    return piece[0], piece[1]
+
+
+def read_piece(
+    path: PathArg,
+    shown: str,
+    n_digits: int | None,
+    columns: tuple[ParameterKey, ...] | None,
+    blocks: BlockBounds | None = None,
+    threads: int = 1,
+    count_from: BlockStart | None = None,
+    stop: _reader.StopToken | None = None,
+    follow: bool = False,
+) -> tuple[Plot, tuple[int, int, int] | None, FileIdentity | None] | None:
+    """The read, where the next block starts, and which file was read; None when a file that is
+    followed holds no block yet."""
     try:
-        header, names, buffer, rows, width, following = _reader.read(
-            path, n_digits, columns, stop, blocks, threads, count_from
-        )
+        got = _reader.read(path, n_digits, columns, stop, blocks, threads, count_from, follow)
     except SelectionProblem as problem:
         assert columns is not None
         raise selection_error(problem, columns, shown) from None
+    if got is None:
+        return None
+    header, names, buffer, rows, width, following, identity = got
     values = numpy.frombuffer(buffer, dtype=numpy.float32).reshape(rows, len(names))
-    return Plot(shown, header, names, values, width), following
+    return Plot(shown, header, names, values, width), following, identity
 
 
 def check_blocks(blocks: slice | range | None) -> BlockBounds | None:
@@ -257,7 +278,7 @@ def check_blocks(blocks: slice | range | None) -> BlockBounds | None:
             return None
         if isinstance(value, bool) or not hasattr(value, "__index__"):
             raise TypeError(f"blocks.{which} must be an int or None, not {type(value).__name__}")
-        return operator.index(value)  # type: ignore[arg-type]
+        return operator.index(value)
 
     return bound(blocks.start, "start"), bound(blocks.stop, "stop")
 

@@ -26,13 +26,25 @@ def read(
     stop: StopToken | None = None,
     blocks: tuple[int | None, int | None] | None = None,
     threads: int = 1,
-    count_from: tuple[int, int] | None = None,
+    count_from: tuple[int, int] | tuple[int, int, int] | None = None,
+    follow: bool = False,
     /,
-) -> tuple[str, tuple[str, ...], Values, int, int, tuple[int, int] | None]:
-    """(header, names, values, blocks, n_digits, next): `next` is where the block after a range
-    starts, when the range ends before the file. The arguments come checked by quorvel_arrays;
-    raises OSError (ESPIPE: a range of a file that cannot seek), PlotFileError, SelectionProblem
-    (worded by quorvel_arrays), InterruptedError when `stop` stopped it, MemoryError."""
+) -> tuple[str, tuple[str, ...], Values, int, int, tuple[int, int, int] | None, tuple[int, int] | None] | None:
+    """(header, names, values, blocks, n_digits, next, file): `next` is where the block after a
+    range starts (block, offset, the line before it), when the range ends before the file; `file`
+    which file a range read (device, index). None: a followed file has no block yet. The arguments
+    come checked by quorvel_arrays; raises OSError (ESPIPE: a range of a file that cannot seek),
+    PlotFileError, SelectionProblem (worded by quorvel_arrays), InterruptedError when `stop`
+    stopped it, MemoryError."""
+
+@final
+class FolderWatch:
+    """A watch on the folder of a file."""
+
+    def wait(self, seconds: float, /) -> bool: ...
+
+def watch_folder(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], /) -> FolderWatch | None:
+    """A watch on the folder of `path`; None where the system has none."""
 
 def scan(
     path: str | bytes | os.PathLike[str] | os.PathLike[bytes],

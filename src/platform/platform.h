@@ -25,6 +25,14 @@ struct InterruptCheck {
   bool stop_requested() const { return stop != nullptr && stop(context); }
 };
 
+// Which file an open file is: the same for every open of one file, another for a file that
+// replaced it under the same name.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
 // An open file, read-only; closed when the owner goes away.
 class File {
  public:
@@ -51,6 +59,8 @@ class File {
   // The size of a regular file when it was asked; nothing for a pipe, a device or the like.
   // Only a hint: the file may grow or shrink while it is read.
   std::optional<std::uint64_t> size_hint() const noexcept;
+
+  std::optional<FileIdentity> identity() const noexcept;
 
   // For tests: adopt a descriptor or handle that is already open (a pipe, say).
   static File adopt(std::intptr_t native, InterruptCheck check = {}) noexcept { return File(native, check); }

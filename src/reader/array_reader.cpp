@@ -50,7 +50,7 @@ ArrayRead read_whole(platform::File& file, const ArrayRequest& request) {
   CurrentLine line;
 
   ArrayRead result;
-  Preamble preamble = read_preamble(lines, line);
+  Preamble preamble = *read_preamble(lines, line);
   result.header = std::move(preamble.header);
   const std::uint64_t count = preamble.parameters;
   Selection selection = select_columns(request.columns, std::move(preamble.names));
@@ -67,6 +67,13 @@ ArrayRead read_whole(platform::File& file, const ArrayRequest& request) {
   result.names = std::move(selection.names);
   result.n_digits = width;
   return result;
+}
+
+// The file is shorter than where an earlier read of it stopped.
+[[noreturn]] void shrank(std::uint64_t size, BlockStart reached) {
+  defect("the file shrank to " + grouped(size) + " bytes while it was followed: block " + std::to_string(reached.block + 1) +
+             " was to start at byte " + grouped(reached.offset),
+         reached.line + 1);
 }
 
 // A bound of a slice of step 1 over `total` items, as an index in [0, total].
@@ -107,7 +114,15 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
       request.count_from->block <= static_cast<std::uint64_t>(range.start.value_or(0))) {
     options.count_from = request.count_from;
   }
-  PlotLayout layout = scan_plot(file, options);
+  if (request.follow) {
+    const std::uint64_t size = file.size_hint().value_or(0);
+    const std::uint64_t floor = request.count_from ? request.count_from->offset : 0;
+    if (floor > size) shrank(size, *request.count_from);
+    options.end = last_line_end(file, size, floor);
+  }
+  std::optional<PlotLayout> scanned = scan_plot(file, options);
+  if (!scanned) throw NotYet{};
+  PlotLayout& layout = *scanned;
   if (layout.width == 0) {
     // No value line to find the width from: the file holds a block it ends inside at most, and
     // every range reaches the end.
@@ -121,7 +136,7 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
     const std::uint64_t stop = std::max(start, slice_bound(range.stop, total, total));
     region.first_block = start;
     region.blocks = stop - start;
-    region.to_end = layout.counted_to_end && stop == total;
+    region.to_end = !request.follow && layout.counted_to_end && stop == total;
     region.begin = block_offset(file, layout, start, request.interrupt);
     region.end = region.to_end ? layout.size : block_offset(file, layout, stop, request.interrupt);
   } else {
@@ -130,7 +145,11 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
   const std::size_t parts = std::clamp<std::uint64_t>((region.end - region.begin) / std::max<std::uint64_t>(request.least_part_bytes, 1), 1, request.threads);
   RowStore store = read_region(file, layout, *layout.selection, region, parts, request.interrupt);
   ArrayRead result = result_of(layout, std::move(store), region.first_block);
-  if (request.blocks && !region.to_end) result.next = BlockStart{.block = region.first_block + *region.blocks, .offset = region.end};
+  if (request.blocks && !region.to_end) {
+    const std::uint64_t next = region.first_block + *region.blocks;
+    result.next = BlockStart{.block = next, .offset = region.end, .line = layout.preamble.line_before_block(next)};
+  }
+  result.file = file.identity();
   return result;
 }
 
@@ -144,7 +163,7 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
 
 PlotLayout scan_plot_file(const ScanRequest& request) {
   platform::File file = open_plot(request.path, request.interrupt);
-  PlotLayout layout = scan_plot(file, {.n_digits = request.n_digits, .interrupt = request.interrupt});
+  PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .interrupt = request.interrupt});
   if (layout.tail_lines != 0) tail_defect(layout);
   return layout;
 }

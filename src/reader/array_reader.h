@@ -39,6 +39,11 @@ struct ArrayRequest {
   // Parts read at once, split at block boundaries; a file that cannot seek is read in one.
   std::size_t threads = 1;
   std::uint64_t least_part_bytes = 4096;  // a small file is read in fewer parts
+  // A file still being written: only its finished lines are read and only its complete blocks
+  // kept (with a range, whose end is never the file's); `next` is always given. A file without
+  // its header, names and first value line yet throws NotYet; one shorter than `count_from`'s
+  // offset has shrunk, a defect.
+  bool follow = false;
   // Asked when a signal interrupts the open or a read, and every few million values besides (a
   // long read of a regular file is never interrupted); stopping throws CallerError.
   platform::InterruptCheck interrupt{};
@@ -53,6 +58,7 @@ struct ArrayRead {
   // For a range that ends before the end of the file: where the blocks after it start, so that a
   // read of the next range counts from there.
   std::optional<BlockStart> next{};
+  std::optional<platform::FileIdentity> file{};  // of the file read, for a range
 };
 
 // The file could not be opened.
@@ -62,6 +68,9 @@ struct OpenError {
 
 // A range of blocks was asked of a file that cannot seek (a pipe, say).
 struct NotSeekable {};
+
+// A file followed as it is written does not hold its first block yet.
+struct NotYet {};
 
 // Throws OpenError, NotSeekable, PlotDefect, SelectionError, CallerError or std::bad_alloc; the
 // file is closed and all memory but the result's released when it returns or throws.

@@ -37,13 +37,17 @@ bool read_numbered_line(ArrayLineReader& lines, CurrentLine& line, std::uint64_t
   return *got == LineOutcome::Line;
 }
 
-Preamble read_preamble(ArrayLineReader& lines, CurrentLine& line) {
+std::optional<Preamble> read_preamble(ArrayLineReader& lines, CurrentLine& line, bool may_end_early) {
   Preamble preamble;
-  if (!read_short_line(lines, line, 1)) defect("the file is empty", 1);
+  if (!read_short_line(lines, line, 1)) {
+    if (may_end_early) return std::nullopt;
+    defect("the file is empty", 1);
+  }
   preamble.header = line.text;
   const std::uint64_t count = parameter_count(line.text);
   for (std::uint64_t i = 0; i < count; ++i) {
     if (!read_short_line(lines, line, i + 2)) {
+      if (may_end_early) return std::nullopt;
       defect("the file ends before parameter name " + std::to_string(i + 1) + " of " + std::to_string(count), i + 2);
     }
     preamble.names.emplace_back(trim(line.text));

@@ -3,6 +3,7 @@
 // whose last token is the parameter count, and one name line per parameter.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +29,9 @@ struct Preamble {
   std::uint64_t line_before_block(std::uint64_t block) const noexcept { return parameters + 1 + block * lines_per_block(); }
 };
 
-// Throws PlotDefect for a header or name that is missing, too long or not a count.
-Preamble read_preamble(ArrayLineReader& lines, CurrentLine& line);
+// Throws PlotDefect for a header or name that is missing, too long or not a count. With
+// `may_end_early`, a file that ends before its last name gives nothing (it is still being written).
+std::optional<Preamble> read_preamble(ArrayLineReader& lines, CurrentLine& line, bool may_end_early = false);
 
 // Reads line `number` into `line`; false at the end of the file. Throws PlotDefect for a line
 // that cannot be read.

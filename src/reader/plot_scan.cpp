@@ -1,5 +1,6 @@
 #include "reader/plot_scan.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,7 @@ void count_blocks(platform::File& file, ArrayLineReader& lines, PlotLayout& layo
   std::optional<BlockCounter> counter;
   if (options.count_from) {
     own_source.emplace(file, options.interrupt, options.count_from->offset);
+    if (options.end) own_source->end_at(*options.end);
     counter.emplace(per_block, options.count_from->block, options.count_from->offset, options.count_from->offset, 0);
   } else {
     const std::string_view unread = lines.unread();
@@ -71,17 +73,37 @@ void count_blocks(platform::File& file, ArrayLineReader& lines, PlotLayout& layo
 
 }  // namespace
 
-PlotLayout scan_plot(platform::File& file, const ScanOptions& options) {
+std::optional<PlotLayout> scan_plot(platform::File& file, const ScanOptions& options) {
   const bool seekable = file.size_hint().has_value();
   ArrayLineReader lines(PollingFile(file, options.interrupt, seekable ? std::optional<std::uint64_t>(0) : std::nullopt));
+  if (options.end) lines.source().end_at(*options.end);
   CurrentLine line;
   PlotLayout layout;
-  layout.preamble = read_preamble(lines, line);
+  std::optional<Preamble> preamble = read_preamble(lines, line, options.end.has_value());
+  if (!preamble) return std::nullopt;
+  layout.preamble = std::move(*preamble);
   if (options.columns != nullptr) layout.selection = select_columns(*options.columns, layout.preamble.names);
   layout.data_start = lines.source().position() - lines.unread().size();
   const std::uint64_t lines_read = find_width(lines, line, layout, options);
+  if (options.end && layout.width == 0) return std::nullopt;
   if (options.count) count_blocks(file, lines, layout, lines_read, options);
   return layout;
+}
+
+std::uint64_t last_line_end(platform::File& file, std::uint64_t size, std::uint64_t floor) {
+  constexpr std::size_t step = std::size_t{1} << 16;
+  auto buffer = std::make_unique_for_overwrite<char[]>(step);
+  std::uint64_t end = size;
+  while (end > floor) {
+    const std::uint64_t begin = end - std::min<std::uint64_t>(step, end - floor);
+    auto got = file.read_at(begin, std::span<char>(buffer.get(), static_cast<std::size_t>(end - begin)));
+    if (!got) return floor;
+    for (std::size_t at = *got; at > 0; --at) {
+      if (buffer[at - 1] == '\n') return begin + at;
+    }
+    end = begin;
+  }
+  return floor;
 }
 
 std::uint64_t skip_lines(platform::File& file, std::uint64_t offset, std::uint64_t n, platform::InterruptCheck interrupt) {

@@ -17,6 +17,7 @@ namespace quorvel {
 struct BlockStart {
   std::uint64_t block = 0;
   std::uint64_t offset = 0;
+  std::uint64_t line = 0;  // the line before the block (0: not known)
 };
 
 struct ScanOptions {
@@ -27,6 +28,9 @@ struct ScanOptions {
   bool count = true;                          // false: the preamble and the width only
   std::optional<BlockStart> count_from{};     // for a file that can seek: count from there on
   std::optional<std::uint64_t> enough_blocks{};  // stop counting once this many blocks are known
+  // A file still being written: read up to `end` only (the end of its last finished line), and a
+  // file that ends before its first value line is not a defect (the scan gives nothing).
+  std::optional<std::uint64_t> end{};
   platform::InterruptCheck interrupt{};
 };
 
@@ -48,7 +52,11 @@ struct PlotLayout {
 // Reads the file from where it stands (for a file that can seek: from its start). Throws
 // PlotDefect for a defect of the header, the names or the first value line (when the width is
 // found from it), SelectionError, CallerError.
-PlotLayout scan_plot(platform::File& file, const ScanOptions& options);
+std::optional<PlotLayout> scan_plot(platform::File& file, const ScanOptions& options);
+
+// The offset just past the last line feed of the first `size` bytes, looked for back to `floor`
+// (which is given when none lies above it).
+std::uint64_t last_line_end(platform::File& file, std::uint64_t size, std::uint64_t floor);
 
 // The offset where `block` starts (at most the blocks counted), found from the index; the end of
 // the file, when it shrank since.

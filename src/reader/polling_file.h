@@ -5,6 +5,7 @@
 // must not wait for its end. Reads go on from where the file stands, or from an offset with
 // positional reads, so that several readers can share one open file.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -22,7 +23,12 @@ class PollingFile {
   PollingFile(platform::File& file, platform::InterruptCheck check, std::optional<std::uint64_t> offset = std::nullopt) noexcept
       : file_(&file), check_(check), offset_(offset), position_(offset.value_or(0)) {}
 
+  // Reads end at byte `end` (the end of the last line a growing file has finished, say).
+  void end_at(std::uint64_t end) noexcept { end_ = end; }
+
   std::expected<std::size_t, IoError> read(std::span<char> into) {
+    if (end_) into = into.first(static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), *end_ - std::min(*end_, position_))));
+    if (into.empty() && end_) return 0;
     auto got = offset_ ? file_->read_at(*offset_, into) : file_->read(into);
     if (!got) {
       if (got.error().kind() == ErrorKind::Interrupted) [[unlikely]] throw CallerError{};
@@ -47,6 +53,7 @@ class PollingFile {
   platform::File* file_;
   platform::InterruptCheck check_;
   std::optional<std::uint64_t> offset_;
+  std::optional<std::uint64_t> end_;
   std::uint64_t position_;
   std::uint64_t unchecked_ = 0;
 };

@@ -11,6 +11,7 @@
 #endif
 
 #include <cerrno>
+#include <expected>
 #include <limits>
 #include <new>
 #include <optional>
@@ -19,9 +20,11 @@
 
 #include "failure/caller_error.h"
 #include "platform/platform.h"
+#include "bindings/arrays/folder_watch.h"
 #include "bindings/arrays/stop_token.h"
 #include "bindings/arrays/values_buffer.h"
 #include "bindings/owned_ref.h"
+#include "bindings/python_error.h"
 #include "reader/array_reader.h"
 #include "reader/read_stop.h"
 
@@ -31,15 +34,21 @@ namespace {
 struct ModuleState {
   PyTypeObject* values_type;
   PyTypeObject* stop_token_type;
+  PyTypeObject* folder_watch_type;
   PyObject* plot_file_error;    // quorvel_arrays.PlotFileError, looked up once
   PyObject* selection_problem;  // and the selection problem that quorvel_arrays words
 };
 
 ModuleState& state_of(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
 
-// What the read without the lock ended with.
+// The error of an interpreter call that failed.
+std::unexpected<PythonError> pending() { return std::unexpected(PythonError::pending()); }
+
+// What a call without the lock ended with.
 struct OutOfMemory {};
 struct Interrupted {};  // a signal handler raised (its exception is set), or the stop token said stop
+template <class Result>
+using Outcome = std::variant<Result, OpenError, PlotDefect, SelectionError, NotSeekable, NotYet, OutOfMemory, Interrupted>;
 
 // The read's interrupt check: the stop token's flag, then the interpreter's pending signal
 // handlers, run with the lock taken back (on the main thread; elsewhere there are none to run).
@@ -59,8 +68,7 @@ bool stop_requested(void* context) {
 
 // Runs `call` (the read or the scan) and catches what it throws into the outcome.
 template <class Result, class Call>
-auto run_detached(ReadStop* stop, Call&& call) noexcept
-    -> std::variant<Result, OpenError, PlotDefect, SelectionError, NotSeekable, OutOfMemory, Interrupted> {
+Outcome<Result> run_detached(ReadStop* stop, Call&& call) noexcept {
   try {
     std::optional<ReadStop::Reading> reading;
     if (stop != nullptr) {
@@ -78,6 +86,8 @@ auto run_detached(ReadStop* stop, Call&& call) noexcept
     return error;
   } catch (const NotSeekable& error) {
     return error;
+  } catch (const NotYet& error) {
+    return error;
   } catch (...) {  // std::bad_alloc, or a size beyond what can be allocated
     return OutOfMemory{};
   }
@@ -89,94 +99,110 @@ OwnedRef display_path(PyObject* fspath) {
   return OwnedRef::steal(PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(fspath), PyBytes_GET_SIZE(fspath)));
 }
 
-PyObject* raise_open_error(const OpenError& open, PyObject* filename) {
+PythonError open_error(const OpenError& open, PyObject* filename) {
   const IoError& error = open.error;
   if (error.form() != IoError::Form::Os) {
-    PyErr_SetString(PyExc_OSError, error.display().c_str());
-    return nullptr;
+    return PythonError::deferred(PythonError::DeferredType::OSError, error.display());
   }
   // OSError picks its subclass (FileNotFoundError, PermissionError, …) from the code.
   const std::string text = platform::os_error_message(error.os_code());
   OwnedRef exception = OwnedRef::steal(
       PyObject_CallFunction(PyExc_OSError, "isO", static_cast<int>(error.os_code()), text.c_str(), filename));
-  if (exception) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
-  return nullptr;
+  if (!exception) return PythonError::pending();
+  return PythonError::created(std::move(exception));
 }
 
-PyObject* raise_defect(PyObject* module, const PlotDefect& defect, PyObject* path) {
+PythonError defect_error(PyObject* module, const PlotDefect& defect, PyObject* path) {
   PyObject* type = state_of(module).plot_file_error;
   OwnedRef column = defect.column ? OwnedRef::steal(PyLong_FromUnsignedLongLong(*defect.column))
                                   : OwnedRef::steal(Py_NewRef(Py_None));
-  if (!column) return nullptr;
+  if (!column) return PythonError::pending();
   OwnedRef exception = OwnedRef::steal(PyObject_CallFunction(
       type, "s#OKO", defect.reason.data(), static_cast<Py_ssize_t>(defect.reason.size()), path,
       static_cast<unsigned long long>(defect.line), column.get()));
-  if (exception) PyErr_SetObject(type, exception.get());
-  return nullptr;
+  if (!exception) return PythonError::pending();
+  return PythonError::created(std::move(exception));
 }
 
 // The problem as data: which choice, the positions a name names, the file's parameter count.
-PyObject* raise_selection_error(PyObject* module, const SelectionError& error) {
+PythonError selection_error(PyObject* module, const SelectionError& error) {
   OwnedRef positions = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(error.positions.size())));
-  if (!positions) return nullptr;
+  if (!positions) return PythonError::pending();
   for (std::size_t i = 0; i < error.positions.size(); ++i) {
     PyObject* position = PyLong_FromUnsignedLongLong(error.positions[i]);
-    if (position == nullptr) return nullptr;
+    if (position == nullptr) return PythonError::pending();
     PyTuple_SET_ITEM(positions.get(), static_cast<Py_ssize_t>(i), position);
   }
   PyObject* type = state_of(module).selection_problem;
   OwnedRef exception = OwnedRef::steal(PyObject_CallFunction(type, "nOK", static_cast<Py_ssize_t>(error.choice),
                                                              positions.get(),
                                                              static_cast<unsigned long long>(error.parameters)));
-  if (exception) PyErr_SetObject(type, exception.get());
-  return nullptr;
+  if (!exception) return PythonError::pending();
+  return PythonError::created(std::move(exception));
+}
+
+// A range of blocks of a pipe or a device: OSError(ESPIPE), with the path as open() names it.
+PythonError not_seekable_error(PyObject* filename) {
+  OwnedRef exception = OwnedRef::steal(
+      PyObject_CallFunction(PyExc_OSError, "isO", ESPIPE, "a range of blocks needs a file that can seek", filename));
+  if (!exception) return PythonError::pending();
+  return PythonError::created(std::move(exception));
+}
+
+// MemoryError, as the interpreter raises it when it runs out.
+PythonError out_of_memory() {
+  PyErr_NoMemory();
+  return PythonError::pending();
 }
 
 OwnedRef text_object(std::string_view text) {
   return OwnedRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
 }
 
-PyObject* build_result(PyObject* module, ArrayRead&& read) {
+std::expected<OwnedRef, PythonError> build_result(PyObject* module, ArrayRead&& read) {
   OwnedRef header = text_object(read.header);
-  if (!header) return nullptr;
+  if (!header) return pending();
   OwnedRef names = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(read.names.size())));
-  if (!names) return nullptr;
+  if (!names) return pending();
   for (std::size_t i = 0; i < read.names.size(); ++i) {
     OwnedRef name = text_object(read.names[i]);
-    if (!name) return nullptr;
+    if (!name) return pending();
     PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name.release());
   }
   const std::size_t blocks = read.values.rows();
-  OwnedRef values = OwnedRef::steal(make_values(state_of(module).values_type, std::move(read.values)));
-  if (!values) return nullptr;
-  OwnedRef next = read.next ? OwnedRef::steal(Py_BuildValue("(KK)", static_cast<unsigned long long>(read.next->block),
-                                                            static_cast<unsigned long long>(read.next->offset)))
+  std::expected<OwnedRef, PythonError> values = make_values(state_of(module).values_type, std::move(read.values));
+  if (!values) return std::unexpected(std::move(values.error()));
+  OwnedRef next = read.next ? OwnedRef::steal(Py_BuildValue("(KKK)", static_cast<unsigned long long>(read.next->block),
+                                                            static_cast<unsigned long long>(read.next->offset),
+                                                            static_cast<unsigned long long>(read.next->line)))
                             : OwnedRef::steal(Py_NewRef(Py_None));
-  if (!next) return nullptr;
-  return Py_BuildValue("(NNNKKN)", header.release(), names.release(), values.release(),
-                       static_cast<unsigned long long>(blocks), static_cast<unsigned long long>(read.n_digits),
-                       next.release());
+  if (!next) return pending();
+  OwnedRef file = read.file ? OwnedRef::steal(Py_BuildValue("(KK)", static_cast<unsigned long long>(read.file->device),
+                                                            static_cast<unsigned long long>(read.file->index)))
+                            : OwnedRef::steal(Py_NewRef(Py_None));
+  if (!file) return pending();
+  OwnedRef result = OwnedRef::steal(Py_BuildValue("(NNNKKNN)", header.release(), names.release(), values->release(),
+                                                  static_cast<unsigned long long>(blocks),
+                                                  static_cast<unsigned long long>(read.n_digits), next.release(),
+                                                  file.release()));
+  if (!result) return pending();
+  return result;
 }
 
 // quorvel_arrays checks the arguments and words every message a user reads; what reaches this
 // private entry is only kept from doing harm, with terse errors.
-bool convert_n_digits(PyObject* object, std::optional<std::uint64_t>& n_digits) {
-  if (object == Py_None) return true;
+std::expected<std::optional<std::uint64_t>, PythonError> convert_n_digits(PyObject* object) {
+  if (object == Py_None) return std::nullopt;
   const long long value = PyLong_AsLongLong(object);
-  if (value == -1 && PyErr_Occurred()) return false;
-  if (value < 1) {
-    PyErr_SetString(PyExc_ValueError, "n_digits below 1");
-    return false;
-  }
-  n_digits = static_cast<std::uint64_t>(value);
-  return true;
+  if (value == -1 && PyErr_Occurred()) return pending();
+  if (value < 1) return std::unexpected(PythonError::deferred(PythonError::DeferredType::ValueError, "n_digits below 1"));
+  return static_cast<std::uint64_t>(value);
 }
 
-bool convert_columns(PyObject* object, std::optional<std::vector<ColumnChoice>>& columns) {
-  if (object == Py_None) return true;
+std::expected<std::optional<std::vector<ColumnChoice>>, PythonError> convert_columns(PyObject* object) {
+  if (object == Py_None) return std::nullopt;
   if (!PyTuple_Check(object)) {
-    PyErr_SetString(PyExc_TypeError, "columns: a tuple or None");
-    return false;
+    return std::unexpected(PythonError::deferred(PythonError::DeferredType::TypeError, "columns: a tuple or None"));
   }
   std::vector<ColumnChoice> choices;
   for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(object); ++i) {
@@ -184,81 +210,68 @@ bool convert_columns(PyObject* object, std::optional<std::vector<ColumnChoice>>&
     if (PyUnicode_Check(item)) {
       Py_ssize_t size = 0;
       const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
-      if (utf8 == nullptr) return false;
+      if (utf8 == nullptr) return pending();
       choices.emplace_back(std::string(utf8, static_cast<std::size_t>(size)));
     } else if (PyLong_Check(item)) {
       // A position beyond 64 bits is out of range all the same: kept at the nearest end.
       int overflow = 0;
       const long long position = PyLong_AsLongLongAndOverflow(item, &overflow);
-      if (position == -1 && PyErr_Occurred()) return false;
+      if (position == -1 && PyErr_Occurred()) return pending();
       choices.emplace_back(overflow == 0 ? static_cast<std::int64_t>(position)
                                          : (overflow > 0 ? std::numeric_limits<std::int64_t>::max()
                                                         : std::numeric_limits<std::int64_t>::min()));
     } else {
-      PyErr_SetString(PyExc_TypeError, "columns: str names and int positions");
-      return false;
+      return std::unexpected(
+          PythonError::deferred(PythonError::DeferredType::TypeError, "columns: str names and int positions"));
     }
   }
-  columns = std::move(choices);
-  return true;
+  return choices;
 }
 
 // An int or None, kept at the nearest end of 64 bits.
-bool convert_bound(PyObject* object, std::optional<std::int64_t>& bound) {
-  if (object == Py_None) return true;
+std::expected<std::optional<std::int64_t>, PythonError> convert_bound(PyObject* object) {
+  if (object == Py_None) return std::nullopt;
   int overflow = 0;
   const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
-  if (value == -1 && PyErr_Occurred()) return false;
-  bound = overflow == 0 ? static_cast<std::int64_t>(value)
-                        : (overflow > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min());
-  return true;
+  if (value == -1 && PyErr_Occurred()) return pending();
+  if (overflow != 0) return overflow > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(value);
 }
 
 // (start, stop), each an int or None; or None for every block.
-bool convert_blocks(PyObject* object, std::optional<BlockRange>& blocks) {
-  if (object == Py_None) return true;
+std::expected<std::optional<BlockRange>, PythonError> convert_blocks(PyObject* object) {
+  if (object == Py_None) return std::nullopt;
   if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 2) {
-    PyErr_SetString(PyExc_TypeError, "blocks: a (start, stop) tuple or None");
-    return false;
+    return std::unexpected(PythonError::deferred(PythonError::DeferredType::TypeError, "blocks: a (start, stop) tuple or None"));
   }
-  BlockRange range;
-  if (!convert_bound(PyTuple_GET_ITEM(object, 0), range.start)) return false;
-  if (!convert_bound(PyTuple_GET_ITEM(object, 1), range.stop)) return false;
-  blocks = range;
-  return true;
+  auto start = convert_bound(PyTuple_GET_ITEM(object, 0));
+  if (!start) return std::unexpected(std::move(start.error()));
+  auto stop = convert_bound(PyTuple_GET_ITEM(object, 1));
+  if (!stop) return std::unexpected(std::move(stop.error()));
+  return BlockRange{.start = *start, .stop = *stop};
 }
 
-// (block, offset) from an earlier scan, or None.
-bool convert_count_from(PyObject* object, std::optional<BlockStart>& start) {
-  if (object == Py_None) return true;
+// (block, offset) or (block, offset, line) from an earlier read or scan, or None.
+std::expected<std::optional<BlockStart>, PythonError> convert_count_from(PyObject* object) {
+  if (object == Py_None) return std::nullopt;
   unsigned long long block = 0;
   unsigned long long offset = 0;
-  if (!PyArg_ParseTuple(object, "KK", &block, &offset)) return false;
-  start = BlockStart{.block = block, .offset = offset};
-  return true;
+  unsigned long long line = 0;
+  if (!PyArg_ParseTuple(object, "KK|K", &block, &offset, &line)) return pending();
+  return BlockStart{.block = block, .offset = offset, .line = line};
 }
 
-bool convert_threads(PyObject* object, std::size_t& threads) {
+std::expected<std::size_t, PythonError> convert_threads(PyObject* object) {
   const Py_ssize_t value = PyLong_AsSsize_t(object);
-  if (value == -1 && PyErr_Occurred()) return false;
-  if (value < 1) {
-    PyErr_SetString(PyExc_ValueError, "threads below 1");
-    return false;
-  }
-  threads = static_cast<std::size_t>(value);
-  return true;
+  if (value == -1 && PyErr_Occurred()) return pending();
+  if (value < 1) return std::unexpected(PythonError::deferred(PythonError::DeferredType::ValueError, "threads below 1"));
+  return static_cast<std::size_t>(value);
 }
 
-PyObject* raise_not_seekable(PyObject* filename) {
-  OwnedRef exception = OwnedRef::steal(PyObject_CallFunction(
-      PyExc_OSError, "isO", ESPIPE, "a range of blocks needs a file that can seek", filename));
-  if (exception) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get());
-  return nullptr;
+std::expected<ReadStop*, PythonError> convert_stop(PyObject* module, PyObject* object) {
+  if (object == Py_None) return nullptr;
+  return read_stop_of(object, state_of(module).stop_token_type);
 }
-
-// What a call ended with, without the lock.
-template <class Result>
-using Outcome = std::variant<Result, OpenError, PlotDefect, SelectionError, NotSeekable, OutOfMemory, Interrupted>;
 
 // The path argument as the reader takes it (bytes as the file system encodes them), as open()'s
 // errors name it (its str or bytes form), and as messages show it (a str).
@@ -272,124 +285,159 @@ struct PathArgument {
   }
 };
 
-std::optional<PathArgument> convert_path(PyObject* object) {
+std::expected<PathArgument, PythonError> convert_path(PyObject* object) {
   PyObject* encoded_raw = nullptr;
-  if (!PyUnicode_FSConverter(object, &encoded_raw)) return std::nullopt;
+  if (!PyUnicode_FSConverter(object, &encoded_raw)) return pending();
   PathArgument path{.encoded = OwnedRef::steal(encoded_raw), .fspath = OwnedRef::steal(PyOS_FSPath(object)), .shown = {}};
-  if (!path.fspath) return std::nullopt;
+  if (!path.fspath) return pending();
   path.shown = display_path(path.fspath.get());
-  if (!path.shown) return std::nullopt;
+  if (!path.shown) return pending();
   return path;
 }
 
 // Runs `call(interrupt)` without the lock (the token, kept alive by the caller whose argument it
-// is, may stop it) and turns its outcome into the result `build` makes or the matching exception.
+// is, may stop it) and turns its outcome into what `build` makes of the result, or the error.
 template <class Result, class Call, class Build>
-PyObject* call_detached(PyObject* module, const PathArgument& path, ReadStop* stop, Call&& call, Build&& build) {
+std::expected<OwnedRef, PythonError> call_detached(PyObject* module, const PathArgument& path, ReadStop* stop,
+                                                   Call&& call, Build&& build) {
   DetachedCall detached{PyEval_SaveThread(), stop};
   const platform::InterruptCheck interrupt{.stop = &stop_requested, .context = &detached};
   Outcome<Result> outcome = run_detached<Result>(stop, [&] { return call(interrupt); });
   PyEval_RestoreThread(detached.state);
 
   if (auto* result = std::get_if<Result>(&outcome)) return build(std::move(*result));
-  if (auto* open = std::get_if<OpenError>(&outcome)) return raise_open_error(*open, path.fspath.get());
-  if (auto* defect = std::get_if<PlotDefect>(&outcome)) return raise_defect(module, *defect, path.shown.get());
-  if (auto* selection = std::get_if<SelectionError>(&outcome)) return raise_selection_error(module, *selection);
-  if (std::holds_alternative<NotSeekable>(outcome)) return raise_not_seekable(path.fspath.get());
+  if (auto* open = std::get_if<OpenError>(&outcome)) return std::unexpected(open_error(*open, path.fspath.get()));
+  if (auto* defect = std::get_if<PlotDefect>(&outcome)) {
+    return std::unexpected(defect_error(module, *defect, path.shown.get()));
+  }
+  if (auto* selection = std::get_if<SelectionError>(&outcome)) return std::unexpected(selection_error(module, *selection));
+  if (std::holds_alternative<NotSeekable>(outcome)) return std::unexpected(not_seekable_error(path.fspath.get()));
+  if (std::holds_alternative<NotYet>(outcome)) return OwnedRef::steal(Py_NewRef(Py_None));
   if (std::holds_alternative<Interrupted>(outcome)) {
-    // Stopped by the token, not by a signal handler's exception.
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_InterruptedError, "the read was stopped");
-    return nullptr;
+    // A signal handler's exception is pending; the stop token's stop has none.
+    if (PyErr_Occurred()) return pending();
+    return std::unexpected(PythonError::deferred(PythonError::DeferredType::InterruptedError, "the read was stopped"));
   }
-  return PyErr_NoMemory();
+  return std::unexpected(out_of_memory());
 }
 
-bool convert_stop(PyObject* module, PyObject* object, ReadStop*& stop) {
-  if (object == Py_None) return true;
-  stop = read_stop_of(object, state_of(module).stop_token_type);
-  return stop != nullptr;
-}
-
-PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
-  try {
-    if (nargs < 3 || nargs > 7) {
-      PyErr_Format(PyExc_TypeError, "read() takes 3 to 7 positional arguments but %zd were given", nargs);
-      return nullptr;
-    }
-    ReadStop* stop = nullptr;
-    if (nargs > 3 && !convert_stop(module, args[3], stop)) return nullptr;
-    std::optional<PathArgument> path = convert_path(args[0]);
-    if (!path) return nullptr;
-
-    // The request's texts are owned by `path` and the request itself, not by objects that
-    // another thread could change while the lock is released.
-    ArrayRequest request;
-    request.path = path->bytes();
-    if (!convert_n_digits(args[1], request.n_digits)) return nullptr;
-    if (!convert_columns(args[2], request.columns)) return nullptr;
-    if (nargs > 4 && !convert_blocks(args[4], request.blocks)) return nullptr;
-    if (nargs > 5 && !convert_threads(args[5], request.threads)) return nullptr;
-    if (nargs > 6 && !convert_count_from(args[6], request.count_from)) return nullptr;
-    return call_detached<ArrayRead>(
-        module, *path, stop,
-        [&](platform::InterruptCheck interrupt) {
-          request.interrupt = interrupt;
-          return read_plot_arrays(request);
-        },
-        [&](ArrayRead&& read) { return build_result(module, std::move(read)); });
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (...) {
-    PyErr_SetString(PyExc_SystemError, "quorvel_arrays: unexpected internal error");
-    return nullptr;
+std::expected<OwnedRef, PythonError> read_plot(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs < 3 || nargs > 8) {
+    return std::unexpected(PythonError::deferred(
+        PythonError::DeferredType::TypeError,
+        "read() takes 3 to 8 positional arguments but " + std::to_string(nargs) + " were given"));
   }
+  auto stop = nargs > 3 ? convert_stop(module, args[3]) : nullptr;
+  if (!stop) return std::unexpected(std::move(stop.error()));
+  auto path = convert_path(args[0]);
+  if (!path) return std::unexpected(std::move(path.error()));
+
+  // The request's texts are owned by `path` and the request itself, not by objects that another
+  // thread could change while the lock is released.
+  ArrayRequest request;
+  request.path = path->bytes();
+  auto n_digits = convert_n_digits(args[1]);
+  if (!n_digits) return std::unexpected(std::move(n_digits.error()));
+  request.n_digits = *n_digits;
+  auto columns = convert_columns(args[2]);
+  if (!columns) return std::unexpected(std::move(columns.error()));
+  request.columns = std::move(*columns);
+  if (nargs > 4) {
+    auto blocks = convert_blocks(args[4]);
+    if (!blocks) return std::unexpected(std::move(blocks.error()));
+    request.blocks = *blocks;
+  }
+  if (nargs > 5) {
+    auto threads = convert_threads(args[5]);
+    if (!threads) return std::unexpected(std::move(threads.error()));
+    request.threads = *threads;
+  }
+  if (nargs > 6) {
+    auto count_from = convert_count_from(args[6]);
+    if (!count_from) return std::unexpected(std::move(count_from.error()));
+    request.count_from = *count_from;
+  }
+  if (nargs > 7) {
+    const int follow = PyObject_IsTrue(args[7]);
+    if (follow < 0) return pending();
+    request.follow = follow != 0;
+  }
+  return call_detached<ArrayRead>(
+      module, *path, *stop,
+      [&](platform::InterruptCheck interrupt) {
+        request.interrupt = interrupt;
+        return read_plot_arrays(request);
+      },
+      [&](ArrayRead&& read) { return build_result(module, std::move(read)); });
 }
 
 // (header, names, n_digits or None, blocks, size, (stride, offsets)).
-PyObject* build_scan(PlotLayout&& layout) {
+std::expected<OwnedRef, PythonError> build_scan(PlotLayout&& layout) {
   OwnedRef header = text_object(layout.preamble.header);
-  if (!header) return nullptr;
+  if (!header) return pending();
   OwnedRef names = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(layout.preamble.names.size())));
-  if (!names) return nullptr;
+  if (!names) return pending();
   for (std::size_t i = 0; i < layout.preamble.names.size(); ++i) {
     OwnedRef name = text_object(layout.preamble.names[i]);
-    if (!name) return nullptr;
+    if (!name) return pending();
     PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name.release());
   }
   OwnedRef offsets = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(layout.index.starts.size())));
-  if (!offsets) return nullptr;
+  if (!offsets) return pending();
   for (std::size_t i = 0; i < layout.index.starts.size(); ++i) {
     PyObject* offset = PyLong_FromUnsignedLongLong(layout.index.starts[i]);
-    if (offset == nullptr) return nullptr;
+    if (offset == nullptr) return pending();
     PyTuple_SET_ITEM(offsets.get(), static_cast<Py_ssize_t>(i), offset);
   }
   OwnedRef width = layout.width == 0 ? OwnedRef::steal(Py_NewRef(Py_None))
                                      : OwnedRef::steal(PyLong_FromUnsignedLongLong(layout.width));
-  if (!width) return nullptr;
-  return Py_BuildValue("(NNNKK(KN))", header.release(), names.release(), width.release(),
-                       static_cast<unsigned long long>(layout.blocks), static_cast<unsigned long long>(layout.size),
-                       static_cast<unsigned long long>(layout.index.stride), offsets.release());
+  if (!width) return pending();
+  OwnedRef result = OwnedRef::steal(Py_BuildValue(
+      "(NNNKK(KN))", header.release(), names.release(), width.release(), static_cast<unsigned long long>(layout.blocks),
+      static_cast<unsigned long long>(layout.size), static_cast<unsigned long long>(layout.index.stride),
+      offsets.release()));
+  if (!result) return pending();
+  return result;
 }
 
-PyObject* scan(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
+std::expected<OwnedRef, PythonError> scan_plot(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs < 2 || nargs > 3) {
+    return std::unexpected(PythonError::deferred(
+        PythonError::DeferredType::TypeError,
+        "scan() takes 2 or 3 positional arguments but " + std::to_string(nargs) + " were given"));
+  }
+  auto stop = nargs > 2 ? convert_stop(module, args[2]) : nullptr;
+  if (!stop) return std::unexpected(std::move(stop.error()));
+  auto path = convert_path(args[0]);
+  if (!path) return std::unexpected(std::move(path.error()));
+  ScanRequest request{.path = path->bytes()};
+  auto n_digits = convert_n_digits(args[1]);
+  if (!n_digits) return std::unexpected(std::move(n_digits.error()));
+  request.n_digits = *n_digits;
+  return call_detached<PlotLayout>(
+      module, *path, *stop,
+      [&](platform::InterruptCheck interrupt) {
+        request.interrupt = interrupt;
+        return scan_plot_file(request);
+      },
+      [](PlotLayout&& layout) { return build_scan(std::move(layout)); });
+}
+
+std::expected<OwnedRef, PythonError> watch_folder_of(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 1) {
+    return std::unexpected(PythonError::deferred(PythonError::DeferredType::TypeError, "watch_folder() takes one argument"));
+  }
+  return watch_folder(state_of(module).folder_watch_type, args[0]);
+}
+
+// The entries: the one place where an error becomes the raised exception.
+template <std::expected<OwnedRef, PythonError> (*Call)(PyObject*, PyObject* const*, Py_ssize_t)>
+PyObject* entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexcept {
   try {
-    if (nargs < 2 || nargs > 3) {
-      PyErr_Format(PyExc_TypeError, "scan() takes 2 or 3 positional arguments but %zd were given", nargs);
-      return nullptr;
-    }
-    ReadStop* stop = nullptr;
-    if (nargs > 2 && !convert_stop(module, args[2], stop)) return nullptr;
-    std::optional<PathArgument> path = convert_path(args[0]);
-    if (!path) return nullptr;
-    ScanRequest request{.path = path->bytes()};
-    if (!convert_n_digits(args[1], request.n_digits)) return nullptr;
-    return call_detached<PlotLayout>(
-        module, *path, stop,
-        [&](platform::InterruptCheck interrupt) {
-          request.interrupt = interrupt;
-          return scan_plot_file(request);
-        },
-        [](PlotLayout&& layout) { return build_scan(std::move(layout)); });
+    std::expected<OwnedRef, PythonError> result = Call(module, args, nargs);
+    if (result) return result->release();
+    std::move(result.error()).restore();
+    return nullptr;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (...) {
@@ -399,38 +447,63 @@ PyObject* scan(PyObject* module, PyObject* const* args, Py_ssize_t nargs) noexce
 }
 
 PyMethodDef methods[] = {
-    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&read)), METH_FASTCALL,
-     "read(path, n_digits, columns, stop=None, blocks=None, threads=1, count_from=None, /)\n"
-     "-> (header, names, values, blocks, n_digits, next)\n\n"
+    {"read", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&read_plot>)), METH_FASTCALL,
+     "read(path, n_digits, columns, stop=None, blocks=None, threads=1, count_from=None, follow=False, /)\n"
+     "-> (header, names, values, blocks, n_digits, next, file) or None\n\n"
      "Reads a plot file without the interpreter's lock; quorvel_arrays.read is the public face. A "
-     "read that its StopToken stops raises InterruptedError."},
-    {"scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&scan)), METH_FASTCALL,
+     "read that its StopToken stops raises InterruptedError. None: a followed file has no block yet."},
+    {"watch_folder", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&watch_folder_of>)), METH_FASTCALL,
+     "watch_folder(path, /) -> FolderWatch or None\n\nA watch on the folder of `path`; None where the system has none."},
+    {"scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&scan_plot>)), METH_FASTCALL,
      "scan(path, n_digits, stop=None, /) -> (header, names, n_digits, blocks, size, (stride, offsets))\n\n"
      "Counts the blocks of a plot file without parsing a value; quorvel_arrays.scan is the public face."},
     {nullptr, nullptr, 0, nullptr},
 };
 
-int exec_module(PyObject* module) noexcept {
-  PyObject* type = make_values_type(module);
-  if (type == nullptr) return -1;
-  state_of(module).values_type = reinterpret_cast<PyTypeObject*>(type);
-  if (PyModule_AddObjectRef(module, "Values", type) < 0) return -1;
-  PyObject* token = make_stop_token_type(module);
-  if (token == nullptr) return -1;
-  state_of(module).stop_token_type = reinterpret_cast<PyTypeObject*>(token);
-  if (PyModule_AddObjectRef(module, "StopToken", token) < 0) return -1;
+std::expected<void, PythonError> exec_module(PyObject* module) {
+  std::expected<OwnedRef, PythonError> type = make_values_type(module);
+  if (!type) return std::unexpected(std::move(type.error()));
+  state_of(module).values_type = reinterpret_cast<PyTypeObject*>(type->release());
+  if (PyModule_AddObjectRef(module, "Values", reinterpret_cast<PyObject*>(state_of(module).values_type)) < 0) {
+    return pending();
+  }
+  std::expected<OwnedRef, PythonError> token = make_stop_token_type(module);
+  if (!token) return std::unexpected(std::move(token.error()));
+  state_of(module).stop_token_type = reinterpret_cast<PyTypeObject*>(token->release());
+  if (PyModule_AddObjectRef(module, "StopToken", reinterpret_cast<PyObject*>(state_of(module).stop_token_type)) < 0) {
+    return pending();
+  }
+  std::expected<OwnedRef, PythonError> watch = make_folder_watch_type(module);
+  if (!watch) return std::unexpected(std::move(watch.error()));
+  state_of(module).folder_watch_type = reinterpret_cast<PyTypeObject*>(watch->release());
   // The package imports its errors before this module, so the lookup finds them loaded.
   OwnedRef errors = OwnedRef::steal(PyImport_ImportModule("quorvel_arrays._errors"));
-  if (!errors) return -1;
+  if (!errors) return pending();
   state_of(module).plot_file_error = PyObject_GetAttrString(errors.get(), "PlotFileError");
-  if (state_of(module).plot_file_error == nullptr) return -1;
+  if (state_of(module).plot_file_error == nullptr) return pending();
   state_of(module).selection_problem = PyObject_GetAttrString(errors.get(), "SelectionProblem");
-  return state_of(module).selection_problem == nullptr ? -1 : 0;
+  if (state_of(module).selection_problem == nullptr) return pending();
+  return {};
+}
+
+// The module's execution step, an entry as read is.
+int exec_slot(PyObject* module) noexcept {
+  try {
+    std::expected<void, PythonError> done = exec_module(module);
+    if (done) return 0;
+    std::move(done.error()).restore();
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (...) {
+    PyErr_SetString(PyExc_SystemError, "quorvel_arrays: unexpected internal error");
+  }
+  return -1;
 }
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state_of(module).values_type);
   Py_VISIT(state_of(module).stop_token_type);
+  Py_VISIT(state_of(module).folder_watch_type);
   Py_VISIT(state_of(module).plot_file_error);
   Py_VISIT(state_of(module).selection_problem);
   return 0;
@@ -439,6 +512,7 @@ int traverse(PyObject* module, visitproc visit, void* arg) {
 int clear(PyObject* module) {
   Py_CLEAR(state_of(module).values_type);
   Py_CLEAR(state_of(module).stop_token_type);
+  Py_CLEAR(state_of(module).folder_watch_type);
   Py_CLEAR(state_of(module).plot_file_error);
   Py_CLEAR(state_of(module).selection_problem);
   return 0;
@@ -447,7 +521,7 @@ int clear(PyObject* module) {
 void free_module(void* module) { (void)clear(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_slot)},
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},

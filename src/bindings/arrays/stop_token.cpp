@@ -71,12 +71,17 @@ PyType_Spec token_spec{
 
 }  // namespace
 
-PyObject* make_stop_token_type(PyObject* module) { return PyType_FromModuleAndSpec(module, &token_spec, nullptr); }
+std::expected<OwnedRef, PythonError> make_stop_token_type(PyObject* module) {
+  OwnedRef type = OwnedRef::steal(PyType_FromModuleAndSpec(module, &token_spec, nullptr));
+  if (!type) return std::unexpected(PythonError::pending());
+  return type;
+}
 
-ReadStop* read_stop_of(PyObject* object, PyTypeObject* type) {
+std::expected<ReadStop*, PythonError> read_stop_of(PyObject* object, PyTypeObject* type) {
   if (!PyObject_TypeCheck(object, type)) {
+    // The interpreter's formatting: the type's name cut at 100 bytes, as its own messages do.
     PyErr_Format(PyExc_TypeError, "stop must be a StopToken or None, not %.100s", Py_TYPE(object)->tp_name);
-    return nullptr;
+    return std::unexpected(PythonError::pending());
   }
   return &stop_of(object);
 }

@@ -5,14 +5,18 @@
 
 #include <Python.h>
 
+#include <expected>
+
+#include "bindings/owned_ref.h"
+#include "bindings/python_error.h"
 #include "reader/read_stop.h"
 
 namespace quorvel::arrays {
 
 // A new type object for the module.
-PyObject* make_stop_token_type(PyObject* module);
+std::expected<OwnedRef, PythonError> make_stop_token_type(PyObject* module);
 
-// The stop of a StopToken of `type`; null with TypeError set when `object` is something else.
-ReadStop* read_stop_of(PyObject* object, PyTypeObject* type);
+// The stop of a StopToken of `type`; TypeError when `object` is something else.
+std::expected<ReadStop*, PythonError> read_stop_of(PyObject* object, PyTypeObject* type);
 
 }  // namespace quorvel::arrays

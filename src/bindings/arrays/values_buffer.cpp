@@ -55,16 +55,20 @@ PyType_Spec values_spec{
 
 }  // namespace
 
-PyObject* make_values_type(PyObject* module) { return PyType_FromModuleAndSpec(module, &values_spec, nullptr); }
+std::expected<OwnedRef, PythonError> make_values_type(PyObject* module) {
+  OwnedRef type = OwnedRef::steal(PyType_FromModuleAndSpec(module, &values_spec, nullptr));
+  if (!type) return std::unexpected(PythonError::pending());
+  return type;
+}
 
-PyObject* make_values(PyTypeObject* type, RowStore&& store) {
+std::expected<OwnedRef, PythonError> make_values(PyTypeObject* type, RowStore&& store) {
   auto* values = PyObject_New(ValuesObject, type);
-  if (values == nullptr) return nullptr;
+  if (values == nullptr) return std::unexpected(PythonError::pending());
   const auto length = static_cast<Py_ssize_t>(store.rows() * store.row_length());
   std::construct_at(&values->store, std::move(store));
   values->length = length;
   values->item_size = sizeof(float);
-  return reinterpret_cast<PyObject*>(values);
+  return OwnedRef::steal(reinterpret_cast<PyObject*>(values));
 }
 
 }  // namespace quorvel::arrays

@@ -4,14 +4,18 @@
 
 #include <Python.h>
 
+#include <expected>
+
+#include "bindings/owned_ref.h"
+#include "bindings/python_error.h"
 #include "reader/row_store.h"
 
 namespace quorvel::arrays {
 
 // A new type object for the module (a heap type: one per module, as multi-phase init wants).
-PyObject* make_values_type(PyObject* module);
+std::expected<OwnedRef, PythonError> make_values_type(PyObject* module);
 
-// A new Values object of `type` taking over `store`; null with an exception set on failure.
-PyObject* make_values(PyTypeObject* type, RowStore&& store);
+// A new Values object of `type` taking over `store`.
+std::expected<OwnedRef, PythonError> make_values(PyTypeObject* type, RowStore&& store);
 
 }  // namespace quorvel::arrays

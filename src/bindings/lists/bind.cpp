@@ -83,7 +83,7 @@ std::expected<void, PythonError> bind_arguments(const ParameterDescription& d, P
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
     if (utf8 == nullptr) {
-      (void)PythonError::fetch();  // a name that cannot be UTF-8 matches no parameter
+      (void)fetch_error();  // a name that cannot be UTF-8 matches no parameter
       return std::unexpected(unexpected_keyword(d, keyword));
     }
     const auto j = find_name(d.positional, std::string_view(utf8, static_cast<std::size_t>(size)));

@@ -68,10 +68,10 @@ void raise_outcome(GuardedOutcome&& outcome) noexcept {
       case GuardedOutcome::Kind::Returned:
         break;
       case GuardedOutcome::Kind::PythonError:
-        std::move(*outcome.error).restore();
+        raise_error(std::move(*outcome.error));
         break;
       case GuardedOutcome::Kind::Failed:
-        PythonError::deferred(PythonError::DeferredType::Panic, std::move(outcome.message)).restore();
+        raise_panic(std::move(outcome.message));
         break;
       case GuardedOutcome::Kind::OutOfMemory:
         PyErr_NoMemory();

@@ -17,7 +17,7 @@ PythonError type_mismatch(PyObject* object, std::string_view target) {
     if (name) {
       append_str_utf8(message, name.get());
     } else {
-      (void)PythonError::fetch();
+      (void)fetch_error();
       message += "<failed to extract type name>";
     }
     message += "' object is not an instance of '";
@@ -33,7 +33,7 @@ std::expected<std::string_view, PythonError> convert_text(PyObject* object) {
   }
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
-  if (utf8 == nullptr) return std::unexpected(PythonError::fetch_or_missing());
+  if (utf8 == nullptr) return std::unexpected(fetch_error_or_missing());
   return std::string_view(utf8, static_cast<std::size_t>(size));
 }
 
@@ -44,18 +44,18 @@ std::expected<std::uint64_t, PythonError> convert_u64(PyObject* object) {
   } else {
     // Owns: the integer that __index__ gave.
     OwnedRef index = OwnedRef::steal(PyNumber_Index(object));
-    if (!index) return std::unexpected(PythonError::fetch_or_missing());
+    if (!index) return std::unexpected(fetch_error_or_missing());
     value = PyLong_AsUnsignedLongLong(index.get());
   }
   // All ones is also a value: an error only when one is pending.
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) {
-    return std::unexpected(PythonError::fetch_or_missing());
+    return std::unexpected(fetch_error_or_missing());
   }
   return static_cast<std::uint64_t>(value);
 }
 
 PythonError wrap_with_argument_name(std::string_view parameter, PythonError inner) {
-  PyObject* inner_exception = inner.value();
+  PyObject* inner_exception = exception_of(inner);
   if (Py_TYPE(inner_exception) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) return inner;
   std::string message = "argument '";
   message += parameter;
@@ -63,7 +63,7 @@ PythonError wrap_with_argument_name(std::string_view parameter, PythonError inne
   append_object(message, inner_exception, Rendering::Display);
   PythonError wrapped = PythonError::deferred(PythonError::DeferredType::TypeError, std::move(message));
   // Setting the cause, even to nothing, marks the context as suppressed.
-  PyException_SetCause(wrapped.value(), PyException_GetCause(inner_exception));
+  PyException_SetCause(exception_of(wrapped), PyException_GetCause(inner_exception));
   return wrapped;
 }
 

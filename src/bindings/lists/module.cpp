@@ -27,7 +27,7 @@ PyMethodDef read_kavrine_method{
     read_kavrine_doc,
 };
 
-std::expected<int, PythonError> pending() { return std::unexpected(PythonError::fetch_or_missing()); }
+std::expected<int, PythonError> pending() { return std::unexpected(fetch_error_or_missing()); }
 
 // Owns: the module's name, the function object, and the __name__ and __all__ values.
 std::expected<int, PythonError> exec_module(PyObject* module) {
@@ -45,8 +45,8 @@ std::expected<int, PythonError> exec_module(PyObject* module) {
 
   OwnedRef all = OwnedRef::steal(PyObject_GetAttr(module, all_attribute()));
   if (!all) {
-    PythonError error = PythonError::fetch_or_missing();
-    if (!PyErr_GivenExceptionMatches(error.value(), PyExc_AttributeError)) {
+    PythonError error = fetch_error_or_missing();
+    if (!PyErr_GivenExceptionMatches(exception_of(error), PyExc_AttributeError)) {
       return std::unexpected(std::move(error));
     }
     all = OwnedRef::steal(PyList_New(0));
@@ -57,9 +57,9 @@ std::expected<int, PythonError> exec_module(PyObject* module) {
   }
 
   if (PyList_Append(all.get(), name.get()) < 0) {
-    PythonError error = PythonError::fetch_or_missing();
+    PythonError error = fetch_error_or_missing();
     std::string message = "could not append __name__ to __all__: ";
-    error.append_debug(message);
+    append_debug(message, error);
     fail(std::move(message));
   }
   all = OwnedRef();

@@ -20,7 +20,7 @@ void append_str_utf8(std::string& out, PyObject* text) {
     out.append(utf8, static_cast<std::size_t>(size));
     return;
   }
-  (void)PythonError::fetch();  // the lone surrogates' encode error, dropped
+  (void)fetch_error();  // the lone surrogates' encode error, dropped
   // Owns: the surrogate-carrying bytes and their replaced decoding.
   OwnedRef raw = OwnedRef::steal(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
   if (!raw) fail_null_object();
@@ -40,11 +40,11 @@ void append_object(std::string& out, PyObject* object, Rendering rendering) {
     append_str_utf8(out, text.get());
     return;
   }
-  if (std::optional<PythonError> error = PythonError::fetch()) std::move(*error).restore();
+  if (std::optional<PythonError> error = fetch_error()) raise_error(std::move(*error));
   PyErr_WriteUnraisable(object);
   OwnedRef name = OwnedRef::steal(PyType_GetName(Py_TYPE(object)));
   if (!name) {
-    (void)PythonError::fetch();
+    (void)fetch_error();
     out += "<unprintable object>";
     return;
   }

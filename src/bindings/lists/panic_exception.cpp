@@ -28,9 +28,9 @@ std::once_flag type_once;
 void create_type() {
   PyObject* created = PyErr_NewExceptionWithDoc(type_name, type_doc, PyExc_BaseException, nullptr);
   if (created == nullptr) {
-    PythonError error = PythonError::fetch_or_missing();
+    PythonError error = fetch_error_or_missing();
     std::string message = "Failed to initialize new exception type.: ";
-    error.append_debug(message);
+    append_debug(message, error);
     fail(std::move(message));
   }
   type_cell.store(created, std::memory_order_release);

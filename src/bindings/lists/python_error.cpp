@@ -19,7 +19,7 @@ namespace {
   if (OwnedRef text = OwnedRef::steal(PyObject_Str(exception.get()))) {
     append_str_utf8(message, text.get());
   } else {
-    (void)PythonError::fetch();  // dropped
+    (void)fetch_error();  // dropped
     message = "Unwrapped panic from Python code";
   }
   // Texts that callers match as they stand: keep them letter for letter.
@@ -28,16 +28,6 @@ namespace {
   PyErr_SetRaisedException(exception.release());
   PyErr_PrintEx(0);
   throw Failure(std::move(message));
-}
-
-// Borrowed built-in type, or the PanicException type.
-PyObject* type_object(PythonError::DeferredType type) {
-  switch (type) {
-    case PythonError::DeferredType::Panic: return panic_exception_type();
-    case PythonError::DeferredType::TypeError: return PyExc_TypeError;
-    case PythonError::DeferredType::SystemError: return PyExc_SystemError;
-  }
-  return nullptr;
 }
 
 void append_traceback(std::string& out, PyObject* traceback) {
@@ -61,7 +51,7 @@ void append_traceback(std::string& out, PyObject* traceback) {
   };
   std::optional<std::string> formatted = format();
   if (!formatted) {
-    if (std::optional<PythonError> error = PythonError::fetch()) std::move(*error).restore();
+    if (std::optional<PythonError> error = fetch_error()) raise_error(std::move(*error));
     PyErr_WriteUnraisable(traceback);
     formatted.emplace("<unformattable ");
     append_object(*formatted, traceback, Rendering::Debug);
@@ -74,66 +64,39 @@ void append_traceback(std::string& out, PyObject* traceback) {
 
 }  // namespace
 
-PythonError PythonError::deferred(DeferredType type, std::string message) noexcept {
-  PythonError error;
-  error.state_ = State::Deferred;
-  error.type_ = type;
-  error.message_ = std::move(message);
-  return error;
+std::optional<PythonError> fetch_error() {
+  if (PyErr_Occurred() == nullptr) return std::nullopt;
+  return fetch_error_or_missing();
 }
 
-PythonError PythonError::realised(OwnedRef exception) noexcept {
-  PythonError error;
-  error.state_ = State::Realised;
-  error.value_ = std::move(exception);
-  return error;
-}
-
-std::optional<PythonError> PythonError::fetch() {
-  OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
-  if (!exception) return std::nullopt;
+PythonError fetch_error_or_missing() {
   // While the type does not exist, no exception can be of it.
   PyObject* panic_type = existing_panic_exception_type();
-  if (panic_type != nullptr && Py_TYPE(exception.get()) == reinterpret_cast<PyTypeObject*>(panic_type)) {
-    resume_panic(std::move(exception));
+  if (panic_type != nullptr && PyErr_Occurred() == panic_type) {
+    resume_panic(OwnedRef::steal(PyErr_GetRaisedException()));
   }
-  return realised(std::move(exception));
+  return PythonError::pending();
 }
 
-PythonError PythonError::fetch_or_missing() {
-  if (std::optional<PythonError> error = fetch()) return std::move(*error);
-  return deferred(DeferredType::SystemError, "attempted to fetch exception but none was set");
+void raise_error(PythonError&& error) {
+  if (!std::move(error).restore()) fail_null_object();
 }
 
-void PythonError::restore() && {
-  switch (state_) {
-    case State::Realised:
-      PyErr_SetRaisedException(value_.release());
-      break;
-    case State::Deferred:
-      restore_deferred();
-      break;
-    case State::Taken:
-      fail("PythonError state should never be invalid outside of normalization");
-  }
-  state_ = State::Taken;
+PyObject* exception_of(PythonError& error) {
+  if (PyObject* exception = error.value()) return exception;
+  fail_null_object();
 }
 
-void PythonError::restore_deferred() {
+void raise_panic(std::string message) {
   // Owns: the type and the argument until the interpreter has built the instance from them.
-  OwnedRef type = OwnedRef::borrow(type_object(type_));
-  OwnedRef text = OwnedRef::steal(PyUnicode_FromStringAndSize(message_.data(),
-                                                                static_cast<Py_ssize_t>(message_.size())));
+  OwnedRef type = OwnedRef::borrow(panic_exception_type());
+  OwnedRef text = OwnedRef::steal(PyUnicode_FromStringAndSize(message.data(),
+                                                                static_cast<Py_ssize_t>(message.size())));
   if (!text) fail_null_object();
-  OwnedRef argument;
-  if (type_ == DeferredType::Panic) {
-    argument = OwnedRef::steal(PyTuple_New(1));
-    if (!argument) fail_null_object();
-    PyTuple_SET_ITEM(argument.get(), 0, text.release());
-  } else {
-    argument = std::move(text);
-  }
-  std::string().swap(message_);
+  OwnedRef argument = OwnedRef::steal(PyTuple_New(1));
+  if (!argument) fail_null_object();
+  PyTuple_SET_ITEM(argument.get(), 0, text.release());
+  std::string().swap(message);
   if (type && PyType_Check(type.get()) &&
       PyType_FastSubclass(reinterpret_cast<PyTypeObject*>(type.get()), Py_TPFLAGS_BASE_EXC_SUBCLASS)) {
     PyErr_SetObject(type.get(), argument.get());
@@ -142,25 +105,8 @@ void PythonError::restore_deferred() {
   }
 }
 
-PyObject* PythonError::value() {
-  if (state_ == State::Realised) return value_.get();
-  if (realising_) fail("Re-entrant normalization of PyErrState detected");
-  if (state_ == State::Taken) fail("Cannot normalize a PythonError while already normalizing it.");
-  // Realising is a point where other threads may take the interpreter.
-  PyEval_RestoreThread(PyEval_SaveThread());
-  realising_ = true;
-  struct done { bool& flag; ~done() { flag = false; } } mark{realising_};
-  state_ = State::Taken;  // stays so if raising it fails part-way
-  restore_deferred();
-  OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
-  if (!exception) fail("exception missing after writing to the interpreter");
-  value_ = std::move(exception);
-  state_ = State::Realised;
-  return value_.get();
-}
-
-void PythonError::append_debug(std::string& out) {
-  PyObject* exception = value();
+void append_debug(std::string& out, PythonError& error) {
+  PyObject* exception = exception_of(error);
   out += "PythonError { type: ";
   append_object(out, reinterpret_cast<PyObject*>(Py_TYPE(exception)), Rendering::Debug);
   out += ", value: ";
@@ -179,8 +125,8 @@ void fail_null_object() {
   // Out of memory is not a defect of the file: the interpreter's MemoryError ends the call as it
   // stands, without a report.
   if (PyErr_ExceptionMatches(PyExc_MemoryError)) throw CallerError{};
-  if (std::optional<PythonError> error = PythonError::fetch()) {
-    std::move(*error).restore();
+  if (std::optional<PythonError> error = fetch_error()) {
+    raise_error(std::move(*error));
     PyErr_WriteUnraisable(nullptr);
   }
   fail("PyObject pointer is null");

@@ -1,53 +1,33 @@
 #pragma once
-// A Python error held by the module: deferred (the exception object does not exist yet; only its
-// type and message are known) or realised (one strong reference to the exception object).
+// The shared PythonError as the module quorvel uses it: an exception taken from the interpreter
+// whose type is exactly PanicException comes back from Python code as the failure it was, and an
+// error that cannot be raised as itself is a failure too.
 
 #include <Python.h>
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
-#include "bindings/owned_ref.h"
+#include "bindings/python_error.h"
 
 namespace quorvel {
 
-class PythonError {
- public:
-  // The types a deferred error can have; each instance gets the message as its one argument.
-  enum class DeferredType : std::uint8_t { Panic, TypeError, SystemError };
+// Takes the interpreter's pending exception, or nothing when none is pending. A PanicException's
+// traceback is printed and the failure continues (throws Failure) with its message.
+std::optional<PythonError> fetch_error();
+// As fetch_error, with a SystemError standing in when nothing is pending.
+PythonError fetch_error_or_missing();
 
-  static PythonError deferred(DeferredType type, std::string message) noexcept;
-  static PythonError realised(OwnedRef exception) noexcept;
+// Raises the error into the interpreter's error indicator; when its message cannot be made into a
+// str, ends as fail_null_object does.
+void raise_error(PythonError&& error);
+// The error's exception object (borrowed from it), realised first; fails as raise_error does.
+PyObject* exception_of(PythonError& error);
+// Raises PanicException with the failure's message.
+void raise_panic(std::string message);
 
-  // Takes the interpreter's pending exception, or nothing when none is pending. An exception whose
-  // type is exactly PanicException comes back from Python code as the failure it was: its
-  // traceback is printed and the failure continues (throws Failure) with its message.
-  static std::optional<PythonError> fetch();
-  // As fetch, with a SystemError standing in when nothing is pending.
-  static PythonError fetch_or_missing();
-
-  PythonError(PythonError&&) noexcept = default;
-  PythonError& operator=(PythonError&&) noexcept = default;
-
-  // Raises the error into the interpreter's error indicator, consuming it.
-  void restore() &&;
-  // The exception object (borrowed from this error); realises a deferred error first.
-  PyObject* value();
-  // Appends `PythonError { type: …, value: …, traceback: … }`.
-  void append_debug(std::string& out);
-
- private:
-  enum class State : std::uint8_t { Deferred, Realised, Taken };
-  PythonError() noexcept = default;
-  void restore_deferred();
-
-  State state_ = State::Taken;
-  bool realising_ = false;
-  DeferredType type_ = DeferredType::Panic;
-  std::string message_;  // deferred only
-  OwnedRef value_;      // realised only
-};
+// Appends `PythonError { type: …, value: …, traceback: … }`.
+void append_debug(std::string& out, PythonError& error);
 
 // When an interpreter call returned null: a pending MemoryError ends the call as it stands
 // (throws CallerError); any other pending error is reported as unraisable (no object) and the

@@ -54,6 +54,12 @@ std::optional<std::uint64_t> File::size_hint() const noexcept {
   return static_cast<std::uint64_t>(status.st_size);
 }
 
+std::optional<FileIdentity> File::identity() const noexcept {
+  struct stat status {};
+  if (::fstat(static_cast<int>(native_), &status) != 0) return std::nullopt;
+  return FileIdentity{.device = static_cast<std::uint64_t>(status.st_dev), .index = static_cast<std::uint64_t>(status.st_ino)};
+}
+
 std::expected<std::size_t, IoError> File::read(std::span<char> into) {
   for (;;) {
     const ssize_t got = ::read(static_cast<int>(native_), into.data(), into.size());

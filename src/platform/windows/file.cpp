@@ -54,6 +54,13 @@ std::optional<std::uint64_t> File::size_hint() const noexcept {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
+std::optional<FileIdentity> File::identity() const noexcept {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(as_handle(native_), &information)) return std::nullopt;
+  return FileIdentity{.device = information.dwVolumeSerialNumber,
+                      .index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
 std::expected<std::size_t, IoError> File::read(std::span<char> into) {
   auto got = windows::read_handle(as_handle(native_), into);
   // A read cancelled by a wake (platform/thread_wake.h) is an interruption when the check says

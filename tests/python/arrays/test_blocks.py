@@ -136,8 +136,11 @@ def test_a_range_of_a_pipe_is_refused_and_threads_read_it_in_one_part(tmp_path, 
     os.mkfifo(fifo)
 
     def feed():
-        with open(fifo, "wb") as out, open(source, "rb") as data:
-            out.write(data.read())
+        try:
+            with open(fifo, "wb") as out, open(source, "rb") as data:
+                out.write(data.read())
+        except BrokenPipeError:  # a refused range closes the pipe unread
+            pass
 
     for call in (lambda: qa.read(fifo, threads=4), lambda: qa.read(fifo, blocks=slice(1, 2))):
         writer = threading.Thread(target=feed)

@@ -142,7 +142,7 @@ def test_usage_errors(tmp_path, args, message):
 
 
 def test_help_on_every_command():
-    for command in ([], ["info"], ["stats"], ["convert"], ["plot"]):
+    for command in ([], ["info"], ["stats"], ["convert"], ["plot"], ["diff"]):
         returncode, stdout, _ = quorvel(*command, "--help")
         assert returncode == 0 and stdout.startswith(" ".join(["usage: quorvel", *command]))
 

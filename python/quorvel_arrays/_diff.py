@@ -1,0 +1,170 @@
+"""The arguments and the report of `quorvel diff A B`, two runs compared parameter by parameter
+for people and for CI jobs; `_cli` reads the files and prints. Nothing here imports `_cli`, so
+that the package has no import circle."""
+
+from __future__ import annotations
+
+import argparse
+import json
+import math
+from collections.abc import Callable
+from typing import Any
+
+import numpy
+
+from ._compare import Comparison, Difference, Named
+
+DEFAULT_RTOL = 1e-5
+HELP = "compare two runs parameter by parameter"
+DESCRIPTION = ("Compares run B with run A, parameter by parameter, matched by name (a repeated "
+               "name by its occurrence). A point differs when |a - b| > ATOL + RTOL × |b|; NaN "
+               "equals NaN, a NaN against a number differs. When the first columns (the time) "
+               "differ, B is interpolated linearly onto A's times where both runs have values. "
+               "Exit status 0 when every parameter is within tolerance and the names agree, "
+               "1 otherwise: meant for CI jobs.")
+
+
+def add_arguments(diff: argparse.ArgumentParser, name: Callable[[str], Any], selection_help: str) -> None:
+    """The arguments of `quorvel diff`; `name` turns a NAME into a name or a position."""
+    diff.add_argument("a", metavar="A", help="the reference run")
+    diff.add_argument("b", metavar="B", help="the run compared with it")
+    diff.add_argument("names", nargs="*", metavar="NAME", type=name,
+                      help=f"only these parameters of A ({selection_help}); default: all but the first column")
+    diff.add_argument("--rtol", type=tolerance, default=DEFAULT_RTOL, help=f"relative tolerance (default: {DEFAULT_RTOL:g})")
+    diff.add_argument("--atol", type=tolerance, default=0.0, help="absolute tolerance (default: 0)")
+    diff.add_argument("--json", action="store_true", help="one JSON object instead of a table")
+    diff.add_argument("--all", action="store_true", help="list every compared parameter, not only those out of tolerance")
+
+
+def tolerance(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = -1.0
+    if not 0.0 <= value < math.inf:
+        raise argparse.ArgumentTypeError(f"must be a number >= 0, not {text!r}")
+    return value
+
+
+def report(result: Comparison, *, every: bool, as_json: bool) -> str:
+    """What `quorvel diff` prints: the parameters out of tolerance (all with `every`), the worst
+    first, in a table or one JSON object."""
+    shown = [each for each in result.worst_first() if every or not each.ok]
+    if as_json:
+        return json.dumps(json_report(result, shown), ensure_ascii=False, allow_nan=False) + "\n"
+    return text_report(result, shown)
+
+
+def value_text(value: float) -> str:
+    """A float32 value (a time) as the shortest text that reads back as it."""
+    return str(numpy.float32(value))
+
+
+def json_value(value: float) -> float | str | None:
+    """A float32 value for JSON, by its shortest text."""
+    return number(float(value_text(value)))
+
+
+# ---- JSON
+
+
+def number(value: float) -> float | str | None:
+    """A float64 for JSON: null for NaN, "inf" and "-inf" for the infinities."""
+    if math.isnan(value):
+        return None
+    if math.isinf(value):
+        return "inf" if value > 0 else "-inf"
+    return value
+
+
+def json_report(result: Comparison, shown: list[Difference]) -> dict[str, Any]:
+    def named(items: tuple[Named, ...]) -> list[dict[str, Any]]:
+        return [{"name": name, "position": position} for name, position in items]
+
+    return {
+        "a": result.a, "b": result.b, "ok": result.ok, "rtol": result.rtol, "atol": result.atol,
+        "blocks": {"a": result.blocks_a, "b": result.blocks_b, "compared": result.blocks_compared},
+        "values_compared": result.values_compared, "interpolated": result.interpolated,
+        "overlap": None if result.overlap is None else [json_value(t) for t in result.overlap],
+        "not_increasing": {"a": result.not_increasing_a, "b": result.not_increasing_b},
+        "only_in_a": named(result.only_in_a), "only_in_b": named(result.only_in_b),
+        "compared": len(result.differences), "out": sum(not each.ok for each in result.differences),
+        "parameters": [
+            {
+                "name": each.name, "position_a": each.position_a, "position_b": each.position_b,
+                "points": each.points, "points_out": each.points_out, "nan_vs_number": each.nan_vs_number,
+                "max_abs": number(each.max_abs), "max_rel": number(each.max_rel),
+                "first_out_block": each.first_out_block,
+                "first_out_time": None if each.first_out_time is None else json_value(each.first_out_time),
+            }
+            for each in shown
+        ],
+    }
+
+
+# ---- text
+
+FIELDS = ("position", "name", "max_abs", "max_rel", "out", "nan", "first_block", "first_time")
+
+
+def text_report(result: Comparison, shown: list[Difference]) -> str:
+    lines = [f"A  {result.a}: {result.blocks_a} blocks", f"B  {result.b}: {result.blocks_b} blocks",
+             time_line(result)]
+    for side, items in (("A", result.only_in_a), ("B", result.only_in_b)):
+        if items:
+            lines.append(f"only in {side}: " + ", ".join(f"{name} (position {position})" for name, position in items))
+    out = "\n".join(lines) + "\n"
+    if shown:
+        out += "\n" + table(shown)
+    bad = sum(not each.ok for each in result.differences)
+    rule = f"atol {result.atol:g} + rtol {result.rtol:g} × |b|"
+    if not result.values_compared:
+        verdict = "not compared"
+    elif bad:
+        verdict = f"{bad} of {len(result.differences)} parameters differ beyond {rule}"
+    else:
+        verdict = f"all {len(result.differences)} parameters compared are within {rule}"
+    if result.only_in_a or result.only_in_b:
+        verdict += f"; {len(result.only_in_a) + len(result.only_in_b)} parameters are in one run only"
+    return out + "\n" + verdict + "\n"
+
+
+def time_line(result: Comparison) -> str:
+    """How the two time axes were put side by side, or why they could not be."""
+    backwards = [f"{side}'s first column does not increase at block {block}"
+                 for side, block in (("A", result.not_increasing_a), ("B", result.not_increasing_b)) if block is not None]
+    if not result.interpolated:
+        block = result.not_increasing_a
+        note = "" if block is None else f" (it does not increase at block {block})"
+        return "the first columns are identical: compared block by block" + note
+    if backwards:
+        return "; ".join(backwards) + ": the first columns differ and cannot be interpolated, no values compared"
+    if result.overlap is None:
+        return "the first columns differ and the runs' times do not overlap: no values compared"
+    low, high = (value_text(t) for t in result.overlap)
+    if not result.values_compared:
+        return f"the first columns differ and no time of A lies in the span both runs cover ({low} to {high}): no values compared"
+    return (f"the first columns differ: B interpolated linearly onto A's times from {low} to {high}, "
+            f"{result.blocks_compared} of A's {result.blocks_a} blocks compared")
+
+
+def float_text(value: float) -> str:
+    return f"{value:.6g}"
+
+
+def table(rows: list[Difference]) -> str:
+    cells = [list(FIELDS)]
+    for each in rows:
+        first = each.first_out_block is not None
+        cells.append([
+            str(each.position_a), each.name, float_text(each.max_abs), float_text(each.max_rel),
+            f"{each.points_out}/{each.points}", str(each.nan_vs_number),
+            str(each.first_out_block) if first else "-",
+            value_text(each.first_out_time) if each.first_out_time is not None else "-",
+        ])
+    widths = [max(len(line[k]) for line in cells) for k in range(len(FIELDS))]
+    return "".join(
+        "  ".join(cell.ljust(w) if k == 1 else cell.rjust(w) for k, (cell, w) in enumerate(zip(line, widths))).rstrip()
+        + "\n"
+        for line in cells
+    )

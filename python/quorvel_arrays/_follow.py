@@ -1,0 +1,121 @@
+"""Following a plot file while the simulation writes it."""
+
+from __future__ import annotations
+
+import math
+import os
+import time
+from collections.abc import Iterable, Iterator
+from typing import SupportsIndex, SupportsFloat
+
+from . import _reader
+from ._errors import PlotFileError
+from ._plot import (
+    BlockStart,
+    FileIdentity,
+    ParameterKey,
+    PathArg,
+    Plot,
+    check_columns,
+    check_n_digits,
+    check_path,
+    read_piece,
+)
+
+
+def seconds(value: SupportsFloat | None, name: str, *, zero: bool) -> float | None:
+    if value is None:
+        return None
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise TypeError(f"{name} must be a number of seconds, not {type(value).__name__}")
+    number = float(value)
+    if not (number >= 0.0 if zero else number > 0.0) or math.isinf(number):
+        raise ValueError(f"{name} must be a number of seconds {'>= 0' if zero else '> 0'}, not {value!r}")
+    return number
+
+
+def follow(
+    path: PathArg,
+    n_digits: SupportsIndex | None = None,
+    *,
+    columns: Iterable[ParameterKey] | None = None,
+    interval: float = 0.5,
+    idle: float | None = None,
+    start: SupportsIndex = 0,
+) -> Iterator[Plot]:
+    """Yields what the file holds from block `start` on (negative: from the end, as `blocks=`),
+    then each new run of complete blocks as the simulation appends them, as a Plot.
+
+    A block or line still being written is read once it is complete; the file, its header and
+    names may not exist yet (they are waited for). A defect in a complete block raises the
+    PlotFileError a read would; so does the file shrinking or being replaced by another. `idle`
+    ends the iteration after that many seconds without growth (None: never); Ctrl-C ends it with
+    KeyboardInterrupt. It waits for a change of the file's folder where the system can tell (else
+    it looks every `interval` seconds), and each look reads only what was appended since.
+    """
+    shown = check_path(path)
+    width = check_n_digits(n_digits)
+    selection = check_columns(columns)
+    pause = seconds(interval, "interval", zero=False)
+    assert pause is not None
+    patience = seconds(idle, "idle", zero=True)
+    if isinstance(start, bool) or not hasattr(start, "__index__"):
+        raise TypeError(f"start must be an int, not {type(start).__name__}")
+    return following(path, shown, width, selection, pause, patience, start.__index__())
+
+
+def size_of(path: PathArg) -> int | None:
+    try:
+        return os.stat(path).st_size
+    except FileNotFoundError:
+        return None
+
+
+def following(
+    path: PathArg,
+    shown: str,
+    n_digits: int | None,
+    columns: tuple[ParameterKey, ...] | None,
+    interval: float,
+    idle: float | None,
+    start: int,
+) -> Iterator[Plot]:
+    watch = _reader.watch_folder(path)
+    reached: BlockStart | None = None  # where the next block starts
+    identity: FileIdentity | None = None
+    last_size: int | None = None
+    last_growth = time.monotonic()
+    while True:
+        try:
+            got = read_piece(path, shown, n_digits, columns, (start, None), 1, reached, None, True)
+        except FileNotFoundError:
+            if identity is not None:
+                raise PlotFileError("the file was removed while it was followed", shown, line_after(reached), None) from None
+            got = None
+        if got is not None:
+            piece, following_block, read_identity = got
+            if identity is None:
+                identity = read_identity
+            elif read_identity != identity:
+                raise PlotFileError("the file was replaced by another while it was followed", shown, line_after(reached), None)
+            assert following_block is not None
+            reached = following_block
+            start = following_block[0]
+            if len(piece):
+                yield piece
+        size = size_of(path)
+        now = time.monotonic()
+        if size != last_size:
+            last_size, last_growth = size, now
+        elif idle is not None and now - last_growth >= idle:
+            return
+        wait = interval if idle is None else min(interval, max(idle - (now - last_growth), 0.0))
+        if watch is not None:
+            watch.wait(wait)
+        else:
+            time.sleep(wait)
+
+
+def line_after(reached: BlockStart | None) -> int:
+    """The first line not read yet (1 before anything was read)."""
+    return reached[2] + 1 if reached is not None and len(reached) == 3 else 1
