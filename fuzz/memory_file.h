@@ -26,10 +26,14 @@ class MemoryFile {
 
   // The file becomes `data` without its first byte; that byte gives the width, 1 to 20.
   std::uint64_t hold(const std::uint8_t* data, std::size_t size) {
-    if (::ftruncate(descriptor_, 0) != 0) std::abort();
-    const std::size_t body = size - 1;
-    if (body != 0 && ::pwrite(descriptor_, data + 1, body, 0) != static_cast<ssize_t>(body)) std::abort();
+    fill(data + 1, size - 1);
     return data[0] % 20 + 1;
+  }
+
+  // The file becomes these bytes.
+  void fill(const std::uint8_t* data, std::size_t size) {
+    if (::ftruncate(descriptor_, 0) != 0) std::abort();
+    if (size != 0 && ::pwrite(descriptor_, data, size, 0) != static_cast<ssize_t>(size)) std::abort();
   }
 
  private:

@@ -86,7 +86,9 @@ def pieces(
     start = 0
     following: BlockStart | None = None
     while True:
-        piece, following = read_range(path, shown, n_digits, columns, (start, start + chunk), 1, following, stop)
+        got = read_range(path, shown, n_digits, columns, (start, start + chunk), 1, following, stop)
+        assert got is not None
+        piece, following, _ = got
         yield piece
         if following is None:
             return

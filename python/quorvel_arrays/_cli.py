@@ -1,4 +1,5 @@
-"""The `quorvel` command (also `python -m quorvel_arrays`): info, stats, convert, plot and diff.
+"""The `quorvel` command (also `python -m quorvel_arrays`): info, stats, convert, plot, diff and
+watch.
 
 Exit status: 0 when everything went well, 1 when a file is defective, cannot be opened or
 written, lacks a parameter asked for, or a library the command needs is missing (each such file
@@ -22,19 +23,21 @@ import signal
 import stat
 import sys
 import threading
-from collections.abc import Iterator, Sequence
+import time
+from collections.abc import Callable, Iterator, Sequence
 from typing import Any
 
 import numpy
 
-from . import _diff, _figure, _writers
+from . import _diff, _figure, _watch, _writers
 from ._blocks import scan
 from ._compare import compare
 from ._errors import PlotFileError
 from ._optional import MissingLibrary
-from ._plot import MAX_N_DIGITS, ParameterKey, Plot, read, read_job, read_range
+from ._plot import MAX_N_DIGITS, ParameterKey, Plot, read, read_job
 from ._pool import read_in_parallel
 from ._progress import Progress
+from .dask import read_blocks
 
 PROG = "quorvel"
 FILE_ERRORS = (OSError, PlotFileError, KeyError, IndexError, MemoryError)
@@ -268,7 +271,7 @@ def installed_version() -> str:
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG,
-        description="Look into KAVRINE plot files, convert them, plot them and compare runs.",
+        description="Look into KAVRINE plot files, convert them, plot them, compare runs and watch a running one.",
         epilog="A FILE of - is standard input. Exit status: 0 on success, 1 when a file is "
         "defective or cannot be read or written, 2 for a usage error, 130 on SIGINT, 143 on "
         "SIGTERM.",
@@ -347,6 +350,10 @@ def build_parser() -> argparse.ArgumentParser:
     diff = command("diff", _diff.HELP, _diff.DESCRIPTION)
     _diff.add_arguments(diff, parameter_key, SELECTION_HELP)
     diff.set_defaults(run=run_diff)
+
+    watch = command("watch", _watch.HELP, _watch.DESCRIPTION)
+    _watch.add_arguments(watch, parameter_key, SELECTION_HELP, positive_float)
+    watch.set_defaults(run=run_watch)
     return parser
 
 
@@ -453,9 +460,9 @@ def info_facts(file: str, n_digits: int | None, names: bool) -> dict[str, Any]:
         header, all_names, width, blocks, size = scanned.header, scanned.names, scanned.n_digits, scanned.blocks, scanned.size
         ends: list[Plot] = []
         if blocks:
-            ends.append(read_range(file, file, n_digits, None, (0, 1))[0])
+            ends.append(read_blocks(file, n_digits, None, 0, 1))
             last = blocks - 1
-            ends.append(read_range(file, file, n_digits, None, (last, blocks), 1, scanned.start_before(last))[0])
+            ends.append(read_blocks(file, n_digits, None, last, blocks, scanned.start_before(last)))
             width = ends[0].n_digits
         start, end = (ends[0].time[0], ends[1].time[0]) if ends else (None, None)
     else:
@@ -762,3 +769,92 @@ def run_diff(args: argparse.Namespace) -> int:
         return 1
     emit(_diff.report(result, every=args.all, as_json=args.json))
     return 0 if result.ok else 1
+
+
+# ---- watch
+
+
+def run_watch(args: argparse.Namespace) -> int:
+    if args.file == STDIN:
+        raise UsageError("watch follows a file by its name: standard input (-) cannot be followed")
+    if args.png is not None and same_file(args.file, args.png):
+        raise UsageError(f"--png {args.png} is the file watched: it would be overwritten")
+    terminal = sys.stdout.isatty()
+    if terminal:
+        _watch.check_library()
+    if args.png is not None:
+        _figure.check_library()
+    names = tuple(args.names)
+    seen = _watch.Seen(named=bool(names), keep_all=args.png is not None)
+    picture = _watch.Picture(args.png, args.interval) if args.png is not None else None
+    # A pipe's reader that went away is noticed between pieces too (`quorvel watch … | head`).
+    pipe = not terminal and _watch.is_pipe(1)
+    follower = _watch.Follower(args.file, args.n_digits, (0, *names) if names else None, args.interval, args.idle)
+    screen = _watch.Screen(sys.stdout) if terminal else None
+    failure = None
+    with follower, screen or contextlib.nullcontext():
+        while failure is None:
+            now = time.monotonic()
+            pending = picture.wait(now) if picture is not None else None
+            try:
+                pieces, ended = follower.take(_watch.TICK if pending is None else min(_watch.TICK, pending))
+            except FILE_ERRORS as error:
+                failure = describe(args.file, error)
+                break
+            if pieces:
+                show_pieces(seen, pieces, terminal)
+            if screen is not None:
+                screen_call(lambda: screen.show(_watch.View(seen, args.file, value_text), changed=bool(pieces)))
+            elif pipe and _watch.reader_gone(1):
+                raise BrokenPipeError(errno.EPIPE, os.strerror(errno.EPIPE))
+            if picture is not None:
+                failure = draw(picture, seen, bool(pieces), ended)
+            if ended and failure is None:
+                return 0
+    # Said once the view has stopped, below it.
+    print(failure, file=sys.stderr)
+    return 1
+
+
+def same_file(a: str, b: str) -> bool:
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return os.path.realpath(a) == os.path.realpath(b)
+
+
+def show_pieces(seen: _watch.Seen, pieces: list[Plot], terminal: bool) -> None:
+    """Takes the pieces in; off a terminal, writes their lines (the names first)."""
+    for piece in pieces:
+        first = not seen.names
+        rows = seen.add(piece)
+        if terminal:
+            continue
+        if first:
+            emit(_watch.csv_header(seen.names))
+        for lines in _watch.csv_rows(rows):
+            emit(lines)
+
+
+def screen_call[T](call: Callable[[], T]) -> T:
+    try:
+        return call()
+    except BrokenPipeError:
+        raise
+    except OSError as error:
+        raise OutputError(error.strerror or str(error)) from error
+
+
+def draw(picture: _watch.Picture, seen: _watch.Seen, changed: bool, ended: bool) -> str | None:
+    """Draws the picture when it is due; why it cannot be, or None."""
+    if changed:
+        if len(seen.names) < 2:
+            return f"{PROG}: {seen.path}: no parameter besides the first to draw in {picture.target}"
+        picture.pending = True
+    try:
+        picture.draw(seen, time.monotonic(), last=ended)
+    except OSError as error:
+        return f"{PROG}: cannot write {picture.target}: {error.strerror or error}"
+    except MemoryError:
+        return f"{PROG}: cannot draw {picture.target}: not enough memory"
+    return None

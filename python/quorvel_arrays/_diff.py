@@ -12,6 +12,7 @@ from typing import Any
 
 import numpy
 
+from ._argument_types import non_negative
 from ._compare import Comparison, Difference, Named
 
 DEFAULT_RTOL = 1e-5
@@ -36,14 +37,7 @@ def add_arguments(diff: argparse.ArgumentParser, name: Callable[[str], Any], sel
     diff.add_argument("--all", action="store_true", help="list every compared parameter, not only those out of tolerance")
 
 
-def tolerance(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        value = -1.0
-    if not 0.0 <= value < math.inf:
-        raise argparse.ArgumentTypeError(f"must be a number >= 0, not {text!r}")
-    return value
+tolerance = non_negative("number")
 
 
 def report(result: Comparison, *, every: bool, as_json: bool) -> str:

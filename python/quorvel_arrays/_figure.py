@@ -36,18 +36,26 @@ def draw(plot: Plot, target: str, *, overlay: bool, width: float, height: float 
 
 
 def draw_runs(
-    runs: Sequence[tuple[str, Plot]], target: str, *, overlay: bool, width: float, height: float | None, dpi: float
+    runs: Sequence[tuple[str, Plot]],
+    target: str,
+    *,
+    overlay: bool,
+    width: float,
+    height: float | None,
+    dpi: float,
+    form: str | None = None,
 ) -> None:
     """As draw(), for several runs (label, plot) whose columns match: each panel draws its
-    parameter from every run, with a legend naming the runs. One run is titled with its label."""
+    parameter from every run, with a legend naming the runs. One run is titled with its label.
+    The format is `form`, else the target's suffix."""
     # The font cache notice of a first run goes through logging, and a name with a character the
     # font lacks or a cramped layout give warnings: the command prints only its own messages.
     logging.getLogger("matplotlib").setLevel(logging.ERROR)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         figure = build(runs, overlay=overlay, width=width, height=height, dpi=dpi)
-        form = os.path.splitext(target)[1].lower().lstrip(".")
-        replace_with(target, lambda out: figure.savefig(out, format=form, dpi=dpi, metadata=METADATA[form]))
+        kind = form or os.path.splitext(target)[1].lower().lstrip(".")
+        replace_with(target, lambda out: figure.savefig(out, format=kind, dpi=dpi, metadata=METADATA[kind]))
 
 
 def build(

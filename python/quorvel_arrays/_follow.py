@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import math
 import os
+import threading
 import time
 from collections.abc import Iterable, Iterator
 from typing import SupportsIndex, SupportsFloat
@@ -19,7 +20,7 @@ from ._plot import (
     check_columns,
     check_n_digits,
     check_path,
-    read_piece,
+    read_range,
 )
 
 
@@ -53,6 +54,21 @@ def follow(
     KeyboardInterrupt. It waits for a change of the file's folder where the system can tell (else
     it looks every `interval` seconds), and each look reads only what was appended since.
     """
+    return following(*follow_arguments(path, n_digits, columns, interval, idle, start))
+
+
+type FollowArguments = tuple[PathArg, str, int | None, tuple[ParameterKey, ...] | None, float, float | None, int]
+
+
+def follow_arguments(
+    path: PathArg,
+    n_digits: SupportsIndex | None,
+    columns: Iterable[ParameterKey] | None,
+    interval: float,
+    idle: float | None,
+    start: SupportsIndex,
+) -> FollowArguments:
+    """follow()'s arguments, checked, as following() takes them."""
     shown = check_path(path)
     width = check_n_digits(n_digits)
     selection = check_columns(columns)
@@ -61,7 +77,7 @@ def follow(
     patience = seconds(idle, "idle", zero=True)
     if isinstance(start, bool) or not hasattr(start, "__index__"):
         raise TypeError(f"start must be an int, not {type(start).__name__}")
-    return following(path, shown, width, selection, pause, patience, start.__index__())
+    return path, shown, width, selection, pause, patience, start.__index__()
 
 
 def size_of(path: PathArg) -> int | None:
@@ -79,15 +95,17 @@ def following(
     interval: float,
     idle: float | None,
     start: int,
+    stop: threading.Event | None = None,
 ) -> Iterator[Plot]:
+    """The follow; `stop`, once set, ends it quietly at its next look (within a quarter second)."""
     watch = _reader.watch_folder(path)
     reached: BlockStart | None = None  # where the next block starts
     identity: FileIdentity | None = None
     last_size: int | None = None
     last_growth = time.monotonic()
-    while True:
+    while stop is None or not stop.is_set():
         try:
-            got = read_piece(path, shown, n_digits, columns, (start, None), 1, reached, None, True)
+            got = read_range(path, shown, n_digits, columns, (start, None), 1, reached, None, True)
         except FileNotFoundError:
             if identity is not None:
                 raise PlotFileError("the file was removed while it was followed", shown, line_after(reached), None) from None
@@ -110,6 +128,8 @@ def following(
         elif idle is not None and now - last_growth >= idle:
             return
         wait = interval if idle is None else min(interval, max(idle - (now - last_growth), 0.0))
+        if stop is not None:
+            wait = min(wait, 0.25)
         if watch is not None:
             watch.wait(wait)
         else:

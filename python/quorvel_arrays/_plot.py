@@ -214,7 +214,7 @@ def read_checked(
     columns: tuple[ParameterKey, ...] | None,
     stop: _reader.StopToken | None = None,
 ) -> Plot:
-    return read_range(path, shown, n_digits, columns, stop=stop)[0]
+    return read_whole(read_range(path, shown, n_digits, columns, stop=stop))
 
 
 type BlockBounds = tuple[int | None, int | None]
@@ -232,24 +232,8 @@ def read_range(
     threads: int = 1,
     count_from: BlockStart | None = None,
     stop: _reader.StopToken | None = None,
-) -> tuple[Plot, BlockStart | None]:
-    """The read, and for a range that ends before the file does, where the next block starts."""
-    piece = read_piece(path, shown, n_digits, columns, blocks, threads, count_from, stop)
-    assert piece is not None
-    return piece[0], piece[1]
-
-
-def read_piece(
-    path: PathArg,
-    shown: str,
-    n_digits: int | None,
-    columns: tuple[ParameterKey, ...] | None,
-    blocks: BlockBounds | None = None,
-    threads: int = 1,
-    count_from: BlockStart | None = None,
-    stop: _reader.StopToken | None = None,
     follow: bool = False,
-) -> tuple[Plot, tuple[int, int, int] | None, FileIdentity | None] | None:
+) -> tuple[Plot, BlockStart | None, FileIdentity | None] | None:
     """The read, where the next block starts, and which file was read; None when a file that is
     followed holds no block yet."""
     try:
@@ -262,6 +246,12 @@ def read_piece(
     header, names, buffer, rows, width, following, identity = got
     values = numpy.frombuffer(buffer, dtype=numpy.float32).reshape(rows, len(names))
     return Plot(shown, header, names, values, width), following, identity
+
+
+def read_whole(piece: tuple[Plot, BlockStart | None, FileIdentity | None] | None) -> Plot:
+    """The plot of a read that does not follow (which always gives one)."""
+    assert piece is not None
+    return piece[0]
 
 
 def check_blocks(blocks: slice | range | None) -> BlockBounds | None:
@@ -308,9 +298,9 @@ def read(
     thread.
     """
     shown = check_path(path)
-    return read_range(
+    return read_whole(read_range(
         path, shown, check_n_digits(n_digits), check_columns(columns), check_blocks(blocks), check_threads(threads)
-    )[0]
+    ))
 
 
 def read_job(path: PathArg, n_digits: SupportsIndex | None, columns: Iterable[ParameterKey] | None) -> Job[Plot]:

@@ -27,6 +27,7 @@ from ._plot import (
     check_columns,
     check_n_digits,
     check_path,
+    Plot,
     positive_or_none,
     read_checked,
     read_range,
@@ -66,6 +67,16 @@ class _ReadPartition:
         return plot.to_pandas()
 
 
+def read_blocks(
+    path: str, n_digits: int | None, columns: tuple[ParameterKey, ...] | None, start: int, stop: int,
+    count_from: BlockStart | None = None,
+) -> Plot:
+    """Blocks [start, stop) of a file, counting from a scanned block's offset."""
+    got = read_range(path, path, n_digits, columns, (start, stop), 1, count_from)
+    assert got is not None  # only a followed read gives none
+    return got[0]
+
+
 @dataclasses.dataclass(frozen=True, slots=True)
 class _Part:
     """Blocks [start, stop) of a file, from a scanned block's offset; `bounds` the divisions
@@ -91,7 +102,7 @@ class _ReadPart:
         self.first = first
 
     def __call__(self, part: _Part) -> pandas.DataFrame:
-        plot, _ = read_range(part.path, part.path, self.n_digits, self.columns, (part.start, part.stop), 1, part.count_from)
+        plot = read_blocks(part.path, self.n_digits, self.columns, part.start, part.stop, part.count_from)
         if plot.names != self.names:
             raise NamesDifferError(f"{part.path}: {difference(plot.names, self.names, self.first)}")
         if part.bounds is not None:
@@ -123,10 +134,10 @@ def partitions(
         for start in range(0, info.blocks, size):
             origin = info.start_before(start)
             spans.append((path, start, min(start + size, info.blocks), origin))
-            starts.append(float(read_range(path, path, width, key, (start, start + 1), 1, origin)[0].time[0]))
+            starts.append(float(read_blocks(path, width, key, start, start + 1, origin).time[0]))
         if info.blocks:
             last = info.blocks - 1
-            end = float(read_range(path, path, width, key, (last, last + 1), 1, info.start_before(last))[0].time[0])
+            end = float(read_blocks(path, width, key, last, last + 1, info.start_before(last)).time[0])
     divisions = [*starts, end]
     # Strictly increasing, but for the last partition's start and end (one block, or one time).
     pairs = list(zip(divisions, divisions[1:]))
@@ -181,7 +192,7 @@ def read_dataframe(
         meta = first.to_pandas().iloc[:0]
         partition = _ReadPartition(width, selection, first.names, shown[0])
         return from_map(partition, shown, meta=meta, label="read-plot", enforce_metadata=False)
-    empty, _ = read_range(shown[0], shown[0], width, selection, (0, 0))
+    empty = read_blocks(shown[0], width, selection, 0, 0)
     parts, divisions = partitions(shown, width, selection, size)
     if not parts:  # no file has a block: one empty partition
         parts = [_Part(shown[0], 0, 0, None, None)]

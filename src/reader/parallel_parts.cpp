@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <limits>
+#include <system_error>
 #include <thread>
 
 #include "failure/caller_error.h"
@@ -49,8 +50,14 @@ void ParallelParts::run(const std::function<void(std::size_t)>& part) {
   {
     std::vector<std::jthread> threads;
     threads.reserve(size());
-    for (std::size_t k = 1; k < size(); ++k) threads.emplace_back(guarded, k);
+    // A part no thread could be started for (the system is out of them) runs here, after part 0.
+    std::size_t started = 1;
+    try {
+      for (; started < size(); ++started) threads.emplace_back(guarded, started);
+    } catch (const std::system_error&) {
+    }
     guarded(0);
+    for (std::size_t k = started; k < size(); ++k) guarded(k);
     // The others may still run: the caller's check is asked while waiting, so that a stop
     // reaches them.
     std::unique_lock lock(mutex_);

@@ -3,12 +3,25 @@
 #include "platform/windows/wide_text.h"
 #include "platform/windows/windows_headers.h"
 
+#include <array>
+#include <cstdint>
+#include <mutex>
+
 namespace quorvel::platform {
 namespace {
 
 constexpr std::intptr_t no_handle = -1;
 
 HANDLE as_handle(std::intptr_t native) noexcept { return reinterpret_cast<HANDLE>(native); }
+
+// A positional read of a handle opened for synchronous I/O moves its position to where the read
+// ended, and read_at must leave it alone: the position is put back, with the positional reads of
+// one handle kept apart meanwhile (the system runs the reads of such a handle one at a time
+// anyway). A few locks are shared among all handles.
+std::mutex& position_lock(HANDLE handle) noexcept {
+  static std::array<std::mutex, 16> locks;
+  return locks[(reinterpret_cast<std::uintptr_t>(handle) >> 2) % locks.size()];
+}
 
 }  // namespace
 
@@ -74,8 +87,18 @@ std::expected<std::size_t, IoError> File::read(std::span<char> into) {
 
 std::expected<std::size_t, IoError> File::read_at(std::uint64_t offset, std::span<char> into) {
   // A positional read of a pipe or a console would read from where it stands: refuse it.
-  if (::GetFileType(as_handle(native_)) != FILE_TYPE_DISK) return std::unexpected(IoError::os(ERROR_SEEK_ON_DEVICE));
-  return windows::read_handle_at(as_handle(native_), offset, into);
+  const HANDLE handle = as_handle(native_);
+  if (::GetFileType(handle) != FILE_TYPE_DISK) return std::unexpected(IoError::os(ERROR_SEEK_ON_DEVICE));
+  const std::lock_guard lock(position_lock(handle));
+  LARGE_INTEGER position{};
+  if (!::SetFilePointerEx(handle, LARGE_INTEGER{}, &position, FILE_CURRENT)) {
+    return std::unexpected(IoError::os(static_cast<std::int32_t>(::GetLastError())));
+  }
+  auto got = windows::read_handle_at(handle, offset, into);
+  if (!::SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) && got) {
+    return std::unexpected(IoError::os(static_cast<std::int32_t>(::GetLastError())));
+  }
+  return got;
 }
 
 }  // namespace quorvel::platform

@@ -30,7 +30,7 @@ class RefusingIndex:
 
 # (arguments given the good file's path p, exception type, its args)
 CASES = [
-    (lambda p: (p, 12), TypeError, ("read() takes 3 to 7 positional arguments but 2 were given",)),
+    (lambda p: (p, 12), TypeError, ("read() takes 3 to 8 positional arguments but 2 were given",)),
     (lambda p: (p, 12, None, object()), TypeError, ("stop must be a StopToken or None, not object",)),
     (lambda p: (RefusingPath(), 12, None), Refused, ("no path",)),
     (lambda p: (p, RefusingIndex(), None), Refused, ("no index",)),
