@@ -6,6 +6,7 @@ build/bench-data).
     PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--size small|medium|large]
         [--width 12|15|both] [--repeat K] [--readers module,numpy,...] [--pandas-rounds P]
         [--no-rss] [--data DIR] [--read-many] [--no-compare] [--no-ranges] [--cpp-bench PATH]
+        [--convert-memory]
 
 Readers (readers.py): module, arrays, numpy, numpy-arrays, numpy-cast, pure, pandas, floor (read
 the bytes + build the lists from parsed float32 columns), scan (read the bytes + count newlines).
@@ -32,6 +33,8 @@ as it is written in 20 runs of blocks (--no-ranges skips them).
 with two, alternately, beside a control that is known to scale (hashing four buffers of the file's
 size on the same pool): on a shared machine the control shows how many cores the run was given. --cpp-bench runs the C++ reader benchmark (bench/cpp) on the timed file
 itself, so that its MB/s and the readers' are of the same bytes.
+--convert-memory runs only `quorvel convert` to Parquet on the medium and the large file, each in a
+fresh child, and prints each child's peak resident set and their ratio.
 The numbers are printed, never judged: this is a measurement, not a test.
 """
 
@@ -353,6 +356,56 @@ def run_read_many(label, parameters, blocks, width, options):
     return ratio, control
 
 
+def convert_child(path, out):
+    """Runs `quorvel convert PATH -o OUT` in this fresh process and prints its peak resident set
+    (KiB) and exit status."""
+    from quorvel_arrays import _cli
+
+    status = _cli.main(["convert", path, "-o", out])
+    print(peak_rss_kib(), status)
+
+
+def convert_peak(path, truth_path, form):
+    """(peak resident MB, seconds) of a fresh child converting the file; the output is read back and
+    compared with the generator's values first."""
+    import numpy as np
+    import pyarrow.parquet
+
+    with tempfile.TemporaryDirectory(dir=os.path.dirname(path)) as folder:
+        out = os.path.join(folder, f"out.{form}")
+        started = time.perf_counter()
+        done = subprocess.run([sys.executable, os.path.abspath(__file__), "--convert-child", path, out],
+                              capture_output=True, text=True, env=os.environ)
+        elapsed = time.perf_counter() - started
+        if done.returncode != 0 or done.stdout.split()[-1:] != ["0"]:
+            sys.exit(f"convert failed on {os.path.basename(path)}: {done.stderr.strip()}")
+        table = pyarrow.parquet.read_table(out)
+        got = np.column_stack([column.to_numpy() for column in table.columns])
+        problem = matrix_difference(f"convert to {form}", got, np.load(truth_path))
+        if problem:
+            sys.exit(f"DISAGREEMENT on {os.path.basename(path)}: {problem}")
+        return int(done.stdout.split()[0]) / 1024, elapsed
+
+
+def run_convert_memory(width, options):
+    """Peak memory of `quorvel convert` to Parquet on the large file against the medium one: a
+    command that writes a piece at a time holds about the same on both."""
+    import plotgen
+
+    print(f"\nconvert to parquet, width {width}: peak resident memory of a fresh child", flush=True)
+    peaks = {}
+    for size in ("medium", "large"):
+        parameters, blocks = plotgen.SIZES[size]
+        path, truth_path = plotgen.plot_file(options.data, parameters, blocks, width)
+        peaks[size], elapsed = convert_peak(path, truth_path, "parquet")
+        print(f"  {size:<7} {parameters} x {blocks} ({os.path.getsize(path) / 1e6:.0f} MB): peak {peaks[size]:.0f} MB, "
+              f"{elapsed:.1f} s", flush=True)
+    ratio = peaks["large"] / peaks["medium"]
+    print(f"  the output agreed with the generated values bit for bit; peak large / medium: {ratio:.3f} "
+          f"(4 x the blocks; target within 10 %)")
+    return ratio
+
+
 def perturbed_copy(path):
     """A copy of `path` with the leading digit of the last line's first field changed (made once)."""
     copy = os.path.join(os.path.dirname(path), "compare", os.path.basename(path))
@@ -520,8 +573,14 @@ def main():
     parser.add_argument("--no-ranges", dest="ranges", action="store_false",
                         help="skip timing threads=2, scan, the last 50 blocks and follow against a whole read")
     parser.add_argument("--cpp-bench", help="the C++ reader benchmark binary, to run on the same files")
+    parser.add_argument("--convert-memory", action="store_true",
+                        help="also the peak memory of quorvel convert to Parquet, large file against medium")
     parser.add_argument("--rss-child", nargs=4, help=argparse.SUPPRESS)
+    parser.add_argument("--convert-child", nargs=2, help=argparse.SUPPRESS)
     options = parser.parse_args()
+    if options.convert_child:
+        convert_child(*options.convert_child)
+        return
     if options.rss_child:
         name, path, width, truth_path = options.rss_child
         rss_child(name, path, int(width), truth_path)
@@ -559,6 +618,11 @@ def main():
             check_agreement(path, truth_path, width, check_names)
     print(f"agreement: {', '.join(check_names)} give the generated values on "
           f"{', '.join(f'{p}x{b}' for p, b in CHECK_SHAPES)} at widths 12 and 15")
+
+    if options.convert_memory:
+        for width in widths:
+            run_convert_memory(width, options)
+        return
 
     parameters, blocks = plotgen.SIZES[options.size]
     summary = []

@@ -30,12 +30,14 @@ from typing import Any
 import numpy
 
 from . import _diff, _figure, _watch, _writers
+from ._blocks import scan
 from ._compare import compare
 from ._errors import PlotFileError
 from ._optional import MissingLibrary
 from ._plot import MAX_N_DIGITS, ParameterKey, Plot, read, read_job
 from ._pool import read_in_parallel
 from ._progress import Progress
+from .dask import read_blocks
 
 PROG = "quorvel"
 FILE_ERRORS = (OSError, PlotFileError, KeyError, IndexError, MemoryError)
@@ -287,7 +289,8 @@ def build_parser() -> argparse.ArgumentParser:
         return sub
 
     info = command("info", "what a file holds", "For each file: parameters, blocks, field width, "
-                   "the first column's range and the file's size.")
+                   "the first column at the first and the last block, and the file's size. The file "
+                   "is scanned, not parsed: only its first and last blocks are read.")
     info.add_argument("files", nargs="+", metavar="FILE")
     info.add_argument("--names", action="store_true", help="also list the parameter names with their positions")
     info.add_argument("--json", action="store_true", help="one JSON object per file, one per line")
@@ -304,17 +307,19 @@ def build_parser() -> argparse.ArgumentParser:
     form.add_argument("--csv", action="store_true", help="CSV instead of a table")
     stats.set_defaults(run=run_stats)
 
-    convert = command("convert", "write the values as .csv, .tsv, .npz or .parquet",
+    convert = command("convert", "write the values as .csv, .tsv, .npz, .parquet, .nc or .zarr",
                       "Writes each file's values in the format of OUT's suffix: .csv or .tsv (a "
                       "row of names, then one row per block, each value the shortest text that "
                       "reads back as the same float32), .npz (arrays values, names, header, "
-                      "n_digits) or .parquet (one float32 column per parameter). With several "
+                      "n_digits), .parquet (one float32 column per parameter), .nc (netCDF-4) or "
+                      ".zarr (a folder, never replaced): the last two as Plot.to_xarray() gives "
+                      "the dataset. The file is read and written a piece at a time. With several "
                       "files, or OUT ending in /, OUT is a folder (made if missing) and each "
                       "output keeps its file's stem. OUT - is standard output (with --to).")
     convert.add_argument("files", nargs="+", metavar="FILE")
     convert.add_argument("-o", "--output", required=True, metavar="OUT",
                          help="the output file, a folder, or - for standard output")
-    convert.add_argument("--to", choices=sorted(_writers.WRITERS), help="the format (needed when OUT is a folder)")
+    convert.add_argument("--to", choices=_writers.FORMATS, help="the format (needed when OUT is a folder)")
     convert.add_argument("--columns", type=parameter_keys, metavar="NAME,...",
                          help=f"only these parameters, in this order ({SELECTION_HELP})")
     convert.set_defaults(run=run_convert)
@@ -375,30 +380,6 @@ def take(file: str, outcome: Plot | BaseException) -> tuple[str, Plot | BaseExce
     return file, outcome
 
 
-def for_each_plot(
-    files: Sequence[str],
-    n_digits: int | None,
-    columns: tuple[ParameterKey, ...] | None,
-    use: Callable[[int, str, Plot, Progress], bool],
-) -> int:
-    """Reads the files in order behind a progress bar, says on stderr why a file gave no plot, and
-    hands each plot to `use` (its index, file, plot and the progress bar to print through), which
-    tells whether it succeeded. The exit status: 1 when any file failed."""
-    progress = Progress(len(files), sys.stderr)
-    status = 0
-    try:
-        for index, (file, result) in enumerate(read_in_order(files, n_digits, columns)):
-            progress.advance(file)
-            if isinstance(result, BaseException):
-                progress.say(describe(file, result) + "\n", sys.stderr)
-                status = 1
-            elif not use(index, file, result, progress):
-                status = 1
-    finally:
-        progress.close()
-    return status
-
-
 def describe(file: str, error: BaseException) -> str:
     """The line that tells the user why `file` gave no result."""
     if isinstance(error, PlotFileError):
@@ -452,49 +433,72 @@ def without_nan(values: Any) -> tuple[Any, int]:
 
 
 def run_info(args: argparse.Namespace) -> int:
-    def show(_: int, file: str, plot: Plot, progress: Progress) -> bool:
-        try:
-            status = os.stat(file)
-        except OSError as error:
-            progress.say(describe(file, error) + "\n", sys.stderr)
-            return False
-        # A pipe has no size to tell.
-        size = status.st_size if stat.S_ISREG(status.st_mode) else None
-        facts = info_facts(plot, args.n_digits is None, size, args.names)
-        progress.say(dump(facts) + "\n" if args.json else info_text(facts), STANDARD_OUTPUT)
-        return True
+    files = input_paths(args.files)
+    progress = Progress(len(files), sys.stderr)
+    status = 0
+    try:
+        for file in files:
+            progress.advance(file)
+            try:
+                facts = info_facts(file, args.n_digits, args.names)
+            except FILE_ERRORS as error:
+                progress.say(describe(file, error) + "\n", sys.stderr)
+                status = 1
+                continue
+            progress.say(dump(facts) + "\n" if args.json else info_text(facts), STANDARD_OUTPUT)
+    finally:
+        progress.close()
+    return status
 
-    return for_each_plot(input_paths(args.files), args.n_digits, None, show)
 
-
-def info_facts(plot: Plot, found: bool, size: int | None, names: bool) -> dict[str, Any]:
-    first, _ = without_nan(plot.time)
+def info_facts(file: str, n_digits: int | None, names: bool) -> dict[str, Any]:
+    """What `info` tells of a file. A regular file is scanned (no value parsed) and only its first
+    and last blocks are read, so the time taken does not grow with more than the scan's; a pipe
+    cannot be read in ranges and is read whole."""
+    if stat.S_ISREG(os.stat(file).st_mode):
+        scanned = scan(file, n_digits)
+        header, all_names, width, blocks, size = scanned.header, scanned.names, scanned.n_digits, scanned.blocks, scanned.size
+        ends: list[Plot] = []
+        if blocks:
+            ends.append(read_blocks(file, n_digits, None, 0, 1))
+            last = blocks - 1
+            ends.append(read_blocks(file, n_digits, None, last, blocks, scanned.start_before(last)))
+            width = ends[0].n_digits
+        start, end = (ends[0].time[0], ends[1].time[0]) if ends else (None, None)
+    else:
+        plot = read(file, n_digits)
+        header, all_names, width, blocks, size = plot.header, plot.names, plot.n_digits, len(plot), None
+        start, end = (plot.time[0], plot.time[-1]) if blocks else (None, None)
     facts: dict[str, Any] = {
-        "path": plot.path,
-        "header": plot.header,
-        "parameters": len(plot.names),
-        "blocks": len(plot),
+        "path": file,
+        "header": header,
+        "parameters": len(all_names),
+        "blocks": blocks,
         # A file without blocks has no value line to find the width from.
-        "n_digits": plot.n_digits if plot.n_digits else None,
-        "n_digits_found": found,
+        "n_digits": width if width else None,
+        "n_digits_found": n_digits is None,
+        # The first column at the first and the last block: its range when it increases, as time
+        # does; the minimum and maximum would need every block read.
         "first": {
-            "name": plot.names[0],
-            "minimum": json_value(first.min()) if len(first) else None,
-            "maximum": json_value(first.max()) if len(first) else None,
+            "name": all_names[0],
+            "start": None if start is None else json_value(start),
+            "end": None if end is None else json_value(end),
         },
         "size": size,
     }
     if names:
-        facts["names"] = list(plot.names)
+        facts["names"] = list(all_names)
     return facts
 
 
 def info_text(facts: dict[str, Any]) -> str:
     first = facts["first"]
-    if first["minimum"] is not None:
-        span = f"{value_text(first['minimum'])} to {value_text(first['maximum'])}"
+    if facts["blocks"]:
+        # JSON has null for NaN: the text shows it.
+        start, end = ("nan" if first[k] is None else value_text(first[k]) for k in ("start", "end"))
+        span = f"{start} to {end}"
     else:
-        span = "no values (all NaN)" if facts["blocks"] else "no blocks"
+        span = "no blocks"
     if facts["n_digits"] is None:
         width = "unknown (no blocks)"
     else:
@@ -596,35 +600,54 @@ def run_convert(args: argparse.Namespace) -> int:
         except OSError as error:
             print(describe(args.output, error), file=sys.stderr)
             return 1
+    progress = Progress(len(files), sys.stderr)
+    status = 0
+    try:
+        for file, target in zip(files, targets):
+            progress.advance(file)
+            problem = convert(file, target, form, args.n_digits, args.columns)
+            if problem is not None:
+                progress.say(problem + "\n", sys.stderr)
+                status = 1
+    finally:
+        progress.close()
+    return status
 
-    def write(index: int, _: str, plot: Plot, progress: Progress) -> bool:
-        target = targets[index]
-        shown = "standard output" if target == _writers.STDOUT else target
-        try:
-            _writers.write(plot, target, form)
-        except BrokenPipeError:
-            if target == _writers.STDOUT:
-                raise  # the reader went away: as for any output to a pipe
-            progress.say(f"{PROG}: cannot write {shown}: {os.strerror(errno.EPIPE)}\n", sys.stderr)
-            return False
-        except OSError as error:
-            progress.say(f"{PROG}: cannot write {shown}: {error.strerror or error}\n", sys.stderr)
-            return False
-        except _writers.TooWide as error:
-            progress.say(f"{PROG}: cannot write {shown}: {error}\n", sys.stderr)
-            return False
-        except MemoryError:
-            progress.say(f"{PROG}: cannot write {shown}: not enough memory\n", sys.stderr)
-            return False
-        return True
 
-    return for_each_plot(files, args.n_digits, args.columns, write)
+def convert(file: str, target: str, form: str, n_digits: int | None, columns: tuple[ParameterKey, ...] | None) -> str | None:
+    """Converts one file a piece at a time; the line that says why it failed, or None. The first
+    piece is read before the target is touched, so a file that cannot be read leaves it as it was;
+    a defect found later abandons the output (removed, unless written in place)."""
+    try:
+        source = _writers.open_source(file, n_digits, columns)
+    except FILE_ERRORS as error:
+        return describe(file, error)
+    shown = "standard output" if target == _writers.STDOUT else target
+    try:
+        _writers.write(source, target, form)
+    except _writers.ReadFailed as failed:
+        return describe(file, failed.error)
+    except BrokenPipeError:
+        if target == _writers.STDOUT:
+            raise  # the reader went away: as for any output to a pipe
+        return f"{PROG}: cannot write {shown}: {os.strerror(errno.EPIPE)}"
+    except OSError as error:
+        return f"{PROG}: cannot write {shown}: {error.strerror or error}"
+    except (_writers.TooWide, _writers.Unwritable) as error:
+        return f"{PROG}: cannot write {shown}: {error}"
+    except MemoryError:
+        return f"{PROG}: cannot write {shown}: not enough memory"
+    finally:
+        source.close()
+    return None
 
 
 def is_folder(files: Sequence[str], output: str) -> bool:
     """Whether OUT names a folder: several files, an existing folder, or a name ending in /."""
     if output == _writers.STDOUT:
         return False
+    if len(files) == 1 and output.lower().endswith(".zarr"):
+        return False  # a .zarr output is itself a folder: one that exists is refused, not filled
     return len(files) > 1 or os.path.isdir(output) or output.endswith(os.sep)
 
 
@@ -635,6 +658,8 @@ def convert_targets(files: Sequence[str], output: str, to: str | None) -> tuple[
             raise UsageError("-o - writes one file to standard output: give one FILE")
         if to is None:
             raise UsageError("-o - is standard output: give the format with --to")
+        if to in _writers.PATH_WRITERS:
+            raise UsageError(f"--to {to} is written to a file or a folder, not to standard output: give -o OUT")
         if to not in _writers.TEXT_FORMATS and sys.stdout.isatty():
             raise UsageError(f"--to {to} is binary and standard output is a terminal: redirect it, or give -o FILE")
         return [output], to
@@ -653,8 +678,9 @@ def convert_targets(files: Sequence[str], output: str, to: str | None) -> tuple[
         form = to
     else:
         form = to or os.path.splitext(output)[1].lower().lstrip(".")
-        if form not in _writers.WRITERS:
-            raise UsageError(f"cannot tell the format of {output}: name it .csv, .tsv, .npz or .parquet, or give --to")
+        if form not in _writers.FORMATS:
+            raise UsageError(
+                f"cannot tell the format of {output}: name it .csv, .tsv, .npz, .parquet, .nc or .zarr, or give --to")
         targets = [output]
     for file, target in zip(files, targets):
         if os.path.exists(target) and os.path.exists(file) and os.path.samefile(file, target):

@@ -4,23 +4,34 @@ give each value as the shortest text that reads back as the same float32."""
 from __future__ import annotations
 
 import csv
+import ctypes
 import errno
 import io
 import json
 import os
 import re
+import shutil
 import stat
 import sys
 import tempfile
 import time
-from collections.abc import Callable
-from typing import Any, BinaryIO
+import warnings
+import zipfile
+from collections.abc import Callable, Iterator
+from typing import TYPE_CHECKING, Any, BinaryIO
 
 import numpy
+import numpy.lib.format
 
-from ._optional import require
+from ._blocks import iter_blocks, scan
+from ._errors import PlotFileError
 from ._names import unique_names
-from ._plot import Plot
+from ._optional import require
+from ._plot import ParameterKey, Plot, Values, read
+from ._xarray import to_dataset
+
+if TYPE_CHECKING:
+    import xarray
 
 # Values turned into text at once: numpy's str array and the Python strings cost about 200 bytes
 # a value, so this keeps a chunk near 10 MB however wide the file is.
@@ -30,6 +41,10 @@ TEXT_VALUES_PER_CHUNK = 1 << 16
 # of more than 100 MB (about 180 bytes a column) by default: 200,000 columns take 1.2 GB to write
 # and read back with the readers' defaults.
 PARQUET_MAX_COLUMNS = 200_000
+
+# Values in one piece of a converted file (16 MB of float32): what the command holds at a time,
+# whatever the file's size; a Parquet row group, a Zarr or netCDF chunk.
+PIECE_VALUES = 1 << 22
 
 STDOUT = "-"
 TEXT_FORMATS = ("csv", "tsv")
@@ -41,13 +56,108 @@ PART = re.compile(r"\.quorvel-([0-9]+)-[A-Za-z0-9_]+\.part")
 STALE_SECONDS = 60.0
 
 
-def write_text(plot: Plot, out: BinaryIO, delimiter: str) -> None:
+class ReadFailed(Exception):
+    """The input failed while it was being converted: the output is abandoned, and `error` says
+    why as reading it would have."""
+
+    def __init__(self, error: BaseException) -> None:
+        super().__init__(str(error))
+        self.error = error
+
+
+class FileChanged(ValueError):
+    """The input gave another number of blocks than its scan counted a moment before."""
+
+
+class Source:
+    """A plot file read a piece at a time: its first piece, read before any output is touched,
+    gives the names, header and width; `blocks` is the count a scan found (None when unknown),
+    and `chunk` the most blocks a piece holds."""
+
+    def __init__(self, first: Plot, rest: Iterator[Plot], blocks: int | None, chunk: int) -> None:
+        self.first = first
+        self.rest = rest
+        self.blocks = blocks
+        self.chunk = chunk
+
+    @classmethod
+    def whole(cls, plot: Plot) -> Source:
+        """A plot held in memory, as one piece."""
+        return cls(plot, iter(()), len(plot), max(1, len(plot)))
+
+    @property
+    def names(self) -> tuple[str, ...]:
+        return self.first.names
+
+    @property
+    def store_chunk(self) -> int:
+        """The blocks of a chunk of a netCDF or Zarr output: a piece, or the file when it is
+        smaller (netCDF gives a whole chunk its room)."""
+        return max(1, min(self.chunk, self.blocks if self.blocks is not None else self.chunk))
+
+    def pieces(self) -> Iterator[Plot]:
+        """The pieces in order, once; a failure of the input raises ReadFailed, and so does a count
+        of blocks other than the scan's (the file changed meanwhile)."""
+        first = self.first
+        # The names stay, the values go once written: only the pieces in hand are held.
+        self.first = Plot(first.path, first.header, first.names, numpy.empty((0, len(first.names)), numpy.float32),
+                          first.n_digits)
+        total = len(first)
+        yield first
+        del first
+        while True:
+            try:
+                piece = next(self.rest)
+            except StopIteration:
+                break
+            except (OSError, PlotFileError, MemoryError) as error:
+                raise ReadFailed(error) from error
+            total += len(piece)
+            if self.blocks is not None and total > self.blocks:
+                break
+            yield piece
+        if self.blocks is not None and total != self.blocks:
+            raise ReadFailed(FileChanged(
+                f"the file changed while it was converted: {self.blocks:,} blocks when scanned, {total:,} when read"))
+
+    def close(self) -> None:
+        close = getattr(self.rest, "close", None)
+        if close is not None:
+            close()
+
+
+def open_source(path: str, n_digits: int | None, columns: tuple[ParameterKey, ...] | None) -> Source:
+    """The file as pieces of about PIECE_VALUES values. A regular file is scanned first (its blocks
+    counted at memory speed, for the size of the pieces and the shape of a .npz); a pipe cannot be
+    read in ranges and is read whole."""
+    try:
+        regular = stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        regular = True  # the scan says why it cannot be opened
+    if not regular:
+        return Source.whole(read(path, n_digits, columns=columns))
+    info = scan(path, n_digits)
+    chunk = max(1, PIECE_VALUES // max(1, len(columns) if columns is not None else len(info.names)))
+    pieces = iter_blocks(path, n_digits, columns=columns, chunk=chunk)
+    try:
+        first = next(pieces)
+    except BaseException:
+        getattr(pieces, "close", lambda: None)()
+        raise
+    return Source(first, pieces, info.blocks, chunk)
+
+
+def write_text(source: Source, out: BinaryIO, delimiter: str) -> None:
     # Encoded here rather than through a TextIOWrapper, whose detach() would flush what it holds
     # into a FIFO that blocks even when the write is being abandoned.
     header = io.StringIO()
-    csv.writer(header, delimiter=delimiter, lineterminator="\n").writerow(plot.names)
+    csv.writer(header, delimiter=delimiter, lineterminator="\n").writerow(source.names)
     out.write(header.getvalue().encode())
-    values = plot.values
+    for piece in source.pieces():
+        write_rows(piece.values, out, delimiter)
+
+
+def write_rows(values: Values, out: BinaryIO, delimiter: str) -> None:
     columns = values.shape[1]
     rows = max(1, TEXT_VALUES_PER_CHUNK // max(1, columns))
     # numpy's float32 to str cast gives the shortest round-trip text, as repr does; number texts
@@ -64,50 +174,132 @@ def write_text(plot: Plot, out: BinaryIO, delimiter: str) -> None:
             out.write(b"\n")
 
 
-def write_csv(plot: Plot, out: BinaryIO) -> None:
-    write_text(plot, out, ",")
+def write_csv(source: Source, out: BinaryIO) -> None:
+    write_text(source, out, ",")
 
 
-def write_tsv(plot: Plot, out: BinaryIO) -> None:
-    write_text(plot, out, "\t")
+def write_tsv(source: Source, out: BinaryIO) -> None:
+    write_text(source, out, "\t")
 
 
-def write_npz(plot: Plot, out: BinaryIO) -> None:
-    numpy.savez(
-        out,
-        values=plot.values,
-        names=numpy.array(plot.names, dtype=str),
-        header=numpy.array(plot.header),
-        n_digits=numpy.array(plot.n_digits),
-    )
+def write_npz(source: Source, out: BinaryIO) -> None:
+    """What numpy.savez writes for the arrays values, names, header and n_digits, member for
+    member; the values go out a piece at a time under the header the scan's count gives."""
+    assert source.blocks is not None
+    shape = (source.blocks, len(source.names))
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED, allowZip64=True) as archive:
+        with archive.open("values.npy", "w", force_zip64=True) as member:
+            descr = numpy.lib.format.dtype_to_descr(numpy.dtype(numpy.float32))
+            numpy.lib.format.write_array_header_1_0(member, {"descr": descr, "fortran_order": False, "shape": shape})
+            for piece in source.pieces():
+                member.write(piece.values.data)
+        first = source.first
+        others = {
+            "names": numpy.array(first.names, dtype=str),
+            "header": numpy.array(first.header),
+            "n_digits": numpy.array(first.n_digits),
+        }
+        for name, array in others.items():
+            with archive.open(name + ".npy", "w", force_zip64=True) as member:
+                numpy.lib.format.write_array(member, array)
 
 
-def write_parquet(plot: Plot, out: BinaryIO) -> None:
+def write_parquet(source: Source, out: BinaryIO) -> None:
+    """One row group per piece."""
     import pyarrow
     import pyarrow.parquet
 
-    columns = [pyarrow.array(numpy.ascontiguousarray(plot.values[:, j])) for j in range(len(plot.names))]
+    first = source.first  # its names; its values are let go once written
     # Parquet readers refuse repeated column names: those get their position (the file's own
     # names are kept in the metadata).
-    table = pyarrow.Table.from_arrays(columns, names=unique_names(plot.names))
-    table = table.replace_schema_metadata({
-        "quorvel.header": plot.header,
-        "quorvel.names": json.dumps(plot.names, ensure_ascii=False),
-        "quorvel.n_digits": str(plot.n_digits),
+    schema = pyarrow.schema([(name, pyarrow.float32()) for name in unique_names(first.names)]).with_metadata({
+        "quorvel.header": first.header,
+        "quorvel.names": json.dumps(first.names, ensure_ascii=False),
+        "quorvel.n_digits": str(first.n_digits),
     })
-    pyarrow.parquet.write_table(table, out)
+    del first
+    with pyarrow.parquet.ParquetWriter(out, schema) as writer:
+        for piece in source.pieces():
+            if len(piece):
+                write_row_group(writer, schema, piece.values)
 
 
-WRITERS: dict[str, Callable[[Plot, BinaryIO], None]] = {
+def write_row_group(writer: Any, schema: Any, values: Values) -> None:
+    """One row group; its columns are let go on return, before the next piece is read."""
+    import pyarrow
+
+    columns = [pyarrow.array(numpy.ascontiguousarray(values[:, j])) for j in range(values.shape[1])]
+    writer.write_table(pyarrow.Table.from_arrays(columns, schema=schema), row_group_size=len(values))
+
+
+def write_netcdf(source: Source, path: str) -> None:
+    """The first piece through xarray, as Plot.to_xarray() builds its Dataset, with time as an
+    unlimited dimension; the other pieces appended along it with the netCDF library."""
+    netcdf = require("converting to .nc", "netCDF4", "netcdf")
+    pieces = source.pieces()
+    first = next(pieces)
+    dataset = dataset_of(first)
+    encoding = {key: {"chunksizes": (source.store_chunk,)} for key in dataset.variables}
+    dataset.to_netcdf(path, engine="netcdf4", format="NETCDF4", unlimited_dims=("time",), encoding=encoding)
+    positions = {str(key): int(variable.attrs["position"]) for key, variable in dataset.variables.items()}
+    start = len(first)
+    del dataset, first
+    with netcdf.Dataset(path, "a") as handle:
+        variables = {key: handle.variables[key] for key in positions}
+        for variable in variables.values():
+            variable.set_auto_maskandscale(False)
+            # The library keeps up to a few MB of chunks per variable: over thousands of variables
+            # that grows with the file unless the cache is held to about one chunk each.
+            variable.set_var_chunk_cache(size=4 * source.store_chunk + 4096, nelems=7, preemption=1.0)
+        for piece in pieces:
+            for key, position in positions.items():
+                variables[key][start : start + len(piece)] = piece.values[:, position]
+            start += len(piece)
+
+
+def write_zarr(source: Source, path: str) -> None:
+    """Each piece appended along time through xarray; a chunk of the store is a piece."""
+    require("converting to .zarr", "zarr", "zarr")
+    with warnings.catch_warnings():
+        # Consolidated metadata is what xarray opens fastest; zarr warns that its format 3 leaves
+        # it out of the standard.
+        warnings.filterwarnings("ignore", "Consolidated metadata", UserWarning)
+        for index, piece in enumerate(source.pieces()):
+            dataset = dataset_of(piece)
+            if index == 0:
+                encoding = {key: {"chunks": (source.store_chunk,)} for key in dataset.variables}
+                dataset.to_zarr(path, mode="w-", encoding=encoding)
+            elif len(piece):
+                dataset.to_zarr(path, append_dim="time")
+
+
+def dataset_of(plot: Plot) -> xarray.Dataset:
+    return to_dataset(plot.names, plot.values, path=plot.path, header=plot.header, n_digits=plot.n_digits)
+
+
+WRITERS: dict[str, Callable[[Source, BinaryIO], None]] = {
     "csv": write_csv,
     "tsv": write_tsv,
     "npz": write_npz,
     "parquet": write_parquet,
 }
 
+# Formats whose library writes a path itself (it seeks, or makes a folder).
+PATH_WRITERS: dict[str, Callable[[Source, str], None]] = {
+    "nc": write_netcdf,
+    "zarr": write_zarr,
+}
+
+FORMATS = sorted([*WRITERS, *PATH_WRITERS])
+FOLDER_FORMATS = ("zarr",)
+
 
 class TooWide(ValueError):
     """A plot with more parameters than its format can hold."""
+
+
+class Unwritable(ValueError):
+    """A target the format cannot be written to (a FIFO for netCDF, an existing .zarr folder)."""
 
 
 def check_library(form: str) -> None:
@@ -115,17 +307,26 @@ def check_library(form: str) -> None:
     library."""
     if form == "parquet":
         require("converting to .parquet", "pyarrow.parquet", "parquet")
+    elif form in PATH_WRITERS:
+        extra = {"nc": "netcdf", "zarr": "zarr"}[form]
+        require(f"converting to .{form}", "xarray", extra)
+        require(f"converting to .{form}", {"nc": "netCDF4", "zarr": "zarr"}[form], extra)
 
 
-def write(plot: Plot, target: str, form: str) -> None:
-    """Writes `plot` to `target` in `form` (`target` "-" is standard output)."""
-    if form == "parquet" and len(plot.names) > PARQUET_MAX_COLUMNS:
+def write(source: Source, target: str, form: str) -> None:
+    """Writes `source` to `target` in `form` (`target` "-" is standard output)."""
+    if form == "parquet" and len(source.names) > PARQUET_MAX_COLUMNS:
         # Arrow aborts the process when it runs out of memory: refuse before it starts.
         raise TooWide(
-            f"{len(plot.names):,} parameters are too many for a Parquet file (at most "
+            f"{len(source.names):,} parameters are too many for a Parquet file (at most "
             f"{PARQUET_MAX_COLUMNS:,}): select some with --columns, or write .npz"
         )
-    replace_with(target, lambda out: WRITERS[form](plot, out))
+    if form in FOLDER_FORMATS:
+        make_folder(target, lambda path: PATH_WRITERS[form](source, path))
+    elif form in PATH_WRITERS:
+        replace_path_with(target, lambda path: PATH_WRITERS[form](source, path))
+    else:
+        replace_with(target, lambda out: WRITERS[form](source, out))
 
 
 # ---- targets
@@ -165,15 +366,19 @@ class StandardOutput:
     closed = False
 
 
-def replace_with(target: str, fill: Callable[[BinaryIO], None]) -> None:
+def replace_with(
+    target: str, fill: Callable[[BinaryIO], None] | None = None, *, fill_path: Callable[[str], None] | None = None
+) -> None:
     """Lets `fill` write the output to `target`. A regular file (or none) gets a new file beside
     it, renamed over it only once complete, so a failure never leaves a partial or damaged
     output; a symbolic link is followed and the file it leads to is replaced, keeping its mode.
-    A FIFO or a character device is written in place; nothing else is replaced."""
+    A FIFO or a character device is written in place; nothing else is replaced. `fill_path`
+    instead of `fill` writes the new file by its name (regular files only)."""
     if target == STDOUT:
         if StandardOutput.closed:
             raise OSError(errno.EBADF, os.strerror(errno.EBADF))
         sys.stdout.flush()
+        assert fill is not None
         fill(Stream(sys.stdout.fileno()))  # type: ignore[arg-type]
         return
     try:
@@ -181,6 +386,7 @@ def replace_with(target: str, fill: Callable[[BinaryIO], None]) -> None:
     except FileNotFoundError:
         status = None
     if status is not None and not stat.S_ISREG(status.st_mode):
+        assert fill is not None
         write_in_place(target, status, fill)
         return
     real = os.path.realpath(target)
@@ -193,7 +399,7 @@ def replace_with(target: str, fill: Callable[[BinaryIO], None]) -> None:
             raise OSError(errno.ENOENT, "cannot find the folder of the file it leads to", target)
         if not os.access(real, os.W_OK):
             raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), target)
-    write_beside(real, status, fill)
+    write_beside(real, status, fill, fill_path)
 
 
 def write_in_place(target: str, status: os.stat_result, fill: Callable[[BinaryIO], None]) -> None:
@@ -214,7 +420,12 @@ def write_in_place(target: str, status: os.stat_result, fill: Callable[[BinaryIO
         os.close(fd)
 
 
-def write_beside(real: str, status: os.stat_result | None, fill: Callable[[BinaryIO], None]) -> None:
+def write_beside(
+    real: str,
+    status: os.stat_result | None,
+    fill: Callable[[BinaryIO], None] | None,
+    fill_path: Callable[[str], None] | None = None,
+) -> None:
     folder = os.path.dirname(real) or "."
     remove_stale_parts(folder)
     try:
@@ -223,7 +434,10 @@ def write_beside(real: str, status: os.stat_result | None, fill: Callable[[Binar
         raise OSError(error.errno, f"{error.strerror} (the new file is made in {folder} first)") from error
     try:
         with open(handle, "wb") as out:
-            fill(out)
+            if fill is not None:
+                fill(out)
+        if fill_path is not None:
+            fill_path(temporary)
         if status is None:
             os.chmod(temporary, 0o666 & ~current_umask())
         else:
@@ -237,6 +451,67 @@ def write_beside(real: str, status: os.stat_result | None, fill: Callable[[Binar
     except BaseException:
         os.unlink(temporary)
         raise
+
+
+def replace_path_with(target: str, fill: Callable[[str], None]) -> None:
+    """As replace_with, for a library that writes a file by its path (and seeks in it): the new
+    file beside the target is handed over by name. A FIFO or a device cannot take such a file."""
+    try:
+        status: os.stat_result | None = os.stat(target)
+    except FileNotFoundError:
+        status = None
+    if status is not None and not stat.S_ISREG(status.st_mode):
+        if stat.S_ISDIR(status.st_mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), target)
+        raise Unwritable("this format is written to a regular file, not to a FIFO or a device")
+
+    replace_with(target, fill_path=fill)
+
+
+def make_folder(target: str, fill: Callable[[str], None]) -> None:
+    """Lets `fill` write a folder output into a new folder beside `target`, then gives it the
+    target's name, which must not exist: an existing folder (or anything else there) is never
+    replaced or merged into. On any failure the new folder is removed."""
+    if os.path.lexists(target):
+        raise Unwritable("it exists: a folder output never replaces anything (remove it, or choose another name)")
+    folder = os.path.dirname(os.path.abspath(target))
+    remove_stale_parts(folder)
+    try:
+        temporary = tempfile.mkdtemp(dir=folder, prefix=f"{PART_PREFIX}{os.getpid()}-", suffix=".part")
+    except OSError as error:
+        raise OSError(error.errno, f"{error.strerror} (the new folder is made in {folder} first)") from error
+    try:
+        fill(temporary)
+        os.chmod(temporary, 0o777 & ~current_umask())
+        rename_without_replacing(temporary, target)
+    except BaseException:
+        shutil.rmtree(temporary, ignore_errors=True)
+        raise
+
+
+RENAME_NOREPLACE = 1
+AT_FDCWD = -100
+
+
+def rename_without_replacing(source: str, target: str) -> None:
+    """Renames `source` to `target` unless `target` exists, in one step where the system can
+    (Linux's renameat2); elsewhere a check just before the rename leaves a moment in which an
+    empty folder made at `target` would be replaced."""
+    try:
+        call = ctypes.CDLL(None, use_errno=True).renameat2
+    except (AttributeError, OSError):
+        call = None
+    if call is not None:
+        if call(AT_FDCWD, os.fsencode(source), AT_FDCWD, os.fsencode(target), RENAME_NOREPLACE) == 0:
+            return
+        number = ctypes.get_errno()
+        if number == errno.EEXIST:
+            raise Unwritable("it appeared while the output was written: a folder output never replaces anything")
+        if number not in (errno.EINVAL, errno.ENOSYS):  # a file system or kernel without the flag
+            raise OSError(number, os.strerror(number), target)
+    if os.path.lexists(target):
+        raise Unwritable("it appeared while the output was written: a folder output never replaces anything")
+    os.rename(source, target)
 
 
 def current_umask() -> int:
@@ -269,14 +544,17 @@ def remove_stale_parts(folder: str) -> None:
         except OSError:
             continue
         if (
-            not stat.S_ISREG(status.st_mode)
+            not (stat.S_ISREG(status.st_mode) or stat.S_ISDIR(status.st_mode))
             or status.st_uid != os.geteuid()
             or now - status.st_mtime < STALE_SECONDS
             or writer_alive(int(match[1]))
         ):
             continue
         try:
-            os.unlink(entry.path)
+            if stat.S_ISDIR(status.st_mode):  # a folder output (.zarr) half made
+                shutil.rmtree(entry.path)
+            else:
+                os.unlink(entry.path)
         except OSError:
             pass  # gone already, or not ours to remove after all
 

@@ -1,30 +1,51 @@
-"""Many plot files as one Dask DataFrame, one partition per file.
+"""Many plot files as one Dask DataFrame, one partition per file or per so many blocks.
 
     import quorvel_arrays.dask
     frame = quorvel_arrays.dask.read_dataframe(paths, 12, columns=["TIME", "TEMP"])
+    frame = quorvel_arrays.dask.read_dataframe([huge], blocks_per_partition=10_000)
 
-The first file is read at once, for the frame's columns; every partition is read where Dask runs
-it (a worker of a `dask.distributed` cluster needs the files at the same paths).
+The first file is read at once, for the frame's columns (with blocks_per_partition, every file is
+scanned instead); every partition is read where Dask runs it (a worker of a `dask.distributed`
+cluster needs the files at the same paths).
 """
 
 from __future__ import annotations
 
+import dataclasses
+import math
 import os
 import warnings
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, SupportsIndex
 
+from ._blocks import scan
 from ._optional import require
-from ._plot import ParameterKey, PathArg, check_columns, check_n_digits, check_path, read_checked
+from ._plot import (
+    BlockStart,
+    ParameterKey,
+    PathArg,
+    check_columns,
+    check_n_digits,
+    check_path,
+    Plot,
+    positive_or_none,
+    read_checked,
+    read_range,
+)
 
 if TYPE_CHECKING:
     import pandas
 
-__all__ = ["NamesDifferError", "read_dataframe"]
+__all__ = ["IndexOrderError", "NamesDifferError", "read_dataframe"]
 
 
 class NamesDifferError(ValueError):
     """A file of a Dask frame does not have the parameter names of the frame's first file."""
+
+
+class IndexOrderError(ValueError):
+    """A partition's first column strays out of the divisions read from the partitions' first
+    blocks: the column does not increase through the files."""
 
 
 class _ReadPartition:
@@ -46,6 +67,88 @@ class _ReadPartition:
         return plot.to_pandas()
 
 
+def read_blocks(
+    path: str, n_digits: int | None, columns: tuple[ParameterKey, ...] | None, start: int, stop: int,
+    count_from: BlockStart | None = None,
+) -> Plot:
+    """Blocks [start, stop) of a file, counting from a scanned block's offset."""
+    got = read_range(path, path, n_digits, columns, (start, stop), 1, count_from)
+    assert got is not None  # only a followed read gives none
+    return got[0]
+
+
+@dataclasses.dataclass(frozen=True, slots=True)
+class _Part:
+    """Blocks [start, stop) of a file, from a scanned block's offset; `bounds` the divisions
+    around it (`last`: the upper one included), or None when the frame has none."""
+
+    path: str
+    start: int
+    stop: int
+    count_from: BlockStart | None
+    bounds: tuple[float, float, bool] | None
+
+
+class _ReadPart:
+    """Reads some blocks of a file into a pandas partition (picklable, for workers in other
+    processes), checking that its index keeps within its divisions."""
+
+    __slots__ = ("columns", "first", "n_digits", "names")
+
+    def __init__(self, n_digits: int | None, columns: tuple[ParameterKey, ...] | None, names: tuple[str, ...], first: str) -> None:
+        self.n_digits = n_digits
+        self.columns = columns
+        self.names = names
+        self.first = first
+
+    def __call__(self, part: _Part) -> pandas.DataFrame:
+        plot = read_blocks(part.path, self.n_digits, self.columns, part.start, part.stop, part.count_from)
+        if plot.names != self.names:
+            raise NamesDifferError(f"{part.path}: {difference(plot.names, self.names, self.first)}")
+        if part.bounds is not None:
+            low, high, last = part.bounds
+            index = plot.time
+            inside = (index >= low) & ((index <= high) if last else (index < high))
+            if not inside.all():
+                block = part.start + int((~inside).argmax())
+                raise IndexOrderError(
+                    f"{part.path}: block {block}: {plot.names[0]} is {float(index[block - part.start])!r}, outside "
+                    f"[{low!r}, {high!r}{']' if last else ')'} that the partition's divisions give: the column does "
+                    f"not increase, so the file cannot be split with known divisions (read it without "
+                    f"blocks_per_partition)"
+                )
+        return plot.to_pandas()
+
+
+def partitions(
+    shown: list[str], width: int | None, selection: tuple[ParameterKey, ...] | None, size: int
+) -> tuple[list[_Part], list[float] | None]:
+    """Each file's partitions of `size` blocks, from a scan, and the divisions: the first column at
+    each partition's first block and at the last block, when they increase strictly (else None)."""
+    key = (selection[0] if selection is not None else 0,)
+    spans: list[tuple[str, int, int, BlockStart]] = []
+    starts: list[float] = []
+    end = math.nan
+    for path in shown:
+        info = scan(path, width)
+        for start in range(0, info.blocks, size):
+            origin = info.start_before(start)
+            spans.append((path, start, min(start + size, info.blocks), origin))
+            starts.append(float(read_blocks(path, width, key, start, start + 1, origin).time[0]))
+        if info.blocks:
+            last = info.blocks - 1
+            end = float(read_blocks(path, width, key, last, last + 1, info.start_before(last)).time[0])
+    divisions = [*starts, end]
+    # Strictly increasing, but for the last partition's start and end (one block, or one time).
+    pairs = list(zip(divisions, divisions[1:]))
+    known = bool(spans) and all(a < b for a, b in pairs[:-1]) and pairs[-1][0] <= pairs[-1][1]  # NaN: False
+    parts = [
+        _Part(path, start, stop, origin, (divisions[k], divisions[k + 1], k == len(spans) - 1) if known else None)
+        for k, (path, start, stop, origin) in enumerate(spans)
+    ]
+    return parts, divisions if known else None
+
+
 def difference(names: tuple[str, ...], expected: tuple[str, ...], first: str) -> str:
     if len(names) != len(expected):
         return f"{len(names)} parameters, where {first} has {len(expected)}"
@@ -58,10 +161,17 @@ def read_dataframe(
     n_digits: SupportsIndex | None = None,
     *,
     columns: Iterable[ParameterKey] | None = None,
+    blocks_per_partition: SupportsIndex | None = None,
 ) -> Any:
     """A Dask DataFrame of the plot files, one partition per file in the order given, each as
     `Plot.to_pandas()` gives it (the index is the first column). The columns come from the first
-    file; a file whose names differ raises NamesDifferError when its partition is computed."""
+    file; a file whose names differ raises NamesDifferError when its partition is computed.
+
+    With `blocks_per_partition`, each file is scanned now and split into partitions of that many
+    blocks, each a ranged read (a file without blocks gives none); the divisions are the first
+    column at each partition's first block and at the last block, known when those increase
+    strictly (the last two may be equal). A partition whose first column then strays out of them
+    raises IndexOrderError."""
     with warnings.catch_warnings():
         # A dask without its query planner says so on import; the frame works all the same.
         warnings.filterwarnings("ignore", "Dask dataframe query planning", FutureWarning)
@@ -73,10 +183,19 @@ def read_dataframe(
         raise ValueError("paths must name at least one file")
     width = check_n_digits(n_digits)
     selection = check_columns(columns)
-    first = read_checked(shown[0], shown[0], width, selection)
-    meta = first.to_pandas().iloc[:0]
-    partition = _ReadPartition(width, selection, first.names, shown[0])
+    size = positive_or_none(blocks_per_partition, "blocks_per_partition")
     # Looked up by name: dask's package defines it in branches a type checker cannot follow, and
     # the frame's class differs between dask's two implementations (hence `Any` above).
     from_map = getattr(dataframe, "from_map")
-    return from_map(partition, shown, meta=meta, label="read-plot", enforce_metadata=False)
+    if size is None:
+        first = read_checked(shown[0], shown[0], width, selection)
+        meta = first.to_pandas().iloc[:0]
+        partition = _ReadPartition(width, selection, first.names, shown[0])
+        return from_map(partition, shown, meta=meta, label="read-plot", enforce_metadata=False)
+    empty = read_blocks(shown[0], width, selection, 0, 0)
+    parts, divisions = partitions(shown, width, selection, size)
+    if not parts:  # no file has a block: one empty partition
+        parts = [_Part(shown[0], 0, 0, None, None)]
+    reader = _ReadPart(width, selection, empty.names, shown[0])
+    return from_map(reader, parts, meta=empty.to_pandas(), divisions=divisions, label="read-plot-blocks",
+                    enforce_metadata=False)

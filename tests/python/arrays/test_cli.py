@@ -58,7 +58,7 @@ def test_info_against_the_library(generated):
         assert json.loads(line) == {
             "path": path, "header": plot.header, "parameters": len(plot.names), "blocks": len(plot),
             "n_digits": plot.n_digits, "n_digits_found": True, "size": os.path.getsize(path), "names": list(plot.names),
-            "first": {"name": plot.names[0], "minimum": float(str(plot.time.min())), "maximum": float(str(plot.time.max()))},
+            "first": {"name": plot.names[0], "start": float(str(plot.time[0])), "end": float(str(plot.time[-1]))},
         }
     lines = quorvel("info", "--n-digits", "15", "--names", generated)[1].splitlines()
     assert lines[0] == generated and lines[-6:-1] == ["    0  T", "    1  A", "    2  B", "    3  A", "    4  Q R"]
@@ -108,7 +108,8 @@ def test_defective_and_missing_files_report_and_go_on(defective, tmp_path):
         (["info"], "the following arguments are required: FILE"),
         (["info", W12, "--n-digits", "0"], f"argument --n-digits: must be a whole number from 1 to {2**63 - 1}, not '0'"),
         (["stats", W12, "--json", "--csv"], "argument --csv: not allowed with argument --json"),
-        (["convert", W12, "-o", "out.xlsx"], "cannot tell the format of out.xlsx: name it .csv, .tsv, .npz or .parquet, or give --to"),
+        (["convert", W12, "-o", "out.xlsx"], "cannot tell the format of out.xlsx: name it .csv, .tsv, .npz, .parquet, .nc or .zarr, or give --to"),
+        (["convert", W12, "-o", "-", "--to", "zarr"], "--to zarr is written to a file or a folder, not to standard output: give -o OUT"),
         (["convert", W12, W15, "-o", W12, "--to", "csv"], f"-o {W12} must be a folder when converting several files"),
         (["convert", W12, W15, "-o", "{tmp}"], "-o {tmp} is a folder: give the format with --to"),
         (["convert", W12, W12, "-o", "{tmp}", "--to", "csv"], f"{W12} and {W12} would both be written to {{tmp}}/oscillator_w12.csv"),
@@ -163,14 +164,35 @@ def read_parquet(path):
     return names, numpy.column_stack([column.to_numpy() for column in table.columns])
 
 
+def by_position(variables):
+    """(names, values) of (parameter, position, values) triples, in the order of their positions."""
+    ordered = sorted(variables, key=lambda v: v[1])
+    assert [v[1] for v in ordered] == list(range(len(ordered)))
+    return tuple(v[0] for v in ordered), numpy.column_stack([v[2] for v in ordered]).reshape(-1, len(ordered))
+
+
+def read_netcdf(path):
+    netcdf = pytest.importorskip("netCDF4")
+    with netcdf.Dataset(path) as data:
+        data.set_auto_mask(False)  # the stored bits, NaN payloads included
+        assert data.dimensions["time"].isunlimited()
+        return by_position([(v.parameter, int(v.position), v[:]) for v in data.variables.values()])
+
+
+def read_zarr(path):
+    group = pytest.importorskip("zarr").open_group(path, mode="r")
+    return by_position([(a.attrs["parameter"], int(a.attrs["position"]), a[:]) for _, a in group.arrays()])
+
+
 READERS = {"csv": lambda p: read_text_table(p, ","), "tsv": lambda p: read_text_table(p, "\t"),
-           "npz": read_npz, "parquet": read_parquet}
+           "npz": read_npz, "parquet": read_parquet, "nc": read_netcdf, "zarr": read_zarr}
+LIBRARIES = {"parquet": "pyarrow", "nc": "netCDF4", "zarr": "zarr"}
 
 
 @pytest.mark.parametrize("form", sorted(READERS))
 def test_convert_reads_back_bit_for_bit(tmp_path, generated, form):
-    if form == "parquet":
-        pytest.importorskip("pyarrow")
+    if form in LIBRARIES:
+        pytest.importorskip(LIBRARIES[form])
     assert quorvel("convert", generated, "-o", tmp_path / f"one.{form}")[0] == 0
     names, values = READERS[form](tmp_path / f"one.{form}")
     plot = qa.read(generated)
