@@ -55,6 +55,14 @@ std::string plot_text(const Layout& l) {
   return text;
 }
 
+// The case, for a failure's message.
+std::string describe(const Layout& l, int round, bool given) {
+  return "round " + std::to_string(round) + ": " + std::to_string(l.parameters) + " parameters, " +
+         std::to_string(l.blocks) + " blocks, tail " + std::to_string(l.tail_lines) + ", bad block " +
+         std::to_string(l.bad_block) + (l.crlf ? ", CR LF" : "") + (l.final_line_feed ? "" : ", no final line feed") +
+         (given ? ", width given" : "");
+}
+
 using Outcome = std::variant<ArrayRead, PlotDefect>;
 
 Outcome outcome_of(const ArrayRequest& request) {
@@ -150,15 +158,15 @@ TEST(BlockRanges, EveryRangeAndThreadCountReadsWhatTheWholeReadReads) {
       ranged.blocks = range;
       ranged.threads = 1 + random() % 8;
       ranged.least_part_bytes = 1;
- const std::string what = "round " + std::to_string(round) + " p" + std::to_string(l.parameters) + " b" + std::to_string(l.blocks) + " t" + std::to_string(l.tail_lines) + " bad" + std::to_string(l.bad_block) + (l.crlf ? " crlf" : "") + (l.final_line_feed ? "" : " nofinal") + (given ? " given" : "") + " range [" + std::to_string(start) + ", " +
-                               std::to_string(stop) + ") threads " + std::to_string(ranged.threads) + " raw " + (range.start ? std::to_string(*range.start) : "N") + " " + (range.stop ? std::to_string(*range.stop) : "N");
+      const std::string what = describe(l, round, given) + " range [" + std::to_string(start) + ", " +
+                               std::to_string(stop) + ") threads " + std::to_string(ranged.threads);
       expect_like_whole(whole, outcome_of(ranged), start, stop, static_cast<std::uint64_t>(total), l, what);
     }
     for (std::size_t threads = 2; threads <= 8; threads += 3) {
       ArrayRequest parallel = request;
       parallel.threads = threads;
       parallel.least_part_bytes = 1;
-      const std::string what = "round " + std::to_string(round) + " threads " + std::to_string(threads);
+      const std::string what = describe(l, round, given) + " threads " + std::to_string(threads);
       expect_like_whole(whole, outcome_of(parallel), 0, static_cast<std::uint64_t>(total), static_cast<std::uint64_t>(total), l, what);
     }
   }
