@@ -4,6 +4,7 @@
 #include <limits>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "failure/caller_error.h"
 
@@ -36,6 +37,27 @@ void ParallelParts::finish(std::size_t k, std::exception_ptr failure) {
   finished_.notify_all();
 }
 
+namespace {
+
+// A thread joined when it goes away. (std::jthread would do, but its stop state needs a newer
+// C++ runtime than the systems the wheels are built for promise.)
+class JoiningThread {
+ public:
+  template <class Function, class... Arguments>
+  explicit JoiningThread(Function&& function, Arguments&&... arguments)
+      : thread_(std::forward<Function>(function), std::forward<Arguments>(arguments)...) {}
+  JoiningThread(JoiningThread&&) noexcept = default;
+  JoiningThread& operator=(JoiningThread&&) = delete;
+  ~JoiningThread() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
+}  // namespace
+
 void ParallelParts::run(const std::function<void(std::size_t)>& part) {
   auto guarded = [&](std::size_t k) {
     std::exception_ptr failure;
@@ -48,7 +70,7 @@ void ParallelParts::run(const std::function<void(std::size_t)>& part) {
   };
   running_ = size();
   {
-    std::vector<std::jthread> threads;
+    std::vector<JoiningThread> threads;
     threads.reserve(size());
     // A part no thread could be started for (the system is out of them) runs here, after part 0.
     std::size_t started = 1;
