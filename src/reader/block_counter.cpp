@@ -37,8 +37,9 @@ void BlockCounter::note(std::uint64_t offset) {
 
 void BlockCounter::feed(const char* bytes, std::size_t size) {
   if (size == 0) return;
-  // Counted a segment at a time; a segment a noted block starts in is searched again for it.
-  constexpr std::size_t segment = 16384;
+  // Counted a segment at a time; a segment a noted block starts in is searched again for it, so
+  // segments are small: a page, where the count's own sums fall anyway.
+  constexpr std::size_t segment = 4096;
   for (std::size_t begin = 0; begin < size; begin += segment) {
     const std::size_t end = std::min(size, begin + segment);
     const std::uint64_t here = count_line_feeds(bytes + begin, end - begin);

@@ -7,6 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if QUORVEL_WIDE_VECTORS
+#include <immintrin.h>
+#endif
 
 namespace quorvel {
 namespace {
@@ -31,7 +34,9 @@ std::uint64_t count_line_feeds_wordwise(const char* p, std::size_t size) noexcep
 
 }  // namespace
 
-std::uint64_t count_line_feeds(const char* p, std::size_t size) noexcept {
+namespace line_feeds_detail {
+
+std::uint64_t count_portable(const char* p, std::size_t size) noexcept {
 #if defined(__SSE2__)
   const __m128i line_feeds = _mm_set1_epi8('\n');
   std::uint64_t count = 0;
@@ -52,6 +57,43 @@ std::uint64_t count_line_feeds(const char* p, std::size_t size) noexcept {
 #else
   return count_line_feeds_wordwise(p, size);
 #endif
+}
+
+#if QUORVEL_WIDE_VECTORS
+// The same with 32-byte vectors, for processors that have them: a count of bytes that sit in the
+// cache then costs a third less, which is what a scan spends beside copying them.
+[[gnu::target("avx2")]] std::uint64_t count_wide(const char* p, std::size_t size) noexcept {
+  const __m256i line_feeds = _mm256_set1_epi8('\n');
+  std::uint64_t count = 0;
+  std::size_t at = 0;
+  while (at + 32 <= size) {
+    __m256i counters = _mm256_setzero_si256();
+    const std::size_t vectors = std::min<std::size_t>((size - at) / 32, 255);
+    for (std::size_t i = 0; i < vectors; ++i, at += 32) {
+      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + at));
+      counters = _mm256_sub_epi8(counters, _mm256_cmpeq_epi8(bytes, line_feeds));
+    }
+    const __m256i sums = _mm256_sad_epu8(counters, _mm256_setzero_si256());
+    count += static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 0)) + static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 1)) +
+             static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 2)) + static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 3));
+  }
+  return count + count_portable(p + at, size - at);
+}
+
+bool wide_vectors() noexcept {
+  static const bool available = __builtin_cpu_supports("avx2");
+  return available;
+}
+#else
+std::uint64_t count_wide(const char* p, std::size_t size) noexcept { return count_portable(p, size); }
+bool wide_vectors() noexcept { return false; }
+#endif
+
+}  // namespace line_feeds_detail
+
+std::uint64_t count_line_feeds(const char* p, std::size_t size) noexcept {
+  return line_feeds_detail::wide_vectors() ? line_feeds_detail::count_wide(p, size)
+                                           : line_feeds_detail::count_portable(p, size);
 }
 
 LineFeedSearch nth_line_feed(const char* p, std::size_t size, std::uint64_t n) noexcept {
