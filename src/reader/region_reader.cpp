@@ -1,193 +1,17 @@
 #include "reader/region_reader.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <vector>
 
-#include "failure/caller_error.h"
-#include "reader/line_feeds.h"
 #include "reader/parallel_parts.h"
 #include "reader/plot_defect.h"
-#include "reader/row_target.h"
+#include "reader/region_parts.h"
 
 namespace quorvel {
 namespace {
 
-constexpr std::size_t count_buffer_size = std::size_t{1} << 18;
-
-// A part starts parsing only once the line feeds before its cut are counted, while part 0 starts
-// at once: so part 0 takes more bytes, as much more as parsing is slower than counting (a count
-// runs four to five times as fast as a parse).
-constexpr double later_part_share = 0.75;
-
-// What one part reads: from block `first_block` at `offset`, `blocks` blocks or (`before`) the
-// blocks that start before that offset; then, with `tail`, the block the file ends inside.
-struct PartPlan {
-  std::uint64_t offset = 0;
-  std::uint64_t first_block = 0;
-  std::optional<std::uint64_t> blocks{};
-  std::optional<std::uint64_t> before{};
-  bool tail = false;
-};
-
 // The offset of the next line the line reader gives.
 std::uint64_t next_line_offset(ArrayLineReader& lines) { return lines.source().position() - lines.unread().size(); }
-
-// Reads the part's blocks; gives how many.
-std::uint64_t read_part(platform::File& file, const PlotLayout& layout, const Selection& selection,
-                        const PartPlan& plan, std::uint64_t end, RowWindow& rows, platform::InterruptCheck check) {
-  ArrayLineReader lines(PollingFile(file, check, plan.offset));
-  lines.source().end_at(end);
-  CurrentLine line;
-  const Preamble& preamble = layout.preamble;
-  auto go = [&]<bool Everything>() {
-    RowTarget<Everything, RowWindow> target(selection, rows, preamble.line_before_block(plan.first_block),
-                                            plan.first_block, check, preamble.parameters,
-                                            layout.width_given ? layout.width : 0);
-    std::uint64_t read = 0;
-    if (plan.blocks) {
-      read = read_blocks(lines, line, target, layout.width, preamble.parameters, *plan.blocks);
-      if (read < *plan.blocks) {
-        defect("the file changed while it was read: it ends before block " + std::to_string(plan.first_block + read + 1),
-               target.line_number());
-      }
-      if (plan.tail) (void)read_blocks(lines, line, target, layout.width, preamble.parameters, 1);
-      return read;
-    }
-    while ((!plan.before || next_line_offset(lines) < *plan.before) && target.next_block(lines, line)) {
-      read_block_values(lines, line, layout.width, preamble.parameters, target);
-      target.finish_block();
-      ++read;
-    }
-    return read;
-  };
-  return selection.everything ? go.template operator()<true>() : go.template operator()<false>();
-}
-
-// The line feeds in [begin, end), and whether the last byte is one.
-struct ChunkCount {
-  std::uint64_t line_feeds = 0;
-  bool ends_line = false;
-};
-
-ChunkCount count_chunk(platform::File& file, std::uint64_t begin, std::uint64_t end, platform::InterruptCheck check) {
-  ChunkCount count;
-  PollingFile source(file, check, begin);
-  source.end_at(end);
-  auto buffer = std::make_unique_for_overwrite<char[]>(count_buffer_size);
-  for (;;) {
-    auto got = source.read(std::span<char>(buffer.get(), count_buffer_size));
-    if (!got || *got == 0) break;  // the file shrank: the parts find out
-    count.line_feeds += count_line_feeds(buffer.get(), *got);
-    count.ends_line = buffer[*got - 1] == '\n';
-  }
-  return count;
-}
-
-// The counts of the chunks before each cut, as the parts that need them publish them.
-class ChunkCounts {
- public:
-  explicit ChunkCounts(std::size_t chunks) : counts_(chunks), ready_(chunks, false) {}
-
-  void publish(std::size_t chunk, ChunkCount count) {
-    std::lock_guard lock(mutex_);
-    counts_[chunk] = count;
-    ready_[chunk] = true;
-    changed_.notify_all();
-  }
-
-  // The counts of chunks [0, chunks), once all are in; throws CallerError when `check` says stop.
-  std::vector<ChunkCount> first(std::size_t chunks, platform::InterruptCheck check) {
-    std::unique_lock lock(mutex_);
-    while (!std::all_of(ready_.begin(), ready_.begin() + static_cast<std::ptrdiff_t>(chunks), [](bool ready) { return ready; })) {
-      changed_.wait_for(lock, std::chrono::milliseconds(20));
-      if (check.stop_requested()) throw CallerError{};
-    }
-    return {counts_.begin(), counts_.begin() + static_cast<std::ptrdiff_t>(chunks)};
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<ChunkCount> counts_;
-  std::vector<bool> ready_;
-};
-
-// Part k (from 1) counts the chunk before its cut, then, once every chunk before it is counted,
-// starts at the first block that starts at or after its cut; every part stops before the first
-// block that starts at or after the next cut, which the next part starts at.
-PartPlan plan_from_cut(platform::File& file, const PlotLayout& layout, const Region& region,
-                       const std::vector<std::uint64_t>& cut, std::size_t k, ChunkCounts& counts,
-                       platform::InterruptCheck check) {
-  const std::uint64_t per_block = layout.preamble.lines_per_block();
-  PartPlan plan{.offset = region.begin, .first_block = region.first_block};
-  if (k + 1 < cut.size() - 1) plan.before = cut[k + 1];
-  plan.tail = k + 1 == cut.size() - 1;
-  if (k == 0) return plan;
-  counts.publish(k - 1, count_chunk(file, cut[k - 1], cut[k], check));
-  const std::vector<ChunkCount> before = counts.first(k, check);
-  std::uint64_t line_feeds = 0;
-  bool line_starts = true;  // at the cut
-  for (std::size_t j = 0; j < k; ++j) {
-    line_feeds += before[j].line_feeds;
-    if (cut[j + 1] != cut[j]) line_starts = before[j].ends_line;
-  }
-  const std::uint64_t first_line = line_starts ? line_feeds : line_feeds + 1;
-  const std::uint64_t block = (first_line + per_block - 1) / per_block;
-  plan.first_block = region.first_block + block;
-  plan.offset = skip_lines(file, cut[k], block * per_block - line_feeds, check);
-  return plan;
-}
-
-// Rows enough for every block of `bytes` bytes: a block's values take at least their width each.
-std::size_t most_blocks(std::uint64_t bytes, const PlotLayout& layout) {
-  std::uint64_t least_block;
-  if (__builtin_mul_overflow(layout.preamble.parameters, std::max<std::uint64_t>(layout.width, 1), &least_block)) return 2;
-  return static_cast<std::size_t>(std::min<std::uint64_t>(bytes / least_block + 2, std::uint64_t{1} << 40));
-}
-
-// Every block of the stretch, in parts cut at byte offsets.
-RowStore read_counting(platform::File& file, const PlotLayout& layout, const Selection& selection, const Region& region,
-                       std::size_t parts, platform::InterruptCheck interrupt) {
-  const std::uint64_t bytes = region.end - region.begin;
-  const double total_share = 1.0 + later_part_share * static_cast<double>(parts - 1);
-  std::vector<std::uint64_t> cut(parts + 1);
-  for (std::size_t k = 0; k < parts; ++k) {
-    const double share = k == 0 ? 0.0 : (1.0 + later_part_share * static_cast<double>(k - 1)) / total_share;
-    cut[k] = region.begin + static_cast<std::uint64_t>(static_cast<double>(bytes) * share);
-  }
-  cut[parts] = region.end;
-
-  const std::size_t row_length = selection.names.size();
-  const std::size_t capacity = most_blocks(bytes, layout);
-  RowStore store(row_length, capacity);
-  std::vector<PartPlan> plans(parts);
-  std::vector<std::uint64_t> blocks_read(parts, 0);
-  std::vector<std::vector<float>> scratch(parts, std::vector<float>(std::max<std::size_t>(row_length, 1)));
-  ChunkCounts counts(parts);
-  ParallelParts reading(parts, interrupt);
-  reading.run([&](std::size_t k) {
-    plans[k] = plan_from_cut(file, layout, region, cut, k, counts, reading.check_for(k));
-    const std::uint64_t row = plans[k].first_block - region.first_block;
-    const bool inside = row < capacity;
-    RowWindow rows(store.data() + (inside ? row : 0) * row_length, row_length,
-                   inside ? static_cast<std::size_t>(capacity - row) : 0, scratch[k]);
-    blocks_read[k] = read_part(file, layout, selection, plans[k], region.end, rows, reading.check_for(k));
-  });
-  // Each part stops where the next one starts, unless the file changed meanwhile.
-  for (std::size_t k = 0; k + 1 < parts; ++k) {
-    if (plans[k].first_block + blocks_read[k] != plans[k + 1].first_block) {
-      defect("the file changed while it was read", layout.preamble.line_before_block(plans[k + 1].first_block) + 1);
-    }
-  }
-  const std::uint64_t total = plans[parts - 1].first_block + blocks_read[parts - 1] - region.first_block;
-  if (total > capacity) defect("the file changed while it was read", layout.preamble.line_before_block(capacity) + 1);
-  store.claim_rows(static_cast<std::size_t>(total));
-  return store;
-}
 
 // The blocks of a range: parts of about equal block counts, each found from the index.
 RowStore read_counted(platform::File& file, const PlotLayout& layout, const Selection& selection, const Region& region,
@@ -206,18 +30,75 @@ RowStore read_counted(platform::File& file, const PlotLayout& layout, const Sele
     const platform::InterruptCheck check = reading.check_for(k);
     plan.offset = k == 0 ? region.begin : block_offset(file, layout, plan.first_block, check);
     RowWindow rows(store.data() + from * row_length, row_length, static_cast<std::size_t>(*plan.blocks), scratch[k]);
-    (void)read_part(file, layout, selection, plan, region.to_end ? region.end : UINT64_MAX, rows, check);
+    PartProgress progress;
+    read_part(file, layout, selection, plan, region.to_end ? region.end : UINT64_MAX, rows, progress, check);
   });
   return store;
 }
 
 }  // namespace
 
+void read_part(platform::File& file, const PlotLayout& layout, const Selection& selection, const PartPlan& plan,
+               std::uint64_t end, RowWindow& rows, PartProgress& progress, platform::InterruptCheck check) {
+  ArrayLineReader lines(PollingFile(file, check, plan.offset));
+  lines.source().end_at(end);
+  CurrentLine line;
+  const Preamble& preamble = layout.preamble;
+  progress = PartProgress{.block_offset = plan.offset, .end = plan.offset};
+  auto go = [&]<bool Everything>() {
+    RowTarget<Everything, RowWindow> target(selection, rows, preamble.line_before_block(plan.first_block),
+                                            plan.first_block, check, preamble.parameters,
+                                            layout.width_given ? layout.width : 0);
+    if (plan.blocks) {
+      progress.blocks = read_blocks(lines, line, target, layout.width, preamble.parameters, *plan.blocks);
+      if (progress.blocks < *plan.blocks) {
+        defect("the file changed while it was read: it ends before block " + std::to_string(plan.first_block + progress.blocks + 1),
+               target.line_number());
+      }
+      if (plan.tail) (void)read_blocks(lines, line, target, layout.width, preamble.parameters, 1);
+    } else {
+      while ((!plan.before || progress.block_offset < *plan.before) && target.next_block(lines, line)) {
+        read_block_values(lines, line, layout.width, preamble.parameters, target);
+        target.finish_block();
+        ++progress.blocks;
+        progress.block_offset = next_line_offset(lines);
+      }
+    }
+    progress.end = next_line_offset(lines);
+  };
+  if (selection.everything) {
+    go.template operator()<true>();
+  } else {
+    go.template operator()<false>();
+  }
+}
+
+std::size_t most_blocks(std::uint64_t bytes, const PlotLayout& layout) {
+  std::uint64_t least_block;
+  if (__builtin_mul_overflow(layout.preamble.parameters, std::max<std::uint64_t>(layout.width, 1), &least_block)) return 2;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(bytes / least_block + 2, std::uint64_t{1} << 40));
+}
+
+std::vector<std::uint64_t> cuts_of(const Region& region, std::size_t parts, double later_share) {
+  const std::uint64_t bytes = region.end - region.begin;
+  const double total_share = 1.0 + later_share * static_cast<double>(parts - 1);
+  std::vector<std::uint64_t> cut(parts + 1);
+  for (std::size_t k = 0; k < parts; ++k) {
+    const double share = k == 0 ? 0.0 : (1.0 + later_share * static_cast<double>(k - 1)) / total_share;
+    cut[k] = region.begin + static_cast<std::uint64_t>(static_cast<double>(bytes) * share);
+  }
+  cut[parts] = region.end;
+  return cut;
+}
+
 RowStore read_region(platform::File& file, const PlotLayout& layout, const Selection& selection, const Region& region,
                      std::size_t parts, platform::InterruptCheck interrupt) {
   parts = std::max<std::size_t>(parts, 1);
   if (region.blocks) return read_counted(file, layout, selection, region, parts, interrupt);
-  return read_counting(file, layout, selection, region, parts, interrupt);
+  if (parts > 1) {
+    if (auto store = read_guessing_parts(file, layout, selection, region, parts, interrupt)) return std::move(*store);
+  }
+  return read_counting_parts(file, layout, selection, region, parts, interrupt);
 }
 
 }  // namespace quorvel

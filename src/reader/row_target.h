@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "failure/caller_error.h"
 #include "reader/block_loop.h"
@@ -23,15 +24,25 @@
 
 namespace quorvel {
 
-// Rows `[0, rows)` of a matrix that others fill around; rows past them go to a scratch row (the
-// block after a part, read only to report its defect).
+// Rows `[0, rows)` of a matrix that others fill around; rows past them go on in `overflow`, when
+// one is given, else to a scratch row (the block after a part, read only to report its defect).
 class RowWindow {
  public:
   RowWindow(float* first_row, std::size_t row_length, std::size_t rows, std::span<float> scratch) noexcept
       : first_row_(first_row), row_length_(row_length), rows_(rows), scratch_(scratch) {}
+  RowWindow(float* first_row, std::size_t row_length, std::size_t rows, std::vector<float>& overflow) noexcept
+      : first_row_(first_row), row_length_(row_length), rows_(rows), overflow_(&overflow) {}
 
-  float* append_row() noexcept {
-    float* row = given_ < rows_ ? first_row_ + given_ * row_length_ : scratch_.data();
+  float* append_row() {
+    float* row;
+    if (given_ < rows_) {
+      row = first_row_ + given_ * row_length_;
+    } else if (overflow_ == nullptr) {
+      row = scratch_.data();
+    } else {
+      overflow_->resize(overflow_->size() + row_length_);
+      row = overflow_->data() + (overflow_->size() - row_length_);
+    }
     ++given_;
     return row;
   }
@@ -42,6 +53,7 @@ class RowWindow {
   std::size_t row_length_;
   std::size_t rows_;
   std::span<float> scratch_;
+  std::vector<float>* overflow_ = nullptr;
   std::size_t given_ = 0;
 };
 

@@ -27,6 +27,11 @@ struct Layout {
   int bad_block;    // -1: none; a bad field in this block (== blocks: in the tail's value line)
   bool crlf;
   bool final_line_feed;
+  // The separator line: short, short of lengths that vary (so blocks do), as long as a value line
+  // (so that no laying of blocks over the lines can be told from another by their lengths), or
+  // made of numbers like one.
+  enum class Separator { plain, varying, long_text, numbers, longer_first } separator = Separator::plain;
+  bool bad_is_short_line = false;  // the bad block's first value line ends after one field
 };
 
 std::string plot_text(const Layout& l) {
@@ -37,7 +42,19 @@ std::string plot_text(const Layout& l) {
   auto block = [&](int b, int lines) {
     for (int line = 0; line < lines; ++line) {
       if (line == 0) {
-        text += " STEP" + end;
+        if (l.separator == Layout::Separator::plain) text += " STEP";
+        if (l.separator == Layout::Separator::varying) text += " STEP" + std::string(static_cast<std::size_t>(b * 7 % 10), '.');
+        // Blocks longer in the first half of the file than in the second.
+        if (l.separator == Layout::Separator::longer_first) text += " STEP" + std::string(2 * b < l.blocks ? 90 : 0, '.');
+        if (l.separator == Layout::Separator::long_text) text += std::string(120, '=');
+        if (l.separator == Layout::Separator::numbers) {
+          for (int j = 0; j < 10; ++j) text += "  1.00000E+00";
+        }
+        text += end;
+        continue;
+      }
+      if (line == 1 && b == l.bad_block && l.bad_is_short_line) {
+        text += "  0.00000E+00" + end;
         continue;
       }
       for (int j = (line - 1) * 10; j < std::min(l.parameters, line * 10); ++j) {
@@ -59,8 +76,9 @@ std::string plot_text(const Layout& l) {
 std::string describe(const Layout& l, int round, bool given) {
   return "round " + std::to_string(round) + ": " + std::to_string(l.parameters) + " parameters, " +
          std::to_string(l.blocks) + " blocks, tail " + std::to_string(l.tail_lines) + ", bad block " +
-         std::to_string(l.bad_block) + (l.crlf ? ", CR LF" : "") + (l.final_line_feed ? "" : ", no final line feed") +
-         (given ? ", width given" : "");
+         std::to_string(l.bad_block) + (l.bad_is_short_line ? " (short line)" : "") + ", separator " +
+         std::to_string(static_cast<int>(l.separator)) + (l.crlf ? ", CR LF" : "") +
+         (l.final_line_feed ? "" : ", no final line feed") + (given ? ", width given" : "");
 }
 
 using Outcome = std::variant<ArrayRead, PlotDefect>;
@@ -126,7 +144,7 @@ void expect_like_whole(const Outcome& whole, const Outcome& part, std::uint64_t 
 TEST(BlockRanges, EveryRangeAndThreadCountReadsWhatTheWholeReadReads) {
   std::mt19937 random(20261208);
   const int parameter_counts[] = {1, 3, 10, 11, 25};
-  for (int round = 0; round < 160; ++round) {
+  for (int round = 0; round < 240; ++round) {
     Layout l{};
     l.parameters = parameter_counts[random() % 5];
     const int per_block = 1 + (l.parameters + 9) / 10;
@@ -136,6 +154,8 @@ TEST(BlockRanges, EveryRangeAndThreadCountReadsWhatTheWholeReadReads) {
     if (l.bad_block == l.blocks && l.tail_lines < 2) l.bad_block = -1;
     l.crlf = random() % 4 == 0;
     l.final_line_feed = random() % 4 != 0;
+    l.separator = static_cast<Layout::Separator>(random() % 4);
+    l.bad_is_short_line = random() % 2 == 0;
     const TempFile file(plot_text(l));
     const bool given = random() % 2 == 0;
     const std::string path = file.path();
@@ -168,6 +188,33 @@ TEST(BlockRanges, EveryRangeAndThreadCountReadsWhatTheWholeReadReads) {
       parallel.least_part_bytes = 1;
       const std::string what = describe(l, round, given) + " threads " + std::to_string(threads);
       expect_like_whole(whole, outcome_of(parallel), 0, static_cast<std::uint64_t>(total), static_cast<std::uint64_t>(total), l, what);
+    }
+  }
+}
+
+TEST(BlockRanges, ParallelReadsOfLongFilesWithBlocksOfManyLengths) {
+  std::mt19937 random(9);
+  const int parameter_counts[] = {11, 25, 40};
+  for (int round = 0; round < 24; ++round) {
+    Layout l{};
+    l.parameters = parameter_counts[random() % 3];
+    l.blocks = 40 + static_cast<int>(random() % 260);
+    l.tail_lines = random() % 3 == 0 ? 1 : 0;
+    l.bad_block = random() % 2 == 0 ? static_cast<int>(random() % l.blocks) : -1;
+    l.bad_is_short_line = random() % 2 == 0;
+    l.separator = random() % 2 == 0 ? Layout::Separator::varying : Layout::Separator::longer_first;
+    l.final_line_feed = true;
+    const TempFile file(plot_text(l));
+    const std::string path = file.path();
+    ArrayRequest request{.path = path, .n_digits = 12};
+    const Outcome whole = outcome_of(request);
+    for (std::size_t threads = 2; threads <= 8; threads += 2) {
+      ArrayRequest parallel = request;
+      parallel.threads = threads;
+      parallel.least_part_bytes = 1;
+      const std::string what = describe(l, round, true) + " threads " + std::to_string(threads);
+      const auto total = static_cast<std::uint64_t>(l.blocks);
+      expect_like_whole(whole, outcome_of(parallel), 0, total, total, l, what);
     }
   }
 }

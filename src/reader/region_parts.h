@@ -1,0 +1,59 @@
+#pragma once
+// The pieces a read of a stretch in parts is made of: what one part reads and how, and the two
+// ways of finding where a later part starts (counting the lines before its cut, or a guess from
+// the lines after it that the part before confirms).
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/platform.h"
+#include "reader/plot_scan.h"
+#include "reader/region_reader.h"
+#include "reader/row_store.h"
+#include "reader/row_target.h"
+#include "reader/selection.h"
+
+namespace quorvel {
+
+// What one part reads: from block `first_block` at `offset`, `blocks` blocks or (`before`) the
+// blocks that start before that offset; then, with `tail`, the block the file ends inside.
+struct PartPlan {
+  std::uint64_t offset = 0;
+  std::uint64_t first_block = 0;
+  std::optional<std::uint64_t> blocks{};
+  std::optional<std::uint64_t> before{};
+  bool tail = false;
+};
+
+// How far a part got: the blocks it finished, where the block after them starts (the one it was
+// reading, when it threw), and where it stopped.
+struct PartProgress {
+  std::uint64_t blocks = 0;
+  std::uint64_t block_offset = 0;
+  std::uint64_t end = 0;
+};
+
+// Reads the part's blocks into `rows`, keeping `progress` up to date as it goes.
+void read_part(platform::File& file, const PlotLayout& layout, const Selection& selection, const PartPlan& plan,
+               std::uint64_t end, RowWindow& rows, PartProgress& progress, platform::InterruptCheck check);
+
+// Rows enough for every block that starts in `bytes` bytes: a block's values take at least their
+// width each.
+std::size_t most_blocks(std::uint64_t bytes, const PlotLayout& layout);
+
+// Where the stretch is cut for `parts` parts: part 0 takes one share, every later part
+// `later_share` of one.
+std::vector<std::uint64_t> cuts_of(const Region& region, std::size_t parts, double later_share);
+
+// Every block of the stretch, each later part starting once the lines before its cut are counted.
+RowStore read_counting_parts(platform::File& file, const PlotLayout& layout, const Selection& selection,
+                             const Region& region, std::size_t parts, platform::InterruptCheck interrupt);
+
+// The same with no part waiting: each later part starts at once, where a guess puts its first
+// block. Nothing when a cut has no block start that can be guessed.
+std::optional<RowStore> read_guessing_parts(platform::File& file, const PlotLayout& layout, const Selection& selection,
+                                            const Region& region, std::size_t parts, platform::InterruptCheck interrupt);
+
+}  // namespace quorvel
