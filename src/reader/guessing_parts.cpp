@@ -116,7 +116,7 @@ std::optional<RowStore> read_guessing_parts(platform::File& file, const PlotLayo
     if (final_row[k] != part.first_row && inside > 0) {
       std::memmove(to, store.data() + part.first_row * row_length, inside * row_length * sizeof(float));
     }
-    if (blocks > inside) std::memcpy(to + inside * row_length, part.overflow.data(), (blocks - inside) * row_length * sizeof(float));
+    if (blocks > inside && row_length > 0) std::memcpy(to + inside * row_length, part.overflow.data(), (blocks - inside) * row_length * sizeof(float));
   };
   // Rows that move up go first, the last part first, so that none lands on rows not moved yet;
   // then the others, the first part first.
