@@ -31,6 +31,7 @@ from ._plot import (
     positive_or_none,
     read_checked,
     read_range,
+    read_whole,
 )
 
 if TYPE_CHECKING:
@@ -48,9 +49,9 @@ class IndexOrderError(ValueError):
     blocks: the column does not increase through the files."""
 
 
-class _ReadPartition:
-    """Reads one file into a pandas partition (a picklable callable, for workers in other
-    processes)."""
+class _PartitionReader:
+    """What every partition is read with (picklable, for workers in other processes): the width,
+    the columns, and the names of the frame's first file, which every file must have."""
 
     __slots__ = ("columns", "first", "n_digits", "names")
 
@@ -60,10 +61,19 @@ class _ReadPartition:
         self.names = names
         self.first = first
 
-    def __call__(self, path: str) -> pandas.DataFrame:
-        plot = read_checked(path, path, self.n_digits, self.columns)
+    def check_names(self, plot: Plot, path: str) -> None:
         if plot.names != self.names:
             raise NamesDifferError(f"{path}: {difference(plot.names, self.names, self.first)}")
+
+
+class _ReadPartition(_PartitionReader):
+    """Reads one file into a pandas partition."""
+
+    __slots__ = ()
+
+    def __call__(self, path: str) -> pandas.DataFrame:
+        plot = read_checked(path, path, self.n_digits, self.columns)
+        self.check_names(plot, path)
         return plot.to_pandas()
 
 
@@ -72,9 +82,7 @@ def read_blocks(
     count_from: BlockStart | None = None,
 ) -> Plot:
     """Blocks [start, stop) of a file, counting from a scanned block's offset."""
-    got = read_range(path, path, n_digits, columns, (start, stop), 1, count_from)
-    assert got is not None  # only a followed read gives none
-    return got[0]
+    return read_whole(read_range(path, path, n_digits, columns, (start, stop), 1, count_from))
 
 
 @dataclasses.dataclass(frozen=True, slots=True)
@@ -89,22 +97,15 @@ class _Part:
     bounds: tuple[float, float, bool] | None
 
 
-class _ReadPart:
-    """Reads some blocks of a file into a pandas partition (picklable, for workers in other
-    processes), checking that its index keeps within its divisions."""
+class _ReadPart(_PartitionReader):
+    """Reads some blocks of a file into a pandas partition, checking that its index keeps within
+    its divisions."""
 
-    __slots__ = ("columns", "first", "n_digits", "names")
-
-    def __init__(self, n_digits: int | None, columns: tuple[ParameterKey, ...] | None, names: tuple[str, ...], first: str) -> None:
-        self.n_digits = n_digits
-        self.columns = columns
-        self.names = names
-        self.first = first
+    __slots__ = ()
 
     def __call__(self, part: _Part) -> pandas.DataFrame:
         plot = read_blocks(part.path, self.n_digits, self.columns, part.start, part.stop, part.count_from)
-        if plot.names != self.names:
-            raise NamesDifferError(f"{part.path}: {difference(plot.names, self.names, self.first)}")
+        self.check_names(plot, part.path)
         if part.bounds is not None:
             low, high, last = part.bounds
             index = plot.time
