@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -49,16 +50,24 @@ Built build(const GuessCase& c, int blocks) {
   return built;
 }
 
-class BlockGuess : public testing::TestWithParam<GuessCase> {};
+// The case's file of five blocks, written and open.
+class BlockGuess : public testing::TestWithParam<GuessCase> {
+ protected:
+  void SetUp() override {
+    preamble.parameters = static_cast<std::uint64_t>(GetParam().parameters);
+    auto opened = platform::File::open_for_reading(temp.path());
+    ASSERT_TRUE(opened) << opened.error().display();
+    file.emplace(std::move(*opened));
+  }
+
+  const Built built = build(GetParam(), 5);
+  const TempFile temp{built.text};
+  std::optional<platform::File> file;
+  Preamble preamble;
+};
 
 TEST_P(BlockGuess, FindsTheFirstBlockAtOrAfterEveryOffset) {
   const GuessCase& c = GetParam();
-  const Built built = build(c, 5);
-  const TempFile temp(built.text);
-  auto file = platform::File::open_for_reading(temp.path());
-  ASSERT_TRUE(file) << file.error().display();
-  Preamble preamble;
-  preamble.parameters = static_cast<std::uint64_t>(c.parameters);
   const std::uint64_t per_block = preamble.lines_per_block();
   const std::uint64_t size = built.text.size();
   for (std::uint64_t from = built.data_start; from <= size; ++from) {
@@ -87,13 +96,6 @@ TEST_P(BlockGuess, FindsTheFirstBlockAtOrAfterEveryOffset) {
 }
 
 TEST_P(BlockGuess, GivesNothingWhenTheBytesAllowedHoldOneBlock) {
-  const GuessCase& c = GetParam();
-  const Built built = build(c, 5);
-  const TempFile temp(built.text);
-  auto file = platform::File::open_for_reading(temp.path());
-  ASSERT_TRUE(file) << file.error().display();
-  Preamble preamble;
-  preamble.parameters = static_cast<std::uint64_t>(c.parameters);
   const std::uint64_t one_block = built.block_starts[2] - built.block_starts[1];
   const GuessScope scope{.from = built.block_starts[1], .floor = built.data_start, .most_bytes = one_block};
   EXPECT_FALSE(guess_block_start(*file, preamble, 13, scope).has_value());
