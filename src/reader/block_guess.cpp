@@ -27,35 +27,60 @@ std::uint64_t times_saturated(std::uint64_t a, std::uint64_t b) {
   return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
 }
 
+// Whole lines read from byte `begin` on: where each starts (and where the line after the last
+// starts), and its length without its line end.
+struct Lines {
+  std::uint64_t begin = 0;
+  std::vector<std::size_t> starts{};
+  std::vector<std::uint64_t> lengths{};
+};
+
+// The first `wanted` whole lines of `bytes`, after the line it starts inside when `mid_line`.
+std::optional<Lines> whole_lines(const std::vector<char>& bytes, std::uint64_t begin, bool mid_line, std::uint64_t wanted) {
+  Lines lines{.begin = begin};
+  std::size_t at = 0;
+  if (mid_line) {
+    const void* feed = std::memchr(bytes.data(), '\n', bytes.size());
+    if (feed == nullptr) return std::nullopt;
+    at = static_cast<std::size_t>(static_cast<const char*>(feed) - bytes.data()) + 1;
+  }
+  while (lines.starts.size() < wanted) {
+    const void* feed = std::memchr(bytes.data() + at, '\n', bytes.size() - at);
+    if (feed == nullptr) return std::nullopt;
+    const auto end = static_cast<std::size_t>(static_cast<const char*>(feed) - bytes.data());
+    lines.starts.push_back(at);
+    lines.lengths.push_back(end - at - (end > at && bytes[end - 1] == '\r' ? 1 : 0));
+    at = end + 1;
+  }
+  lines.starts.push_back(at);
+  return lines;
+}
+
+// The first `wanted` whole lines that start at or after `scope.from`, read a growing window at a
+// time: two blocks are usually far fewer bytes than the guess may read.
+std::optional<Lines> lines_after(platform::File& file, const GuessScope& scope, std::uint64_t wanted) {
+  // The byte before `from` too: a line starts at `from` when it is a line feed.
+  const bool mid_line = scope.from > scope.floor;
+  const std::uint64_t begin = mid_line ? scope.from - 1 : scope.from;
+  const std::uint64_t limit = scope.most_bytes + (scope.from - begin);
+  for (std::uint64_t size = std::min<std::uint64_t>(limit, 65536);; size = std::min(limit, 2 * size)) {
+    const std::vector<char> bytes = bytes_at(file, begin, static_cast<std::size_t>(size));
+    if (auto lines = whole_lines(bytes, begin, mid_line, wanted)) return lines;
+    if (size == limit || bytes.size() < size) return std::nullopt;
+  }
+}
+
 }  // namespace
 
 std::optional<GuessedBlock> guess_block_start(platform::File& file, const Preamble& preamble, std::uint64_t width,
                                               const GuessScope& scope) {
-  // The byte before `from` too: a line starts at `from` when it is a line feed.
-  const std::uint64_t begin = scope.from > scope.floor ? scope.from - 1 : scope.from;
-  const std::vector<char> bytes = bytes_at(file, begin, static_cast<std::size_t>(scope.most_bytes + (scope.from - begin)));
-  std::size_t first = 0;
-  if (scope.from > scope.floor) {
-    const void* feed = std::memchr(bytes.data(), '\n', bytes.size());
-    if (feed == nullptr) return std::nullopt;
-    first = static_cast<std::size_t>(static_cast<const char*>(feed) - bytes.data()) + 1;
-  }
   const std::uint64_t per_block = preamble.lines_per_block();
   // Two blocks' worth of whole lines but one: every laying of a block over them is then whole.
-  // Where the line after them starts too, for the length of the last block laid.
-  const std::uint64_t wanted = 2 * per_block - 1;
-  std::vector<std::size_t> starts;
-  std::vector<std::uint64_t> lengths;
-  std::size_t at = first;
-  while (starts.size() < wanted) {
-    const void* feed = std::memchr(bytes.data() + at, '\n', bytes.size() - at);
-    if (feed == nullptr) return std::nullopt;
-    const auto end = static_cast<std::size_t>(static_cast<const char*>(feed) - bytes.data());
-    starts.push_back(at);
-    lengths.push_back(end - at - (end > at && bytes[end - 1] == '\r' ? 1 : 0));
-    at = end + 1;
-  }
-  starts.push_back(at);
+  const std::optional<Lines> lines = lines_after(file, scope, 2 * per_block - 1);
+  if (!lines) return std::nullopt;
+  const std::uint64_t begin = lines->begin;
+  const std::vector<std::size_t>& starts = lines->starts;
+  const std::vector<std::uint64_t>& lengths = lines->lengths;
   // Every line is a block's separator.
   if (per_block == 1) return GuessedBlock{.offset = begin + starts[0], .bytes = starts[1] - starts[0]};
 

@@ -101,6 +101,24 @@ TEST_P(BlockGuess, GivesNothingWhenTheBytesAllowedHoldOneBlock) {
   EXPECT_FALSE(guess_block_start(*file, preamble, 13, scope).has_value());
 }
 
+// Two blocks of 6,000 values are some 160 KB: more than the first window read.
+TEST(BlockGuessWindow, GrowsUntilTwoLongBlocksFit) {
+  const GuessCase c{"long_blocks", 6000, " STEP", "\n", true};
+  const Built built = build(c, 4);
+  const TempFile temp(built.text);
+  auto file = platform::File::open_for_reading(temp.path());
+  ASSERT_TRUE(file) << file.error().display();
+  Preamble preamble;
+  preamble.parameters = 6000;
+  for (const std::uint64_t from : {built.block_starts[1] - 100, built.block_starts[1] + 1}) {
+    const auto got = guess_block_start(*file, preamble, 13, {.from = from, .floor = built.data_start, .most_bytes = 1u << 20});
+    ASSERT_TRUE(got.has_value()) << "from " << from;
+    const std::size_t block = from < built.block_starts[1] ? 1 : 2;
+    EXPECT_EQ(got->offset, built.block_starts[block]);
+    EXPECT_EQ(got->bytes, built.block_starts[block + 1] - built.block_starts[block]);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Layouts, BlockGuess,
     testing::Values(GuessCase{"one_parameter", 1, " STEP", "\n", true},
