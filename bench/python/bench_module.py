@@ -26,8 +26,8 @@ quorvel_arrays.compare of the file and a copy with one value changed is timed ag
 files (the ratio it prints: comparing costs at most 1.5 times reading both).
 
 The whole read is timed against read(threads=2) (beside the hashing control, which shows whether
-the run had two cores), scan, the last 50 blocks (blocks=slice(-50, None)) and a follow of the file
-as it is written in 20 runs of blocks (--no-ranges skips them).
+the run had two cores), scan, the last 50 blocks (blocks=slice(-50, None)), both again on two
+threads, and a follow of the file as it is written in 20 runs of blocks (--no-ranges skips them).
 
 --read-many times quorvel_arrays.read_many on four copies of the timed file with one thread and
 with two, alternately, beside a control that is known to scale (hashing four buffers of the file's
@@ -488,9 +488,10 @@ def followed(path, runs, follow):
 
 
 def run_ranges(label, parameters, blocks, width, options):
-    """One file read whole against read(threads=2), scan, the last 50 blocks and a follow of the
-    file written in 20 runs of blocks (the time in the follower), alternately; and the control of the threads row: hashing a
-    buffer of the file's size twice on one thread against two (no I/O, the lock released)."""
+    """One file read whole against read(threads=2), scan, the last 50 blocks (both also on two
+    threads) and a follow of the file written in 20 runs of blocks (the time in the follower),
+    alternately; and the control of the threads row: hashing a buffer of the file's size twice on
+    one thread against two (no I/O, the lock released)."""
     import quorvel_arrays
 
     import plotgen
@@ -502,8 +503,10 @@ def run_ranges(label, parameters, blocks, width, options):
         sys.exit("DISAGREEMENT: read(threads=2) differs from read()")
     if quorvel_arrays.read(path, width, blocks=slice(-50, None)).values.tobytes() != whole.values[-50:].tobytes():
         sys.exit("DISAGREEMENT: read(blocks=slice(-50, None)) differs from the last 50 rows")
-    if quorvel_arrays.scan(path, width).blocks != len(whole):
+    if quorvel_arrays.scan(path, width).blocks != len(whole) or quorvel_arrays.scan(path, width, threads=2).blocks != len(whole):
         sys.exit("DISAGREEMENT: scan counts another number of blocks")
+    if quorvel_arrays.read(path, width, blocks=slice(-50, None), threads=2).values.tobytes() != whole.values[-50:].tobytes():
+        sys.exit("DISAGREEMENT: read(blocks=slice(-50, None), threads=2) differs from the last 50 rows")
     follow = functools.partial(quorvel_arrays.follow, n_digits=width, interval=0.05)
     runs = pieces_of(path, 20)
     if followed(path, runs, follow)[0] != len(whole):
@@ -515,6 +518,8 @@ def run_ranges(label, parameters, blocks, width, options):
         "threads=2": lambda: quorvel_arrays.read(path, width, threads=2),
         "scan": lambda: quorvel_arrays.scan(path, width),
         "last 50": lambda: quorvel_arrays.read(path, width, blocks=slice(-50, None)),
+        "scan, 2 threads": lambda: quorvel_arrays.scan(path, width, threads=2),
+        "last 50, 2 threads": lambda: quorvel_arrays.read(path, width, blocks=slice(-50, None), threads=2),
         "follow": lambda: followed(path, runs, follow)[1],
         "hash 1": lambda: hashed_on_pool(buffer, 2, 1),
         "hash 2": lambda: hashed_on_pool(buffer, 2, 2),
@@ -534,6 +539,8 @@ def run_ranges(label, parameters, blocks, width, options):
 
     rows = [("read/read(threads=2)", "read", "threads=2"), ("control: hash 1/hash 2", "hash 1", "hash 2"),
             ("read/scan", "read", "scan"), ("read/read(blocks=slice(-50, None))", "read", "last 50"),
+            ("read/scan(threads=2)", "read", "scan, 2 threads"),
+            ("read/read(blocks=slice(-50, None), threads=2)", "read", "last 50, 2 threads"),
             ("follow in 20 runs/read", "follow", "read")]
     for name, a, b in rows:
         middle, low, high = ratio(a, b)

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import bisect
 import dataclasses
 import operator
 from collections.abc import Iterable, Iterator
@@ -16,6 +17,7 @@ from ._plot import (
     check_columns,
     check_n_digits,
     check_path,
+    check_threads,
     positive_or_none,
     read_range,
 )
@@ -32,28 +34,29 @@ class PlotInfo:
     n_digits: int | None  # None: the file has no value line to find it from
     blocks: int
     size: int
-    # Where every `stride`-th block starts (a byte offset), so that a later ranged read of the
-    # same file counts from there.
-    _stride: int = dataclasses.field(repr=False, compare=False)
+    # Where some blocks start (increasing blocks, their byte offsets), so that a later ranged
+    # read of the same file counts from there.
+    _noted: tuple[int, ...] = dataclasses.field(repr=False, compare=False)
     _starts: tuple[int, ...] = dataclasses.field(repr=False, compare=False)
 
     def start_before(self, block: int) -> BlockStart:
         """The noted block at or before `block` (from 0), with its offset."""
-        entry = min(block // self._stride, len(self._starts) - 1)
-        return entry * self._stride, self._starts[entry]
+        entry = max(bisect.bisect_right(self._noted, block) - 1, 0)
+        return self._noted[entry], self._starts[entry]
 
 
-def scan(path: PathArg, n_digits: SupportsIndex | None = None) -> PlotInfo:
+def scan(path: PathArg, n_digits: SupportsIndex | None = None, *, threads: SupportsIndex | None = 1) -> PlotInfo:
     """Reads the header and the names, and counts the blocks by their lines, at memory speed.
 
     No value is parsed, so a bad field is not found: `read` finds it. `n_digits` is found from
-    the first value line as `read` finds it. Raises the OSError open() would, and PlotFileError for
-    a defect of the header, the names, the line the width is found from, or a block the file ends
-    inside.
+    the first value line as `read` finds it. `threads` counts a large file in parts at once (None:
+    one per CPU). Raises the OSError open() would, and PlotFileError for a defect of the header,
+    the names, the line the width is found from, or a block the file ends inside.
     """
     shown = check_path(path)
-    header, names, width, blocks, size, (stride, starts) = _reader.scan(path, check_n_digits(n_digits))
-    return PlotInfo(shown, header, names, width, blocks, size, stride, starts)
+    width_asked, workers = check_n_digits(n_digits), check_threads(threads)
+    header, names, width, blocks, size, (noted, starts) = _reader.scan(path, width_asked, None, workers)
+    return PlotInfo(shown, header, names, width, blocks, size, noted, starts)
 
 
 def iter_blocks(

@@ -50,6 +50,7 @@ def scan(
     path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
     n_digits: int | None,
     stop: StopToken | None = None,
+    threads: int = 1,
     /,
-) -> tuple[str, tuple[str, ...], int | None, int, int, tuple[int, tuple[int, ...]]]:
-    """(header, names, n_digits, blocks, size, (stride, offsets)); raises as read does."""
+) -> tuple[str, tuple[str, ...], int | None, int, int, tuple[tuple[int, ...], tuple[int, ...]]]:
+    """(header, names, n_digits, blocks, size, (noted blocks, their offsets)); raises as read does."""

@@ -80,6 +80,8 @@ ArrayRead read_plot_arrays(const ArrayRequest& request);
 struct ScanRequest {
   std::string_view path;
   std::optional<std::uint64_t> n_digits{};
+  std::size_t threads = 1;                // the count, split at block boundaries
+  std::uint64_t least_part_bytes = 4096;  // as a read's, for its parts
   platform::InterruptCheck interrupt{};
 };
 // Throws OpenError, PlotDefect (a block the file ends inside too), CallerError or std::bad_alloc.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "reader/line_feeds.h"
+#include "reader/parallel_count.h"
 #include "reader/plot_defect.h"
 
 namespace quorvel {
@@ -29,6 +30,30 @@ std::uint64_t find_width(ArrayLineReader& lines, CurrentLine& line, PlotLayout& 
   return 2;
 }
 
+// Feeds `counter` from `source` to its end; gives the error of a read that failed (a broken pipe
+// ends the file).
+std::optional<IoError> count_to_end(PollingFile& source, BlockCounter& counter) {
+  auto buffer = std::make_unique_for_overwrite<char[]>(count_buffer_size);
+  for (;;) {
+    auto got = source.read(std::span<char>(buffer.get(), count_buffer_size));
+    if (!got) {
+      if (got.error().kind() == ErrorKind::BrokenPipe) return std::nullopt;
+      return std::move(got.error());
+    }
+    if (*got == 0) return std::nullopt;
+    counter.feed(buffer.get(), *got);
+  }
+}
+
+// Whether a whole file counted from its start goes on several threads, and on how many.
+std::size_t count_parts(platform::File& file, ArrayLineReader& lines, const ScanOptions& options) {
+  if (options.threads <= 1 || options.count_from || options.enough_blocks || options.end) return 1;
+  const std::optional<std::uint64_t> size = file.size_hint();
+  const std::uint64_t from = lines.source().position();
+  if (!size || *size <= from) return 1;
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>((*size - from) / std::max<std::uint64_t>(options.least_part_bytes, 1), 1, options.threads));
+}
+
 // Counts from the line reader's unread bytes on, or from `count_from` with reads of its own.
 void count_blocks(platform::File& file, ArrayLineReader& lines, PlotLayout& layout, std::uint64_t lines_read,
                   const ScanOptions& options) {
@@ -45,25 +70,40 @@ void count_blocks(platform::File& file, ArrayLineReader& lines, PlotLayout& layo
     counter->feed(unread.data(), unread.size());
   }
   PollingFile& source = own_source ? *own_source : lines.source();
-  const std::uint64_t first = counter->index().first_block;
+  const std::uint64_t first = counter->index().blocks.front();
   std::optional<std::uint64_t> enough_line_feeds;
   if (options.enough_blocks) enough_line_feeds = (*options.enough_blocks > first ? *options.enough_blocks - first : 0) * per_block;
 
-  auto buffer = std::make_unique_for_overwrite<char[]>(count_buffer_size);
   layout.counted_to_end = true;
-  for (;;) {
-    if (enough_line_feeds && counter->line_feeds() >= *enough_line_feeds) {
-      layout.counted_to_end = false;
-      break;
-    }
-    auto got = source.read(std::span<char>(buffer.get(), count_buffer_size));
-    if (!got) {
-      if (got.error().kind() == ErrorKind::BrokenPipe) break;
-      line_unreadable(got.error(), layout.preamble.line_before_block(first) + counter->lines() + 1);
-    }
-    if (*got == 0) break;
-    counter->feed(buffer.get(), *got);
+  std::optional<IoError> failed;
+  const std::size_t parts = count_parts(file, lines, options);
+  PartsCounted split = PartsCounted::not_split;
+  if (parts > 1) {
+    split = count_in_parts(file, *counter,
+                           {.preamble = &layout.preamble, .width = layout.width, .data_start = layout.data_start,
+                            .from = source.position(), .end = *file.size_hint(), .parts = parts, .interrupt = options.interrupt});
   }
+  if (split == PartsCounted::wrong) {
+    // Counted again on one thread, from block 0, so that a read that fails names its line.
+    counter.emplace(per_block, 0, layout.data_start, layout.data_start, 0);
+    own_source.emplace(file, options.interrupt, layout.data_start);
+    failed = count_to_end(*own_source, *counter);
+  } else if (split == PartsCounted::not_split && !enough_line_feeds) {
+    failed = count_to_end(source, *counter);
+  } else if (split == PartsCounted::not_split) {
+    auto buffer = std::make_unique_for_overwrite<char[]>(count_buffer_size);
+    while (counter->line_feeds() < *enough_line_feeds) {
+      auto got = source.read(std::span<char>(buffer.get(), count_buffer_size));
+      if (!got) {
+        if (got.error().kind() != ErrorKind::BrokenPipe) failed = std::move(got.error());
+        break;
+      }
+      if (*got == 0) break;
+      counter->feed(buffer.get(), *got);
+    }
+    layout.counted_to_end = counter->line_feeds() < *enough_line_feeds;
+  }
+  if (failed) line_unreadable(*failed, layout.preamble.line_before_block(first) + counter->lines() + 1);
   const std::uint64_t counted = layout.counted_to_end ? counter->lines() : counter->line_feeds();
   layout.blocks = first + counted / per_block;
   layout.tail_lines = layout.counted_to_end ? counted % per_block : 0;

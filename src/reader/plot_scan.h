@@ -31,6 +31,10 @@ struct ScanOptions {
   // A file still being written: read up to `end` only (the end of its last finished line), and a
   // file that ends before its first value line is not a defect (the scan gives nothing).
   std::optional<std::uint64_t> end{};
+  // A whole file counted from its start may be counted on this many threads, parts of at least
+  // `least_part_bytes`.
+  std::size_t threads = 1;
+  std::uint64_t least_part_bytes = std::uint64_t{1} << 18;
   platform::InterruptCheck interrupt{};
 };
 

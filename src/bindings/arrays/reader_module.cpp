@@ -1,5 +1,5 @@
 // The extension behind quorvel_arrays: `_reader.read(path, n_digits, columns, stop=None, blocks=None,
-// threads=1, count_from=None)` and `_reader.scan(path, n_digits, stop=None)`. The arguments are
+// threads=1, count_from=None)` and `_reader.scan(path, n_digits, stop=None, threads=1)`. The arguments are
 // converted with the interpreter's lock held, the file is read and parsed without it, and the
 // names and the value buffer are built once it is taken back. Nothing is written to the console:
 // every problem is raised as the exception a Python user expects.
@@ -371,7 +371,19 @@ std::expected<OwnedRef, PythonError> read_plot(PyObject* module, PyObject* const
       [&](ArrayRead&& read) { return build_result(module, std::move(read)); });
 }
 
-// (header, names, n_digits or None, blocks, size, (stride, offsets)).
+// The numbers as a tuple of ints.
+std::expected<OwnedRef, PythonError> tuple_of(const std::vector<std::uint64_t>& numbers) {
+  OwnedRef tuple = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(numbers.size())));
+  if (!tuple) return pending();
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    PyObject* number = PyLong_FromUnsignedLongLong(numbers[i]);
+    if (number == nullptr) return pending();
+    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), number);
+  }
+  return tuple;
+}
+
+// (header, names, n_digits or None, blocks, size, (noted blocks, their offsets)).
 std::expected<OwnedRef, PythonError> build_scan(PlotLayout&& layout) {
   OwnedRef header = text_object(layout.preamble.header);
   if (!header) return pending();
@@ -382,29 +394,25 @@ std::expected<OwnedRef, PythonError> build_scan(PlotLayout&& layout) {
     if (!name) return pending();
     PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(i), name.release());
   }
-  OwnedRef offsets = OwnedRef::steal(PyTuple_New(static_cast<Py_ssize_t>(layout.index.starts.size())));
-  if (!offsets) return pending();
-  for (std::size_t i = 0; i < layout.index.starts.size(); ++i) {
-    PyObject* offset = PyLong_FromUnsignedLongLong(layout.index.starts[i]);
-    if (offset == nullptr) return pending();
-    PyTuple_SET_ITEM(offsets.get(), static_cast<Py_ssize_t>(i), offset);
-  }
+  auto noted = tuple_of(layout.index.blocks);
+  if (!noted) return std::unexpected(std::move(noted.error()));
+  auto offsets = tuple_of(layout.index.starts);
+  if (!offsets) return std::unexpected(std::move(offsets.error()));
   OwnedRef width = layout.width == 0 ? OwnedRef::steal(Py_NewRef(Py_None))
                                      : OwnedRef::steal(PyLong_FromUnsignedLongLong(layout.width));
   if (!width) return pending();
   OwnedRef result = OwnedRef::steal(Py_BuildValue(
-      "(NNNKK(KN))", header.release(), names.release(), width.release(), static_cast<unsigned long long>(layout.blocks),
-      static_cast<unsigned long long>(layout.size), static_cast<unsigned long long>(layout.index.stride),
-      offsets.release()));
+      "(NNNKK(NN))", header.release(), names.release(), width.release(), static_cast<unsigned long long>(layout.blocks),
+      static_cast<unsigned long long>(layout.size), noted->release(), offsets->release()));
   if (!result) return pending();
   return result;
 }
 
 std::expected<OwnedRef, PythonError> scan_plot(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs < 2 || nargs > 3) {
+  if (nargs < 2 || nargs > 4) {
     return std::unexpected(PythonError::deferred(
         PythonError::DeferredType::TypeError,
-        "scan() takes 2 or 3 positional arguments but " + std::to_string(nargs) + " were given"));
+        "scan() takes 2 to 4 positional arguments but " + std::to_string(nargs) + " were given"));
   }
   auto stop = nargs > 2 ? convert_stop(module, args[2]) : nullptr;
   if (!stop) return std::unexpected(std::move(stop.error()));
@@ -414,6 +422,11 @@ std::expected<OwnedRef, PythonError> scan_plot(PyObject* module, PyObject* const
   auto n_digits = convert_n_digits(args[1]);
   if (!n_digits) return std::unexpected(std::move(n_digits.error()));
   request.n_digits = *n_digits;
+  if (nargs > 3) {
+    auto threads = convert_threads(args[3]);
+    if (!threads) return std::unexpected(std::move(threads.error()));
+    request.threads = *threads;
+  }
   return call_detached<PlotLayout>(
       module, *path, *stop,
       [&](platform::InterruptCheck interrupt) {
@@ -455,7 +468,7 @@ PyMethodDef methods[] = {
     {"watch_folder", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&watch_folder_of>)), METH_FASTCALL,
      "watch_folder(path, /) -> FolderWatch or None\n\nA watch on the folder of `path`; None where the system has none."},
     {"scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&scan_plot>)), METH_FASTCALL,
-     "scan(path, n_digits, stop=None, /) -> (header, names, n_digits, blocks, size, (stride, offsets))\n\n"
+     "scan(path, n_digits, stop=None, threads=1, /) -> (header, names, n_digits, blocks, size, (noted blocks, offsets))\n\n"
      "Counts the blocks of a plot file without parsing a value; quorvel_arrays.scan is the public face."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "reader/array_reader.h"
+#include "reader/plot_scan.h"
 #include "support/temp_file.h"
 
 namespace quorvel {
@@ -215,6 +216,52 @@ TEST(BlockRanges, ParallelReadsOfLongFilesWithBlocksOfManyLengths) {
       const std::string what = describe(l, round, true) + " threads " + std::to_string(threads);
       const auto total = static_cast<std::uint64_t>(l.blocks);
       expect_like_whole(whole, outcome_of(parallel), 0, total, total, l, what);
+    }
+  }
+}
+
+// Where every block starts, found from a scan's index, or the scan's defect.
+std::variant<std::vector<std::uint64_t>, PlotDefect> scanned_starts(const std::string& path, std::size_t threads) {
+  try {
+    const PlotLayout layout = scan_plot_file({.path = path, .threads = threads, .least_part_bytes = 1});
+    auto file = platform::File::open_for_reading(path);
+    if (!file) return PlotDefect{"cannot open", 0, {}};
+    std::vector<std::uint64_t> starts;
+    for (std::uint64_t b = 0; b <= layout.blocks; ++b) starts.push_back(block_offset(*file, layout, b, {}));
+    starts.push_back(layout.size);
+    return starts;
+  } catch (const PlotDefect& defect) {
+    return defect;
+  }
+}
+
+TEST(BlockRanges, ScansOnSeveralThreadsFindWhatOneThreadFinds) {
+  // The line reader's first read takes 64 KiB: most of these files are longer, so that the rest
+  // is counted in parts.
+  std::mt19937 random(17);
+  const int parameter_counts[] = {1, 11, 25, 40};
+  for (int round = 0; round < 30; ++round) {
+    Layout l{};
+    l.parameters = parameter_counts[random() % 4];
+    l.blocks = 200 + static_cast<int>(random() % 1000);
+    l.tail_lines = random() % 4 == 0 ? 1 : 0;
+    l.separator = static_cast<Layout::Separator>(random() % 5);
+    l.crlf = random() % 4 == 0;
+    l.final_line_feed = random() % 4 != 0;
+    l.bad_block = -1;
+    const TempFile file(plot_text(l));
+    const std::string path = file.path();
+    const auto one = scanned_starts(path, 1);
+    for (std::size_t threads = 2; threads <= 8; threads += 3) {
+      const auto several = scanned_starts(path, threads);
+      const std::string what = describe(l, round, false) + " threads " + std::to_string(threads);
+      ASSERT_EQ(one.index(), several.index()) << what;
+      if (const auto* starts = std::get_if<std::vector<std::uint64_t>>(&one)) {
+        EXPECT_EQ(*starts, std::get<std::vector<std::uint64_t>>(several)) << what;
+      } else {
+        EXPECT_EQ(std::get<PlotDefect>(one).reason, std::get<PlotDefect>(several).reason) << what;
+        EXPECT_EQ(std::get<PlotDefect>(one).line, std::get<PlotDefect>(several).line) << what;
+      }
     }
   }
 }

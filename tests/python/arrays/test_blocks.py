@@ -98,6 +98,20 @@ def test_scan_counts_blocks_without_parsing_values(plot_file):
     assert qa.scan(plot_file(f"PLOT {N}\n" + "".join(f"P{i}\n" for i in range(N)))).n_digits is None
 
 
+@pytest.mark.parametrize("threads", [2, 4, None])
+def test_a_scan_in_parts_counts_and_notes_what_one_thread_does(plot_file, threads):
+    path = write(plot_file, 4000)  # about 1.1 MB: counted in parts of 256 KiB or more
+    with open(path, "rb") as f:
+        line_starts = [0] + [i + 1 for i, byte in enumerate(f.read()) if byte == ord("\n")]
+    one, several = qa.scan(path), qa.scan(path, threads=threads)
+    assert (several.blocks, several.size, several.names) == (one.blocks, one.size, one.names)
+    for block in (0, 1, 999, 2000, 3999, 4000):
+        noted, offset = several.start_before(block)
+        assert noted <= block and offset == line_starts[N + 1 + 3 * noted]
+    whole = qa.read(path)
+    assert qa.read(path, blocks=slice(-50, None), threads=threads).values.tobytes() == whole.values[-50:].tobytes()
+
+
 @pytest.mark.parametrize("chunk", [1, 3, 8, 100])
 def test_iter_blocks_gives_the_file_in_pieces_then_the_defect(plot_file, chunk):
     path = write(plot_file, 8)
