@@ -7,7 +7,6 @@
 
 #include "reader/block_guess.h"
 #include "reader/parallel_parts.h"
-#include "reader/polling_file.h"
 
 namespace quorvel {
 namespace {
@@ -15,22 +14,20 @@ namespace {
 constexpr std::size_t count_buffer_size = std::size_t{1} << 18;
 constexpr std::uint64_t most_guess_bytes = std::uint64_t{8} << 20;
 
-// Feeds `counter` the bytes from `from` to `end` (to the end of the file: nothing); false when a
-// read fails.
-bool count_stretch(platform::File& file, BlockCounter& counter, std::uint64_t from, std::optional<std::uint64_t> end,
-                   platform::InterruptCheck check) {
-  PollingFile source(file, check, from);
-  if (end) source.end_at(*end);
+}  // namespace
+
+std::optional<IoError> count_to_end(PollingFile& source, BlockCounter& counter) {
   auto buffer = std::make_unique_for_overwrite<char[]>(count_buffer_size);
   for (;;) {
     auto got = source.read(std::span<char>(buffer.get(), count_buffer_size));
-    if (!got) return got.error().kind() == ErrorKind::BrokenPipe;
-    if (*got == 0) return true;
+    if (!got) {
+      if (got.error().kind() == ErrorKind::BrokenPipe) return std::nullopt;
+      return std::move(got.error());
+    }
+    if (*got == 0) return std::nullopt;
     counter.feed(buffer.get(), *got);
   }
 }
-
-}  // namespace
 
 PartsCounted count_in_parts(platform::File& file, BlockCounter& counter, const CountInParts& scope) {
   const std::size_t parts = scope.parts;
@@ -53,8 +50,9 @@ PartsCounted count_in_parts(platform::File& file, BlockCounter& counter, const C
   counting.run([&](std::size_t k) {
     BlockCounter* into = &counter;
     if (k > 0) into = &later[k].emplace(per_block, 0, starts[k], starts[k], 0, entries);
-    const std::optional<std::uint64_t> end = k + 1 < parts ? std::optional(starts[k + 1]) : std::nullopt;
-    read_whole[k] = count_stretch(file, *into, starts[k], end, counting.check_for(k)) ? 1 : 0;
+    PollingFile source(file, counting.check_for(k), starts[k]);
+    if (k + 1 < parts) source.end_at(starts[k + 1]);
+    read_whole[k] = count_to_end(source, *into) ? 0 : 1;
   });
   for (std::size_t k = 1; k < parts; ++k) {
     if (!read_whole[k - 1] || counter.offset() != starts[k] || !counter.at_block_start()) return PartsCounted::wrong;

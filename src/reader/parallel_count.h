@@ -6,11 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <optional>
+
 #include "platform/platform.h"
 #include "reader/block_counter.h"
 #include "reader/plot_preamble.h"
+#include "reader/polling_file.h"
 
 namespace quorvel {
+
+// Feeds `counter` what `source` gives, to its end; gives the error of a read that failed (a
+// broken pipe ends the file).
+std::optional<IoError> count_to_end(PollingFile& source, BlockCounter& counter);
 
 struct CountInParts {
   const Preamble* preamble = nullptr;

@@ -30,21 +30,6 @@ std::uint64_t find_width(ArrayLineReader& lines, CurrentLine& line, PlotLayout& 
   return 2;
 }
 
-// Feeds `counter` from `source` to its end; gives the error of a read that failed (a broken pipe
-// ends the file).
-std::optional<IoError> count_to_end(PollingFile& source, BlockCounter& counter) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(count_buffer_size);
-  for (;;) {
-    auto got = source.read(std::span<char>(buffer.get(), count_buffer_size));
-    if (!got) {
-      if (got.error().kind() == ErrorKind::BrokenPipe) return std::nullopt;
-      return std::move(got.error());
-    }
-    if (*got == 0) return std::nullopt;
-    counter.feed(buffer.get(), *got);
-  }
-}
-
 // Whether a whole file counted from its start goes on several threads, and on how many.
 std::size_t count_parts(platform::File& file, ArrayLineReader& lines, const ScanOptions& options) {
   if (options.threads <= 1 || options.count_from || options.enough_blocks || options.end) return 1;
