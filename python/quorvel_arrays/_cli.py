@@ -763,7 +763,8 @@ def run_diff(args: argparse.Namespace) -> int:
     if len(plots) < 2:
         return 1
     try:
-        result = compare(plots[0], plots[1], rtol=args.rtol, atol=args.atol, columns=args.names or None)
+        result = compare(plots[0], plots[1], rtol=args.rtol, atol=args.atol, columns=args.names or None,
+                         overlap_only=args.overlap_only)
     except (KeyError, IndexError) as error:
         print(describe(plots[0].path, error), file=sys.stderr)
         return 1
