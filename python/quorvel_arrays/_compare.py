@@ -277,6 +277,9 @@ def interpolation(
     span = known[right] - known[left]
     with numpy.errstate(divide="ignore", invalid="ignore"):
         weight = numpy.where(right > left, (at - known[left]) / span, 0.0)
+    # An infinite time of B: the line towards it is flat, B's value at the finite end holds.
+    weight[known[left] == -math.inf] = 1.0
+    weight[at == known[left]] = 0.0
 
     def rows_b(first: int, last: int) -> Array:
         part = slice(first - offset, last - offset)
@@ -285,7 +288,11 @@ def interpolation(
         w = weight[part]
         with numpy.errstate(invalid="ignore"):
             mixed = below + w[:, None] * (above - below)
-        exact = w == 0.0  # on one of B's times: its own value, even beside an infinity or NaN
+        # On one of B's times (or flat beside an infinite one): its own value, even beside an
+        # infinity or NaN.
+        ends = w == 1.0
+        mixed[ends] = above[ends]
+        exact = w == 0.0
         mixed[exact] = below[exact]
         return mixed
 

@@ -123,6 +123,8 @@ DIFF_CASES = {
                               dict(out=0, ref=[[t, 2 * t, 2, 3] for t in range(5)], overlap=[0.5, 3.5], left_out={"a": 0, "b": 2})),
     "on B's times": ((NAMES, ROWS[:3]), [], 0, dict(out=0, overlap=[0.0, 2.0], ref=[
         [0, 1, 2, 3], [0.5, INF, 2, 3], [1, 1, 2, 3], [1.5, NAN, 2, 3], [2, 1, 2, 3]])),
+    "infinite time": ((NAMES, [[-INF, 1, 2, 3], [0, 1, 2, 3], [1, 1, 2, 3]]), [], 0,
+                      dict(out=0, ref=[[-INF, 1, 2, 3], [0.5, 1, 2, 3], [1, 1, 2, 3]], overlap=["-inf", 1.0])),
     "backwards": ((NAMES, [[0.5, 1, 2, 3], [0.25, 1, 2, 3]]), [], 1,
                   dict(out=0, not_increasing=1, compared=0, left_out={"a": 2, "b": 4})),
 }
