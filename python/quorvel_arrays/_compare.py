@@ -119,21 +119,27 @@ def compare(
     Parameters are matched by name, a repeated name by its occurrence; `columns` restricts the
     comparison to these names or positions (of A, as `read` takes them); by default every
     parameter but the first column, the time. Identical first columns are compared block by
-    block; otherwise B is interpolated linearly onto A's times where both runs have values."""
+    block; otherwise B is interpolated linearly onto A's times where both runs have values.
+    Blocks of either run outside that span make the result not ok, unless `overlap_only`."""
     rtol, atol = tolerance(rtol, "rtol"), tolerance(atol, "atol")
+    if not isinstance(overlap_only, (bool, numpy.bool_)):
+        raise TypeError(f"overlap_only must be True or False, not {type(overlap_only).__name__}")
     selection = check_columns(columns)
     plot_a, plot_b = plots_of(a, b)
     pairs, only_a, only_b = match(plot_a, plot_b, selection)
-    return measure(plot_a, plot_b, pairs, only_a, only_b, rtol, atol, overlap_only)
+    return measure(plot_a, plot_b, pairs, only_a, only_b, rtol, atol, bool(overlap_only))
 
 
 def tolerance(value: float, name: str) -> float:
     if isinstance(value, bool) or not isinstance(value, (int, float, numpy.floating, numpy.integer)):
         raise TypeError(f"{name} must be a number, not {type(value).__name__}")
-    number = float(value)
+    try:
+        number = float(value)
+    except OverflowError:
+        raise ValueError(f"{name} must be a finite number >= 0, not an int beyond the floats") from None
     if not 0.0 <= number < math.inf:
         raise ValueError(f"{name} must be a finite number >= 0, not {number!r}")
-    return number
+    return number + 0.0  # -0.0 is 0
 
 
 def plots_of(a: PathArg | Plot, b: PathArg | Plot) -> tuple[Plot, Plot]:

@@ -87,9 +87,12 @@ def test_compare_paths_and_plots(run):
     picked = qa.compare(a, b, columns=[3, "Z"])  # the 2nd X of A meets the 2nd X of B; Z is B's only
     assert ([d.position_a for d in picked.differences], picked.only_in_b) == ([3], (("Z", 2),))
     assert qa.compare(a, a, columns=[1]).ok
+    assert str(qa.compare(a, a, atol=-0.0, overlap_only=numpy.True_).atol) == "0.0"
     for call, error, text in [(lambda: qa.compare(a, b, columns=["NOPE"]), KeyError, f"'NOPE' is not a parameter name of {a} or {b}"),
                               (lambda: qa.compare(a, b, columns=["X"]), KeyError, "'X' names 2 parameters"),
                               (lambda: qa.compare(a, b, rtol=-1), ValueError, "rtol must be a finite number >= 0, not -1.0"),
+                              (lambda: qa.compare(a, b, atol=10**400), ValueError, "atol must be a finite number >= 0, not an int beyond the floats"),
+                              (lambda: qa.compare(a, b, overlap_only="no"), TypeError, "overlap_only must be True or False, not str"),
                               (lambda: qa.compare(a, a + ".missing"), FileNotFoundError, "No such file")]:
         with pytest.raises(error, match=text.replace(".", r"\.").replace("(", r"\(")):
             call()
