@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import dataclasses
 import math
+import os
 from collections.abc import Callable, Iterable, Sequence
 from typing import TYPE_CHECKING, Any
 
@@ -144,9 +145,22 @@ def tolerance(value: float, name: str) -> float:
 
 def plots_of(a: PathArg | Plot, b: PathArg | Plot) -> tuple[Plot, Plot]:
     if not isinstance(a, Plot) and not isinstance(b, Plot):
+        if same_input(a, b):
+            plot = read(a)
+            return plot, plot
         plot_a, plot_b = read_many([a, b], threads=2)
         return plot_a, plot_b
     return (a if isinstance(a, Plot) else read(a)), (b if isinstance(b, Plot) else read(b))
+
+
+def same_input(a: PathArg, b: PathArg) -> bool:
+    """Whether two paths name one file or one pipe, to be read once: two readers of a pipe
+    would share out its bytes, and a file rewritten between two reads would differ from itself."""
+    try:
+        first, second = os.stat(a), os.stat(b)
+    except (OSError, TypeError, ValueError):
+        return False  # the read says what is wrong
+    return (first.st_dev, first.st_ino) == (second.st_dev, second.st_ino)
 
 
 def occurrences(names: Sequence[str]) -> list[tuple[str, int]]:
