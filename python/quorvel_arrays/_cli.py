@@ -31,7 +31,7 @@ import numpy
 
 from . import _diff, _figure, _watch, _writers
 from ._blocks import scan
-from ._compare import compare
+from ._compare import compare, same_input
 from ._errors import PlotFileError
 from ._optional import MissingLibrary
 from ._plot import MAX_N_DIGITS, ParameterKey, Plot, read, read_job
@@ -754,16 +754,21 @@ def run_labels(paths: Sequence[str]) -> list[str]:
 
 
 def run_diff(args: argparse.Namespace) -> int:
+    paths = input_paths([args.a, args.b])
+    once = same_input(*paths)
     plots: list[Plot] = []
-    for path, outcome in list(read_in_order(input_paths([args.a, args.b]), args.n_digits)):
+    for path, outcome in list(read_in_order(paths[:1] if once else paths, args.n_digits)):
         if isinstance(outcome, Plot):
             plots.append(outcome)
         else:
             print(describe(path, outcome), file=sys.stderr)
+    if once:
+        plots *= 2
     if len(plots) < 2:
         return 1
     try:
-        result = compare(plots[0], plots[1], rtol=args.rtol, atol=args.atol, columns=args.names or None)
+        result = compare(plots[0], plots[1], rtol=args.rtol, atol=args.atol, columns=args.names or None,
+                         overlap_only=args.overlap_only)
     except (KeyError, IndexError) as error:
         print(describe(plots[0].path, error), file=sys.stderr)
         return 1

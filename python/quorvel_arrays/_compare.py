@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import dataclasses
 import math
+import os
 from collections.abc import Callable, Iterable, Sequence
 from typing import TYPE_CHECKING, Any
 
@@ -69,6 +70,9 @@ class Comparison:
     blocks_a: int
     blocks_b: int
     blocks_compared: int  # A's blocks that took part
+    left_out_a: int  # blocks of each run not compared: outside the span both cover, or all when none is
+    left_out_b: int
+    overlap_only: bool  # blocks left out are accepted
     interpolated: bool
     overlap: tuple[float, float] | None  # the span of time both runs cover, when interpolating (None: none)
     not_increasing_a: int | None  # the first block whose time is not above the one before
@@ -77,8 +81,11 @@ class Comparison:
 
     @property
     def ok(self) -> bool:
-        """Every compared parameter within tolerance, the names alike, and the values compared."""
+        """Every compared parameter within tolerance, the names alike, the values compared, and
+        every block of both runs compared unless only the overlap was asked for: a run that
+        stopped early is not one that agrees."""
         return (self.values_compared and not self.only_in_a and not self.only_in_b
+                and (self.overlap_only or not (self.left_out_a or self.left_out_b))
                 and all(each.ok for each in self.differences))
 
     @property
@@ -106,34 +113,54 @@ def compare(
     rtol: float = 1e-5,
     atol: float = 0.0,
     columns: Iterable[ParameterKey] | None = None,
+    overlap_only: bool = False,
 ) -> Comparison:
     """Compares run B with run A, parameter by parameter.
 
     Parameters are matched by name, a repeated name by its occurrence; `columns` restricts the
     comparison to these names or positions (of A, as `read` takes them); by default every
     parameter but the first column, the time. Identical first columns are compared block by
-    block; otherwise B is interpolated linearly onto A's times where both runs have values."""
+    block; otherwise B is interpolated linearly onto A's times where both runs have values.
+    Blocks of either run outside that span make the result not ok, unless `overlap_only`."""
     rtol, atol = tolerance(rtol, "rtol"), tolerance(atol, "atol")
+    if not isinstance(overlap_only, (bool, numpy.bool_)):
+        raise TypeError(f"overlap_only must be True or False, not {type(overlap_only).__name__}")
     selection = check_columns(columns)
     plot_a, plot_b = plots_of(a, b)
     pairs, only_a, only_b = match(plot_a, plot_b, selection)
-    return measure(plot_a, plot_b, pairs, only_a, only_b, rtol, atol)
+    return measure(plot_a, plot_b, pairs, only_a, only_b, rtol, atol, bool(overlap_only))
 
 
 def tolerance(value: float, name: str) -> float:
     if isinstance(value, bool) or not isinstance(value, (int, float, numpy.floating, numpy.integer)):
         raise TypeError(f"{name} must be a number, not {type(value).__name__}")
-    number = float(value)
+    try:
+        number = float(value)
+    except OverflowError:
+        raise ValueError(f"{name} must be a finite number >= 0, not an int beyond the floats") from None
     if not 0.0 <= number < math.inf:
         raise ValueError(f"{name} must be a finite number >= 0, not {number!r}")
-    return number
+    return number + 0.0  # -0.0 is 0
 
 
 def plots_of(a: PathArg | Plot, b: PathArg | Plot) -> tuple[Plot, Plot]:
     if not isinstance(a, Plot) and not isinstance(b, Plot):
+        if same_input(a, b):
+            plot = read(a)
+            return plot, plot
         plot_a, plot_b = read_many([a, b], threads=2)
         return plot_a, plot_b
     return (a if isinstance(a, Plot) else read(a)), (b if isinstance(b, Plot) else read(b))
+
+
+def same_input(a: PathArg, b: PathArg) -> bool:
+    """Whether two paths name one file or one pipe, to be read once: two readers of a pipe
+    would share out its bytes, and a file rewritten between two reads would differ from itself."""
+    try:
+        first, second = os.stat(a), os.stat(b)
+    except (OSError, TypeError, ValueError):
+        return False  # the read says what is wrong
+    return (first.st_dev, first.st_ino) == (second.st_dev, second.st_ino)
 
 
 def occurrences(names: Sequence[str]) -> list[tuple[str, int]]:
@@ -190,7 +217,7 @@ def positions_index(positions: Sequence[int]) -> slice | Array:
 
 def measure(
     plot_a: Plot, plot_b: Plot, pairs: list[tuple[int, int]], only_a: list[Named], only_b: list[Named],
-    rtol: float, atol: float,
+    rtol: float, atol: float, overlap_only: bool,
 ) -> Comparison:
     time_a, time_b = plot_a.time, plot_b.time
     identical = bool(numpy.array_equal(time_a, time_b, equal_nan=True))
@@ -198,7 +225,8 @@ def measure(
         "a": plot_a.path, "b": plot_b.path, "rtol": rtol, "atol": atol,
         "only_in_a": tuple(only_a), "only_in_b": tuple(only_b), "blocks_a": len(plot_a), "blocks_b": len(plot_b),
         "not_increasing_a": not_increasing(time_a), "not_increasing_b": not_increasing(time_b),
-        "interpolated": not identical, "overlap": None,
+        "interpolated": not identical, "overlap": None, "overlap_only": overlap_only,
+        "left_out_a": 0, "left_out_b": 0,
     }
     columns_a = positions_index([p for p, _ in pairs])
     columns_b = positions_index([q for _, q in pairs])
@@ -220,6 +248,9 @@ def measure(
         stop = int(numpy.searchsorted(time_a, high, side="right"))
         if stop <= start:
             return unmeasured(facts)
+        facts["left_out_a"] = start + len(plot_a) - stop
+        facts["left_out_b"] = (int(numpy.searchsorted(time_b, low, side="left"))
+                               + len(plot_b) - int(numpy.searchsorted(time_b, high, side="right")))
         rows_b = interpolation(time_a[start:stop], time_b, values_b, columns_b, start)
     tally = Tally(len(pairs), stop - start, rtol, atol)
     step = max(1, CHUNK_VALUES // max(1, len(pairs)))
@@ -239,6 +270,8 @@ def measure(
 
 
 def unmeasured(facts: dict[str, Any]) -> Comparison:
+    """No values compared: every block of both runs is left out."""
+    facts = facts | {"left_out_a": facts["blocks_a"], "left_out_b": facts["blocks_b"]}
     return Comparison(**facts, differences=(), blocks_compared=0, values_compared=False)
 
 
@@ -264,6 +297,9 @@ def interpolation(
     span = known[right] - known[left]
     with numpy.errstate(divide="ignore", invalid="ignore"):
         weight = numpy.where(right > left, (at - known[left]) / span, 0.0)
+    # An infinite time of B: the line towards it is flat, B's value at the finite end holds.
+    weight[known[left] == -math.inf] = 1.0
+    weight[at == known[left]] = 0.0
 
     def rows_b(first: int, last: int) -> Array:
         part = slice(first - offset, last - offset)
@@ -272,7 +308,11 @@ def interpolation(
         w = weight[part]
         with numpy.errstate(invalid="ignore"):
             mixed = below + w[:, None] * (above - below)
-        exact = w == 0.0  # on one of B's times: its own value, even beside an infinity or NaN
+        # On one of B's times (or flat beside an infinite one): its own value, even beside an
+        # infinity or NaN.
+        ends = w == 1.0
+        mixed[ends] = above[ends]
+        exact = w == 0.0
         mixed[exact] = below[exact]
         return mixed
 
@@ -304,7 +344,8 @@ class Tally:
         # float64 copies first: every pass after them runs on contiguous float64 in the cache.
         numpy.copyto(a, a_rows)
         numpy.copyto(b, b_rows)
-        with numpy.errstate(invalid="ignore", divide="ignore"):
+        # A huge tolerance overflows to an infinite limit, which every finite difference is within.
+        with numpy.errstate(invalid="ignore", divide="ignore", over="ignore"):
             numpy.subtract(a, b, out=difference)
             numpy.absolute(difference, out=difference)
             peak = difference.max(axis=0)

@@ -21,8 +21,9 @@ DESCRIPTION = ("Compares run B with run A, parameter by parameter, matched by na
                "name by its occurrence). A point differs when |a - b| > ATOL + RTOL × |b|; NaN "
                "equals NaN, a NaN against a number differs. When the first columns (the time) "
                "differ, B is interpolated linearly onto A's times where both runs have values. "
-               "Exit status 0 when every parameter is within tolerance and the names agree, "
-               "1 otherwise: meant for CI jobs.")
+               "Exit status 0 when every parameter is within tolerance, the names agree and "
+               "every block of both runs was compared (or --overlap-only), 1 otherwise: meant "
+               "for CI jobs.")
 
 
 def add_arguments(diff: argparse.ArgumentParser, name: Callable[[str], Any], selection_help: str) -> None:
@@ -35,6 +36,8 @@ def add_arguments(diff: argparse.ArgumentParser, name: Callable[[str], Any], sel
     diff.add_argument("--atol", type=tolerance, default=0.0, help="absolute tolerance (default: 0)")
     diff.add_argument("--json", action="store_true", help="one JSON object instead of a table")
     diff.add_argument("--all", action="store_true", help="list every compared parameter, not only those out of tolerance")
+    diff.add_argument("--overlap-only", action="store_true",
+                      help="accept blocks of either run outside the span both cover (a run that stopped early)")
 
 
 tolerance = non_negative("number")
@@ -77,7 +80,9 @@ def json_report(result: Comparison, shown: list[Difference]) -> dict[str, Any]:
 
     return {
         "a": result.a, "b": result.b, "ok": result.ok, "rtol": result.rtol, "atol": result.atol,
-        "blocks": {"a": result.blocks_a, "b": result.blocks_b, "compared": result.blocks_compared},
+        "blocks": {"a": result.blocks_a, "b": result.blocks_b, "compared": result.blocks_compared,
+                   "left_out": {"a": result.left_out_a, "b": result.left_out_b}},
+        "overlap_only": result.overlap_only,
         "values_compared": result.values_compared, "interpolated": result.interpolated,
         "overlap": None if result.overlap is None else [json_value(t) for t in result.overlap],
         "not_increasing": {"a": result.not_increasing_a, "b": result.not_increasing_b},
@@ -104,6 +109,10 @@ FIELDS = ("position", "name", "max_abs", "max_rel", "out", "nan", "first_block",
 def text_report(result: Comparison, shown: list[Difference]) -> str:
     lines = [f"A  {result.a}: {result.blocks_a} blocks", f"B  {result.b}: {result.blocks_b} blocks",
              time_line(result)]
+    left_out = result.left_out_a + result.left_out_b
+    if left_out:
+        lines.append(f"left out: {result.left_out_a} of A's {result.blocks_a} blocks and {result.left_out_b} of "
+                     f"B's {result.blocks_b}" + (" (--overlap-only)" if result.overlap_only else ""))
     for side, items in (("A", result.only_in_a), ("B", result.only_in_b)):
         if items:
             lines.append(f"only in {side}: " + ", ".join(f"{name} (position {position})" for name, position in items))
@@ -120,6 +129,8 @@ def text_report(result: Comparison, shown: list[Difference]) -> str:
         verdict = f"all {len(result.differences)} parameters compared are within {rule}"
     if result.only_in_a or result.only_in_b:
         verdict += f"; {len(result.only_in_a) + len(result.only_in_b)} parameters are in one run only"
+    if left_out and not result.overlap_only:
+        verdict += f"; {left_out} blocks were left out"
     return out + "\n" + verdict + "\n"
 
 

@@ -3,6 +3,9 @@ process (exit status, table, JSON), and `quorvel plot` of several runs."""
 
 import json
 import math
+import os
+import subprocess
+import sys
 
 import numpy
 import pytest
@@ -64,6 +67,7 @@ def test_compare_against_numpy(rows, columns, shift):
     result = qa.compare(plot(a), plot(b), rtol=1e-5, atol=1e-7)
     start = int(numpy.searchsorted(a[:, 0], b[0, 0]))
     assert (result.interpolated, result.blocks_compared, result.values_compared) == (bool(shift), rows - start, True)
+    assert (result.left_out_a, result.left_out_b) == (start, int(b[:, 0].astype(float).max() > a[-1, 0]))
     for k, each in enumerate(result.differences, start=1):
         want = b[:, k] if not shift else numpy.interp(a[start:, 0], b[:, 0].astype(float), b[:, k].astype(float))
         points_out, first, nan, max_abs, max_rel = oracle(a[start:, k], want, 1e-5, 1e-7)
@@ -86,9 +90,12 @@ def test_compare_paths_and_plots(run):
     picked = qa.compare(a, b, columns=[3, "Z"])  # the 2nd X of A meets the 2nd X of B; Z is B's only
     assert ([d.position_a for d in picked.differences], picked.only_in_b) == ([3], (("Z", 2),))
     assert qa.compare(a, a, columns=[1]).ok
+    assert str(qa.compare(a, a, atol=-0.0, overlap_only=numpy.True_).atol) == "0.0"
     for call, error, text in [(lambda: qa.compare(a, b, columns=["NOPE"]), KeyError, f"'NOPE' is not a parameter name of {a} or {b}"),
                               (lambda: qa.compare(a, b, columns=["X"]), KeyError, "'X' names 2 parameters"),
                               (lambda: qa.compare(a, b, rtol=-1), ValueError, "rtol must be a finite number >= 0, not -1.0"),
+                              (lambda: qa.compare(a, b, atol=10**400), ValueError, "atol must be a finite number >= 0, not an int beyond the floats"),
+                              (lambda: qa.compare(a, b, overlap_only="no"), TypeError, "overlap_only must be True or False, not str"),
                               (lambda: qa.compare(a, a + ".missing"), FileNotFoundError, "No such file")]:
         with pytest.raises(error, match=text.replace(".", r"\.").replace("(", r"\(")):
             call()
@@ -116,11 +123,16 @@ DIFF_CASES = {
     "nan both": ((NAMES, [[0, NAN, 2, 3]]), [], 0, dict(out=0, ref=[[0, NAN, 2, 3]])),
     "nan vs number": (edited({(1, 2): NAN}), [], 1, dict(out=1, first=(2, 1, 1.0), nan=1)),
     "missing names": (edited({}, ["TIME", "X", "Z", "X"]), [], 1, dict(out=0, only_a=[["Z", 2]], only_b=[["Y", 2]])),
-    "shifted": ((NAMES, [[t + 0.5, 2 * t + 1, 2, 3] for t in range(4)]), [], 0,
-                dict(out=0, ref=[[t, 2 * t, 2, 3] for t in range(5)], overlap=[0.5, 3.5])),
+    "shifted": ((NAMES, [[t + 0.5, 2 * t + 1, 2, 3] for t in range(4)]), [], 1,
+                dict(out=0, ref=[[t, 2 * t, 2, 3] for t in range(5)], overlap=[0.5, 3.5], left_out={"a": 0, "b": 2})),
+    "shifted, overlap only": ((NAMES, [[t + 0.5, 2 * t + 1, 2, 3] for t in range(4)]), ["--overlap-only"], 0,
+                              dict(out=0, ref=[[t, 2 * t, 2, 3] for t in range(5)], overlap=[0.5, 3.5], left_out={"a": 0, "b": 2})),
     "on B's times": ((NAMES, ROWS[:3]), [], 0, dict(out=0, overlap=[0.0, 2.0], ref=[
         [0, 1, 2, 3], [0.5, INF, 2, 3], [1, 1, 2, 3], [1.5, NAN, 2, 3], [2, 1, 2, 3]])),
-    "backwards": ((NAMES, [[0.5, 1, 2, 3], [0.25, 1, 2, 3]]), [], 1, dict(out=0, not_increasing=1, compared=0)),
+    "infinite time": ((NAMES, [[-INF, 1, 2, 3], [0, 1, 2, 3], [1, 1, 2, 3]]), [], 0,
+                      dict(out=0, ref=[[-INF, 1, 2, 3], [0.5, 1, 2, 3], [1, 1, 2, 3]], overlap=["-inf", 1.0])),
+    "backwards": ((NAMES, [[0.5, 1, 2, 3], [0.25, 1, 2, 3]]), [], 1,
+                  dict(out=0, not_increasing=1, compared=0, left_out={"a": 2, "b": 4})),
 }
 
 
@@ -140,6 +152,8 @@ def test_diff_json(run, case):
     assert report["interpolated"] == ("overlap" in want or "not_increasing" in want)
     assert report["overlap"] == want.get("overlap") and report["not_increasing"]["a"] == want.get("not_increasing")
     assert report["blocks"]["compared"] == want.get("compared", len(rows))
+    assert report["blocks"]["left_out"] == want.get("left_out", {"a": 0, "b": 0})
+    assert report["overlap_only"] == ("--overlap-only" in args)
 
 
 def test_diff_table_worst_first_and_failures(run, tmp_path):
@@ -151,12 +165,78 @@ def test_diff_table_worst_first_and_failures(run, tmp_path):
     assert [line.split()[:2] for line in lines[4:7]] == [["position", "name"], ["2", "Y"], ["1", "X"]]
     assert lines[-1] == "2 of 3 parameters differ beyond atol 0 + rtol 1e-05 × |b|"
     assert len(quorvel("diff", a, b, "--all")[1].splitlines()) == len(lines) + 1
+    assert quorvel("diff", a, b, "--rtol", "1e308")[::2] == (0, "")  # no overflow warning
     missing = str(tmp_path / "none.plt")
     assert quorvel("diff", a, missing) == (1, "", f"quorvel: {missing}: No such file or directory\n")
     assert quorvel("diff", a, b, "NOPE") == (1, "", f"quorvel: 'NOPE' is not a parameter name of {a} or {b}\n")
     assert quorvel("diff", W12, W15, "--json")[0] == 0  # the same run written at widths 12 and 15
     for args in (["diff", a, b, "--rtol", "-1"], ["diff", "-", "-"], ["diff", a]):
         assert quorvel(*args)[:2] == (2, "")
+
+
+COVER = [[t, 2 * t, 1] for t in range(10)]
+# A's rows, B's rows, blocks compared, blocks of A and of B left out, ok without and with the
+# overlap only: a run that stopped early or started late passes only when the overlap is asked for.
+COVERAGE = {
+    "A shorter": (COVER[:3], COVER, 3, 0, 7, (False, True)),
+    "B shorter": (COVER, COVER[:3], 3, 7, 0, (False, True)),
+    "B starts later": (COVER, COVER[4:], 6, 4, 0, (False, True)),
+    "both equal": (COVER, COVER, 10, 0, 0, (True, True)),
+    "disjoint": (COVER[:4], COVER[6:], 0, 4, 4, (False, False)),
+}
+
+
+@pytest.mark.parametrize("overlap_only", [False, True])
+@pytest.mark.parametrize("case", COVERAGE)
+def test_blocks_left_out(run, case, overlap_only):
+    rows_a, rows_b, compared, left_a, left_b, oks = COVERAGE[case]
+    a, b = run(["TIME", "X", "Y"], rows_a), run(["TIME", "X", "Y"], rows_b)
+    ok, status, flag = oks[overlap_only], int(not oks[overlap_only]), ["--overlap-only"] if overlap_only else []
+    result = qa.compare(a, b, overlap_only=overlap_only)
+    assert (result.blocks_compared, result.left_out_a, result.left_out_b, result.ok) == (compared, left_a, left_b, ok)
+    returncode, stdout, stderr = quorvel("diff", a, b, "--json", *flag)
+    report = json.loads(stdout)
+    assert (returncode, stderr, report["ok"], report["overlap_only"]) == (status, "", ok, overlap_only)
+    assert report["blocks"] == {"a": len(rows_a), "b": len(rows_b), "compared": compared, "left_out": {"a": left_a, "b": left_b}}
+    returncode, stdout, stderr = quorvel("diff", a, b, *flag)
+    lines = stdout.splitlines()
+    left = f"left out: {left_a} of A's {len(rows_a)} blocks and {left_b} of B's {len(rows_b)}"
+    assert [line for line in lines if line.startswith("left out")] == (
+        [left + " (--overlap-only)" * overlap_only] if left_a + left_b else [])
+    verdict = "all 2 parameters compared are within atol 0 + rtol 1e-05 × |b|" if compared else "not compared"
+    if left_a + left_b and not overlap_only:
+        verdict += f"; {left_a + left_b} blocks were left out"
+    assert (returncode, stderr, lines[-1]) == (status, "", verdict)
+
+
+@pytest.mark.filterwarnings("error")
+@pytest.mark.parametrize("rtol, atol", [(1e308, 0.0), (1e308, 1e308), (0.0, 1.7e308), (numpy.finfo(float).max, 0.0)])
+def test_huge_tolerances(rtol, atol):
+    # Finite points are all within; an infinity against a number and a NaN against one are not.
+    a = plot([[0, 1], [1, 3e38], [2, INF], [3, NAN], [4, -INF], [5, 3e38]])
+    b = plot([[0, -1], [1, -3e38], [2, 1], [3, 0], [4, -INF], [5, -1e-45]])
+    (each,) = qa.compare(a, b, rtol=rtol, atol=atol).differences
+    assert (each.points_out, each.nan_vs_number, each.first_out_block, each.max_abs) == (2, 1, 2, INF)
+
+
+@pytest.mark.parametrize("a, b", [("-", "/dev/stdin"), ("/dev/stdin", "/dev/stdin")])
+def test_diff_reads_one_pipe_once(a, b):
+    # Two readers of one pipe would share its bytes out: "the file is empty", or a false defect.
+    blocks = len(qa.read(W12))
+    with open(W12, "rb") as source:
+        piped = subprocess.run([sys.executable, "-m", "quorvel_arrays", "diff", a, b, "--json"],
+                               input=source.read(), capture_output=True, timeout=120)
+    report = json.loads(piped.stdout)
+    assert (piped.returncode, piped.stderr, report["ok"]) == (0, b"", True)
+    assert report["blocks"] == {"a": blocks, "b": blocks, "compared": blocks, "left_out": {"a": 0, "b": 0}}
+
+
+def test_compare_reads_one_file_once(run, tmp_path, monkeypatch):
+    a = run(NAMES, ROWS)
+    os.symlink(a, tmp_path / "link.plt")
+    monkeypatch.setattr(_compare, "read_many", None)  # the two-file read is not taken
+    result = qa.compare(a, tmp_path / "link.plt")
+    assert (result.ok, result.blocks_a, result.blocks_b) == (True, len(ROWS), len(ROWS))
 
 
 def test_plot_of_several_runs(tmp_path):
