@@ -10,7 +10,7 @@ import ctypes
 import os
 import pickle
 import signal
-from collections.abc import Callable
+from collections.abc import Callable, Iterable
 
 STOPPERS = {signal.SIGINT, signal.SIGTERM}
 PR_SET_PDEATHSIG = 1
@@ -57,7 +57,7 @@ def run_in_child(work: Callable[[], None]) -> None:
         raise ChildDied(0, f"the writer ended with {describe_status(status)}")
 
 
-def child(work: Callable[[], None], write_end: int, mask: set[signal.Signals]) -> None:
+def child(work: Callable[[], None], write_end: int, mask: Iterable[int]) -> None:
     """The child's life: `work` with the standard streams at /dev/null (a library's diagnostics
     are not the command's), then the exception it raised, pickled, down the pipe. Never returns."""
     status = 1

@@ -17,7 +17,6 @@ import stat
 import sys
 import tempfile
 import time
-import warnings
 import zipfile
 from collections.abc import Callable, Iterator, Sequence
 from typing import Any, BinaryIO
