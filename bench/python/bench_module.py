@@ -6,7 +6,7 @@ build/bench-data).
     PYTHONPATH=build/py python3.14 bench/python/bench_module.py [--size small|medium|large]
         [--width 12|15|both] [--repeat K] [--readers module,numpy,...] [--pandas-rounds P]
         [--no-rss] [--data DIR] [--read-many] [--no-compare] [--no-ranges] [--cpp-bench PATH]
-        [--convert-memory]
+        [--convert-memory] [--convert-wide]
 
 Readers (readers.py): module, arrays, numpy, numpy-arrays, numpy-cast, pure, pandas, floor (read
 the bytes + build the lists from parsed float32 columns), scan (read the bytes + count newlines).
@@ -35,6 +35,9 @@ size on the same pool): on a shared machine the control shows how many cores the
 itself, so that its MB/s and the readers' are of the same bytes.
 --convert-memory runs only `quorvel convert` to Parquet on the medium and the large file, each in a
 fresh child, and prints each child's peak resident set and their ratio.
+--convert-wide runs only `quorvel convert` of a wide file (4,000 parameters x 42 blocks, about 2 MB)
+to .nc, .zarr and .parquet, each in a fresh child, and prints the seconds each took (the output
+read back and compared with the generated values first; the target is under 5 s each).
 The numbers are printed, never judged: this is a measurement, not a test.
 """
 
@@ -406,6 +409,50 @@ def run_convert_memory(width, options):
     return ratio
 
 
+WIDE = (4000, 42)
+
+
+def wide_output(out, form):
+    """(names by position, values) of a converted .nc, .zarr or .parquet."""
+    import numpy as np
+
+    if form == "parquet":
+        import pyarrow.parquet
+
+        table = pyarrow.parquet.read_table(out)
+        return np.column_stack([column.to_numpy() for column in table.columns])
+    import xarray
+
+    with xarray.open_dataset(out, engine="zarr" if form == "zarr" else "netcdf4") as data:
+        found = sorted((int(v.attrs["position"]), v.values) for v in [*data.data_vars.values(), *data.coords.values()])
+    return np.column_stack([values for _, values in found])
+
+
+def run_convert_wide(width, options):
+    """Seconds of `quorvel convert` of a wide file to each format that writes a variable or column
+    per parameter."""
+    import numpy as np
+    import plotgen
+
+    parameters, blocks = WIDE
+    path, truth_path = plotgen.plot_file(options.data, parameters, blocks, width)
+    print(f"\nconvert of {parameters} x {blocks}, width {width} ({os.path.getsize(path) / 1e6:.1f} MB): "
+          "seconds of a fresh child", flush=True)
+    for form in ("nc", "zarr", "parquet"):
+        with tempfile.TemporaryDirectory(dir=os.path.dirname(path)) as folder:
+            out = os.path.join(folder, f"out.{form}")
+            started = time.perf_counter()
+            done = subprocess.run([sys.executable, os.path.abspath(__file__), "--convert-child", path, out],
+                                  capture_output=True, text=True, env=os.environ)
+            elapsed = time.perf_counter() - started
+            if done.returncode != 0 or done.stdout.split()[-1:] != ["0"]:
+                sys.exit(f"convert to {form} failed: {done.stderr.strip()}")
+            problem = matrix_difference(f"convert to {form}", wide_output(out, form), np.load(truth_path))
+            if problem:
+                sys.exit(f"DISAGREEMENT: {problem}")
+        print(f"  {form:<8} {elapsed:.2f} s", flush=True)
+
+
 def perturbed_copy(path):
     """A copy of `path` with the leading digit of the last line's first field changed (made once)."""
     copy = os.path.join(os.path.dirname(path), "compare", os.path.basename(path))
@@ -582,6 +629,8 @@ def main():
     parser.add_argument("--cpp-bench", help="the C++ reader benchmark binary, to run on the same files")
     parser.add_argument("--convert-memory", action="store_true",
                         help="also the peak memory of quorvel convert to Parquet, large file against medium")
+    parser.add_argument("--convert-wide", action="store_true",
+                        help="only the seconds of quorvel convert of a 4,000-parameter file to .nc, .zarr and .parquet")
     parser.add_argument("--rss-child", nargs=4, help=argparse.SUPPRESS)
     parser.add_argument("--convert-child", nargs=2, help=argparse.SUPPRESS)
     options = parser.parse_args()
@@ -629,6 +678,10 @@ def main():
     if options.convert_memory:
         for width in widths:
             run_convert_memory(width, options)
+        return
+    if options.convert_wide:
+        for width in widths:
+            run_convert_wide(width, options)
         return
 
     parameters, blocks = plotgen.SIZES[options.size]

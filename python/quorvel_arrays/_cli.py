@@ -605,7 +605,7 @@ def run_convert(args: argparse.Namespace) -> int:
     try:
         for file, target in zip(files, targets):
             progress.advance(file)
-            problem = convert(file, target, form, args.n_digits, args.columns)
+            problem = convert(file, target, form, args.n_digits, args.columns, files)
             if problem is not None:
                 progress.say(problem + "\n", sys.stderr)
                 status = 1
@@ -614,7 +614,8 @@ def run_convert(args: argparse.Namespace) -> int:
     return status
 
 
-def convert(file: str, target: str, form: str, n_digits: int | None, columns: tuple[ParameterKey, ...] | None) -> str | None:
+def convert(file: str, target: str, form: str, n_digits: int | None, columns: tuple[ParameterKey, ...] | None,
+            inputs: Sequence[str] = ()) -> str | None:
     """Converts one file a piece at a time; the line that says why it failed, or None. The first
     piece is read before the target is touched, so a file that cannot be read leaves it as it was;
     a defect found later abandons the output (removed, unless written in place)."""
@@ -624,7 +625,7 @@ def convert(file: str, target: str, form: str, n_digits: int | None, columns: tu
         return describe(file, error)
     shown = "standard output" if target == _writers.STDOUT else target
     try:
-        _writers.write(source, target, form)
+        _writers.write(source, target, form, inputs or (file,))
     except _writers.ReadFailed as failed:
         return describe(file, failed.error)
     except BrokenPipeError:
@@ -682,10 +683,15 @@ def convert_targets(files: Sequence[str], output: str, to: str | None) -> tuple[
             raise UsageError(
                 f"cannot tell the format of {output}: name it .csv, .tsv, .npz, .parquet, .nc or .zarr, or give --to")
         targets = [output]
-    for file, target in zip(files, targets):
-        if os.path.exists(target) and os.path.exists(file) and os.path.samefile(file, target):
-            raise UsageError(f"{target} is an input file: it would be overwritten")
+    for target in targets:
+        refuse_input(target, files)
     return targets, form
+
+
+def refuse_input(target: str, files: Sequence[str]) -> None:
+    """A usage error when `target` is one of the input `files` (the write checks again)."""
+    if _writers.input_named(target, files) is not None:
+        raise UsageError(f"{target} is an input file: it would be overwritten")
 
 
 def stem(file: str) -> str:
@@ -705,6 +711,7 @@ def run_plot(args: argparse.Namespace) -> int:
     if not names:
         raise UsageError("the following arguments are required: NAME (or -n NAME)")
     paths = input_paths(files)
+    refuse_input(args.output, paths)
     if args.labels is not None and len(args.labels) != len(files):
         raise UsageError(f"--labels needs one label per FILE ({len(files)}), not {len(args.labels)}")
     panels = 1 if args.overlay else len(names)
@@ -731,9 +738,13 @@ def run_plot(args: argparse.Namespace) -> int:
             return 1
     runs = list(zip(args.labels or run_labels(paths), plots))
     try:
-        _figure.draw_runs(runs, args.output, overlay=args.overlay, width=args.width, height=height, dpi=args.dpi)
+        _figure.draw_runs(runs, args.output, overlay=args.overlay, width=args.width, height=height, dpi=args.dpi,
+                          inputs=paths)
     except OSError as error:
         print(f"{PROG}: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
+        return 1
+    except _writers.Unwritable as error:
+        print(f"{PROG}: cannot write {args.output}: {error}", file=sys.stderr)
         return 1
     except MemoryError:
         print(f"{PROG}: cannot draw {args.output}: not enough memory", file=sys.stderr)

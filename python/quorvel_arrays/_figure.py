@@ -11,7 +11,7 @@ from typing import TYPE_CHECKING
 
 from ._optional import require
 from ._plot import Plot
-from ._writers import replace_with
+from ._writers import output
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
@@ -31,8 +31,9 @@ def default_height(panels: int, overlay: bool) -> float:
 def draw(plot: Plot, target: str, *, overlay: bool, width: float, height: float | None, dpi: float) -> None:
     """Draws columns 1… of `plot` against column 0: one panel each sharing the time axis, or all
     in one panel with a legend (`overlay`). Sizes are in inches; a PNG has width × dpi by
-    height × dpi pixels."""
-    draw_runs([(os.path.basename(plot.path), plot)], target, overlay=overlay, width=width, height=height, dpi=dpi)
+    height × dpi pixels. `plot.path` is never written over."""
+    draw_runs([(os.path.basename(plot.path), plot)], target, overlay=overlay, width=width, height=height, dpi=dpi,
+              inputs=(plot.path,))
 
 
 def draw_runs(
@@ -44,10 +45,12 @@ def draw_runs(
     height: float | None,
     dpi: float,
     form: str | None = None,
+    inputs: Sequence[str] = (),
 ) -> None:
     """As draw(), for several runs (label, plot) whose columns match: each panel draws its
     parameter from every run, with a legend naming the runs. One run is titled with its label.
-    The format is `form`, else the target's suffix."""
+    The format is `form`, else the target's suffix; `inputs`, the files read, are never written
+    over."""
     # The font cache notice of a first run goes through logging, and a name with a character the
     # font lacks or a cramped layout give warnings: the command prints only its own messages.
     logging.getLogger("matplotlib").setLevel(logging.ERROR)
@@ -55,7 +58,7 @@ def draw_runs(
         warnings.simplefilter("ignore")
         figure = build(runs, overlay=overlay, width=width, height=height, dpi=dpi)
         kind = form or os.path.splitext(target)[1].lower().lstrip(".")
-        replace_with(target, lambda out: figure.savefig(out, format=kind, dpi=dpi, metadata=METADATA[kind]))
+        output(target, inputs, lambda out: figure.savefig(out, format=kind, dpi=dpi, metadata=METADATA[kind]))
 
 
 def build(

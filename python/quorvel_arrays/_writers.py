@@ -3,8 +3,10 @@ give each value as the shortest text that reads back as the same float32."""
 
 from __future__ import annotations
 
+import collections
 import csv
 import ctypes
+import dataclasses
 import errno
 import io
 import json
@@ -15,23 +17,20 @@ import stat
 import sys
 import tempfile
 import time
-import warnings
 import zipfile
-from collections.abc import Callable, Iterator
-from typing import TYPE_CHECKING, Any, BinaryIO
+from collections.abc import Callable, Iterator, Sequence
+from typing import Any, BinaryIO
 
 import numpy
 import numpy.lib.format
 
 from ._blocks import iter_blocks, scan
 from ._errors import PlotFileError
+from ._in_child import ChildDied, run_in_child
 from ._names import unique_names
 from ._optional import require
+from ._store_names import store_keys
 from ._plot import ParameterKey, Plot, Values, read
-from ._xarray import to_dataset
-
-if TYPE_CHECKING:
-    import xarray
 
 # Values turned into text at once: numpy's str array and the Python strings cost about 200 bytes
 # a value, so this keeps a chunk near 10 MB however wide the file is.
@@ -63,6 +62,9 @@ class ReadFailed(Exception):
     def __init__(self, error: BaseException) -> None:
         super().__init__(str(error))
         self.error = error
+
+    def __reduce__(self) -> tuple[Any, ...]:  # it crosses from the writing child
+        return (type(self), (self.error,))
 
 
 class FileChanged(ValueError):
@@ -233,48 +235,107 @@ def write_row_group(writer: Any, schema: Any, values: Values) -> None:
 
 
 def write_netcdf(source: Source, path: str) -> None:
-    """The first piece through xarray, as Plot.to_xarray() builds its Dataset, with time as an
-    unlimited dimension; the other pieces appended along it with the netCDF library."""
+    """A variable per parameter along the dimension `time`, written with the netCDF library
+    itself. The dimension has the scan's count of blocks: a write along an unlimited one costs
+    the library a look at every variable, and xarray adds a dataset's bookkeeping to each, so
+    4,000 parameters took minutes. Contiguous storage: a piece goes straight to its place."""
     netcdf = require("converting to .nc", "netCDF4", "netcdf")
-    pieces = source.pieces()
-    first = next(pieces)
-    dataset = dataset_of(first)
-    encoding = {key: {"chunksizes": (source.store_chunk,)} for key in dataset.variables}
-    dataset.to_netcdf(path, engine="netcdf4", format="NETCDF4", unlimited_dims=("time",), encoding=encoding)
-    positions = {str(key): int(variable.attrs["position"]) for key, variable in dataset.variables.items()}
-    start = len(first)
-    del dataset, first
-    with netcdf.Dataset(path, "a") as handle:
-        variables = {key: handle.variables[key] for key in positions}
-        for variable in variables.values():
+    first = source.first
+    blocks = source.blocks if source.blocks is not None else len(first)
+    with netcdf.Dataset(path, "w", format="NETCDF4") as handle:
+        handle.set_fill_off()  # every value is written
+        handle.createDimension("time", blocks)
+        handle.setncatts(dataset_attributes(first))
+        variables = []
+        for key, attributes in store_variables(first.names):
+            variable = handle.createVariable(key, "f4", ("time",), contiguous=True)
+            variable.setncatts(attributes)
             variable.set_auto_maskandscale(False)
-            # The library keeps up to a few MB of chunks per variable: over thousands of variables
-            # that grows with the file unless the cache is held to about one chunk each.
-            variable.set_var_chunk_cache(size=4 * source.store_chunk + 4096, nelems=7, preemption=1.0)
-        for piece in pieces:
-            for key, position in positions.items():
-                variables[key][start : start + len(piece)] = piece.values[:, position]
+            variables.append(variable)
+        del first
+        start = 0
+        for piece in source.pieces():
+            columns = numpy.ascontiguousarray(piece.values.T)
+            for variable, column in zip(variables, columns):
+                variable[start : start + len(column)] = column
             start += len(piece)
 
 
 def write_zarr(source: Source, path: str) -> None:
-    """Each piece appended along time through xarray; a chunk of the store is a piece."""
-    require("converting to .zarr", "zarr", "zarr")
-    with warnings.catch_warnings():
-        # Consolidated metadata is what xarray opens fastest; zarr warns that its format 3 leaves
-        # it out of the standard.
-        warnings.filterwarnings("ignore", "Consolidated metadata", UserWarning)
-        for index, piece in enumerate(source.pieces()):
-            dataset = dataset_of(piece)
-            if index == 0:
-                encoding = {key: {"chunks": (source.store_chunk,)} for key in dataset.variables}
-                dataset.to_zarr(path, mode="w-", encoding=encoding)
-            elif len(piece):
-                dataset.to_zarr(path, append_dim="time")
+    """An array per parameter, a chunk per piece, with the dimension names and consolidated
+    metadata xarray reads; the arrays' metadata and chunks are written concurrently, as the
+    store is a file per array and per chunk."""
+    zarr = require("converting to .zarr", "zarr", "zarr")
+    import zarr.api.asynchronous as store_api
+    from zarr.core.group import ConsolidatedMetadata
+
+    first = source.first
+    chunk = source.store_chunk
+    blocks = source.blocks if source.blocks is not None else len(first)
+    variables = store_variables(first.names)
+    attributes = dataset_attributes(first)
+    del first
+
+    async def fill() -> None:
+        group = await store_api.open_group(store=path, mode="w-", zarr_format=3, attributes=attributes)
+        arrays = await gather([
+            group.create_array(key, shape=(blocks,), chunks=(chunk,), dtype="float32", fill_value=numpy.nan,
+                               dimension_names=["time"], attributes=attrs)
+            for key, attrs in variables
+        ])
+        start = 0
+        for piece in source.pieces():
+            stop = start + len(piece)
+            columns = numpy.ascontiguousarray(piece.values.T)
+            await gather([array.setitem(slice(start, stop), column) for array, column in zip(arrays, columns)])
+            start = stop
+        # What consolidate_metadata() writes, from the metadata in hand rather than read back
+        # array by array.
+        consolidated = ConsolidatedMetadata(metadata={key: array.metadata for (key, _), array in zip(variables, arrays)})
+        group = dataclasses.replace(group, metadata=dataclasses.replace(group.metadata, consolidated_metadata=consolidated))
+        await group._save_metadata()
+
+    zarr.core.sync.sync(fill())
 
 
-def dataset_of(plot: Plot) -> xarray.Dataset:
-    return to_dataset(plot.names, plot.values, path=plot.path, header=plot.header, n_digits=plot.n_digits)
+STORE_CONCURRENCY = 64
+
+
+async def gather(jobs: list[Any]) -> list[Any]:
+    """The jobs' results in order, at most STORE_CONCURRENCY at a time (a file each)."""
+    import asyncio
+
+    limit = asyncio.Semaphore(STORE_CONCURRENCY)
+
+    async def one(job: Any) -> Any:
+        async with limit:
+            return await job
+
+    return list(await asyncio.gather(*(one(job) for job in jobs)))
+
+
+def dataset_attributes(plot: Plot) -> dict[str, Any]:
+    return {"path": plot.path, "header": plot.header, "n_digits": plot.n_digits}
+
+
+def store_variables(names: tuple[str, ...]) -> list[tuple[str, dict[str, Any]]]:
+    """The variables of a netCDF or Zarr output: `time` for the first column, then a key per
+    parameter that the formats take, with the name and position in the attributes."""
+    counts = collections.Counter(names[1:])
+    variables: list[tuple[str, dict[str, Any]]] = [("time", {"parameter": names[0], "position": 0})]
+    for position, key in enumerate(store_keys(names), start=1):
+        name = names[position]
+        attributes: dict[str, Any] = {"parameter": name, "position": position}
+        if key != name:
+            if counts[name] > 1:
+                shared = ", ".join(str(p) for p, other in enumerate(names) if other == name and p > 0)
+                attributes["comment"] = f"renamed from {name!r}, which names the parameters at positions {shared}"
+            elif name == "time":
+                attributes["comment"] = f"renamed from {name!r}, the name of the time coordinate"
+            else:
+                attributes["comment"] = f"renamed from {name!r}, which a netCDF or Zarr variable cannot be named"
+        variables.append((key, attributes))
+    return variables
 
 
 WRITERS: dict[str, Callable[[Source, BinaryIO], None]] = {
@@ -313,23 +374,103 @@ def check_library(form: str) -> None:
         require(f"converting to .{form}", {"nc": "netCDF4", "zarr": "zarr"}[form], extra)
 
 
-def write(source: Source, target: str, form: str) -> None:
-    """Writes `source` to `target` in `form` (`target` "-" is standard output)."""
+def write(source: Source, target: str, form: str, inputs: Sequence[str] = ()) -> None:
+    """Writes `source` to `target` in `form` (`target` "-" is standard output); `inputs` are the
+    files the command reads, which it never writes over."""
     if form == "parquet" and len(source.names) > PARQUET_MAX_COLUMNS:
         # Arrow aborts the process when it runs out of memory: refuse before it starts.
         raise TooWide(
             f"{len(source.names):,} parameters are too many for a Parquet file (at most "
             f"{PARQUET_MAX_COLUMNS:,}): select some with --columns, or write .npz"
         )
-    if form in FOLDER_FORMATS:
-        make_folder(target, lambda path: PATH_WRITERS[form](source, path))
-    elif form in PATH_WRITERS:
-        replace_path_with(target, lambda path: PATH_WRITERS[form](source, path))
+    if form in PATH_WRITERS:
+        library = {"nc": "netCDF", "zarr": "Zarr"}[form]
+        output(target, inputs, fill_path=lambda path: write_in_child(library, lambda: PATH_WRITERS[form](source, path), path),
+               folder=form in FOLDER_FORMATS)
     else:
-        replace_with(target, lambda out: WRITERS[form](source, out))
+        output(target, inputs, lambda out: WRITERS[form](source, out))
+
+
+class LibraryFailed(OSError):
+    """A format's library failed without an error number."""
+
+
+def write_in_child(library: str, work: Callable[[], None], path: str) -> None:
+    """`work` (a library writing `path`) in a child process that a signal or an abort ends
+    without leaving anything of it running; a failure is one line."""
+
+    def guarded() -> None:
+        try:
+            work()
+        except (ReadFailed, OSError, MemoryError, TooWide, Unwritable):
+            raise
+        except Exception as error:  # noqa: BLE001 - the library's own error types
+            raise LibraryFailed(0, f"the {library} library failed: {error}") from None
+
+    try:
+        run_in_child(guarded)
+    except (LibraryFailed, ChildDied) as error:
+        if disk_full(os.path.dirname(path) or "."):
+            # The libraries say "HDF error" or abort: the cause is the file system's.
+            raise OSError(errno.ENOSPC, os.strerror(errno.ENOSPC)) from None
+        raise OSError(0, error.strerror) from None
+
+
+def disk_full(folder: str) -> bool:
+    """Whether the file system of `folder` has no room left for a piece of output."""
+    try:
+        room = os.statvfs(folder)
+    except OSError:
+        return False
+    return room.f_bavail * room.f_frsize < 2 * 4 * PIECE_VALUES
 
 
 # ---- targets
+
+
+class IsInput(Unwritable):
+    """A target that is one of the command's input files."""
+
+
+def output(
+    target: str,
+    inputs: Sequence[str],
+    fill: Callable[[BinaryIO], None] | None = None,
+    *,
+    fill_path: Callable[[str], None] | None = None,
+    folder: bool = False,
+) -> None:
+    """The one way a command writes a file (convert, plot, watch --png): never over one of its
+    `inputs`; then as replace_with (`fill` writes to a stream, `fill_path` a new file by its
+    name), or as make_folder when `folder`."""
+    if input_named(target, inputs) is not None:
+        raise IsInput("it is an input file: it would be overwritten")
+    if folder:
+        assert fill_path is not None
+        make_folder(target, fill_path)
+    elif fill_path is not None:
+        replace_path_with(target, fill_path)
+    else:
+        replace_with(target, fill)
+
+
+def input_named(target: str, inputs: Sequence[str]) -> str | None:
+    """The input that `target` is, its symbolic links followed (the same device and inode; for
+    files that do not exist yet, the same real path), or None."""
+    if target == STDOUT:
+        return None
+    try:
+        status: os.stat_result | None = os.stat(target)
+    except OSError:
+        status = None
+    for path in inputs:
+        try:
+            same = status is not None and os.path.samestat(status, os.stat(path))
+        except OSError:
+            same = False
+        if same or status is None and os.path.realpath(target) == os.path.realpath(path):
+            return path
+    return None
 
 
 class Stream(io.RawIOBase):
@@ -398,8 +539,16 @@ def replace_with(
         if not same:  # /proc/self/fd/N of a deleted file, or the path changed meanwhile
             raise OSError(errno.ENOENT, "cannot find the folder of the file it leads to", target)
         if not os.access(real, os.W_OK):
-            raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), target)
+            number = errno.EROFS if read_only(real) else errno.EACCES
+            raise PermissionError(number, os.strerror(number), target)
     write_beside(real, status, fill, fill_path)
+
+
+def read_only(path: str) -> bool:
+    try:
+        return bool(os.statvfs(path).f_flag & os.ST_RDONLY)
+    except OSError:
+        return False
 
 
 def write_in_place(target: str, status: os.stat_result, fill: Callable[[BinaryIO], None]) -> None:
