@@ -103,6 +103,6 @@ def test_scan_refuses_a_width_that_does_not_fit_as_read_does(plot_file, n_digits
 
 @pytest.mark.parametrize("threads", [None, 64, 65, 10**6, 2**63 - 1])
 def test_any_number_of_threads_reads_as_one(plot_file, threads):
-    path = plot_file(HEAD + blocks(0, 5000))
+    path = plot_file(HEAD + blocks(0, 40000))  # 1.1 MB: counted in parts too
     assert qa.read(path, threads=threads).values.tolist() == qa.read(path).values.tolist()
-    assert qa.scan(path, threads=threads) == qa.scan(path)
+    assert qa.scan(path, threads=threads) == qa.scan(path) == qa.scan(path, 12, threads=threads)
