@@ -308,8 +308,14 @@ def read_job(path: PathArg, n_digits: SupportsIndex | None, columns: Iterable[Pa
     return functools.partial(read_checked, path, check_path(path), check_n_digits(n_digits), check_columns(columns))
 
 
+# The most threads a caller may ask for (the reader's counts are C sizes); it starts far fewer.
+MAX_THREADS = 2**63 - 1
+
+
 def check_threads(threads: SupportsIndex | None) -> int:
     count = positive_or_none(threads, "threads")
+    if count is not None and count > MAX_THREADS:
+        raise ValueError(f"threads must be at most {MAX_THREADS}, not {count}")
     return count if count is not None else os.cpu_count() or 1
 
 

@@ -6,6 +6,7 @@
 
 #include "failure/caller_error.h"
 #include "reader/block_loop.h"
+#include "reader/parallel_parts.h"
 #include "reader/plot_preamble.h"
 #include "reader/region_reader.h"
 #include "reader/row_target.h"
@@ -26,14 +27,14 @@ std::uint64_t read_rows(ArrayLineReader& lines, CurrentLine& line, const ArrayRe
   RowTarget<Everything, RowStore> target(selection, store, count + 1, 0, request.interrupt, count,
                                          request.n_digits.value_or(0));
   std::uint64_t width = request.n_digits.value_or(0);
-  if (!request.n_digits && target.next_block(lines, line)) {
+  if (!request.n_digits && target.next_block(lines)) {
     target.read_value_line(lines, line);
     width = width_of(line.text, count, target.line_number());
     target.hold_first_line();
     read_block_values(lines, line, width, count, target);
     target.finish_block();
   }
-  while (target.next_block(lines, line)) {
+  while (target.next_block(lines)) {
     read_block_values(lines, line, width, count, target);
     target.finish_block();
   }
@@ -149,7 +150,7 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
   } else {
     region.end = file.size_hint().value_or(layout.data_start);
   }
-  const std::size_t parts = std::clamp<std::uint64_t>((region.end - region.begin) / std::max<std::uint64_t>(request.least_part_bytes, 1), 1, request.threads);
+  const std::size_t parts = parts_for(region.end - region.begin, request.least_part_bytes, request.threads);
   RowStore store = read_region(file, layout, *layout.selection, region, parts, request.interrupt);
   ArrayRead result = result_of(layout, std::move(store), region.first_block);
   if (request.blocks && !region.to_end) {
@@ -170,7 +171,7 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
 
 PlotLayout scan_plot_file(const ScanRequest& request) {
   platform::File file = open_plot(request.path, request.interrupt);
-  PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .threads = request.threads,
+  PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .check_width = true, .threads = request.threads,
                                         .least_part_bytes = count_part_bytes(request.least_part_bytes),
                                         .interrupt = request.interrupt});
   if (layout.tail_lines != 0) tail_defect(layout);

@@ -16,6 +16,7 @@
 #include "platform/io_error.h"
 #include "reader/line_scan.h"
 #include "text/utf8.h"
+#include "text/utf8_stream.h"
 
 namespace quorvel {
 
@@ -46,6 +47,24 @@ class BasicLineReader {
   // unspecified.
   std::expected<LineOutcome, IoError> read_line_within(std::string& spill, std::string_view& line, std::size_t limit) {
     return read_line_up_to<true>(spill, line, limit);
+  }
+
+  // The next line passed over, as read_line would read it (the same outcome, the same errors, the
+  // same bytes consumed) but never held: a line that spans refills is checked as it streams
+  // through the buffer, so that a line the caller does not look at costs no memory, however long.
+  std::expected<LineOutcome, IoError> skip_line() {
+    if (position_ < filled_) {
+      const char* unread = buffer_.get() + position_;
+      const LineFeedScan scan = scan_to_line_feed(unread, filled_ - position_);
+      if (scan.line_feed < filled_ - position_) {
+        position_ += scan.line_feed + 1;
+        known_ascii_ = scan.ascii;
+        if (!scan.ascii && !is_valid_utf8(std::string_view(unread, scan.line_feed))) return invalid_utf8();
+        return LineOutcome::Line;
+      }
+    }
+    known_ascii_ = false;
+    return pass_line();
   }
 
   // True when the last line read is known to hold only ASCII bytes (false: not known).
@@ -128,6 +147,38 @@ class BasicLineReader {
       if (line.size() > limit) return LineOutcome::TooLong;
     }
     return LineOutcome::Line;
+  }
+
+  // skip_line's line that is not wholly in the buffer: assemble_line's loop, with the bytes
+  // checked and dropped instead of kept.
+  std::expected<LineOutcome, IoError> pass_line() {
+    Utf8Stream text;
+    std::optional<IoError> read_error;
+    bool any = false;
+    for (;;) {
+      if (position_ == filled_) {
+        if (auto refilled = refill(); !refilled) {
+          read_error = std::move(refilled.error());
+          break;
+        }
+      }
+      const char* unread = buffer_.get() + position_;
+      const std::size_t available = filled_ - position_;
+      if (const void* lf = std::memchr(unread, '\n', available)) {
+        const std::size_t taken = static_cast<const char*>(lf) - unread + 1;
+        text.feed(std::string_view(unread, taken));
+        position_ += taken;
+        any = true;
+        break;
+      }
+      text.feed(std::string_view(unread, available));
+      position_ = filled_;
+      if (available == 0) break;  // the refill delivered nothing: end of input
+      any = true;
+    }
+    if (read_error) return std::unexpected(std::move(*read_error));
+    if (!text.well_formed()) return invalid_utf8();
+    return any ? LineOutcome::Line : LineOutcome::EndOfInput;
   }
 
   // One read into the whole buffer. A broken pipe is the end of input, as a writer that went

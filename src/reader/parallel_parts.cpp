@@ -1,5 +1,6 @@
 #include "reader/parallel_parts.h"
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 #include <system_error>
@@ -9,6 +10,11 @@
 #include "failure/caller_error.h"
 
 namespace quorvel {
+
+std::size_t parts_for(std::uint64_t bytes, std::uint64_t least_part_bytes, std::size_t threads) noexcept {
+  const std::uint64_t most = std::min<std::uint64_t>(threads, most_parts);
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>(bytes / std::max<std::uint64_t>(least_part_bytes, 1), 1, std::max<std::uint64_t>(most, 1)));
+}
 
 ParallelParts::ParallelParts(std::size_t parts, platform::InterruptCheck caller)
     : caller_(caller), failures_(parts), first_failed_(std::numeric_limits<std::size_t>::max()) {

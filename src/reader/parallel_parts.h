@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <mutex>
@@ -16,6 +17,14 @@
 #include "platform/platform.h"
 
 namespace quorvel {
+
+// More parts than this gain nothing on any machine the reader meets, and each costs a thread's
+// start and its buffers: a caller asking for a million threads gets this many.
+inline constexpr std::size_t most_parts = 64;
+
+// The parts `bytes` are read or counted in: no more than `threads` or `most_parts`, each of at
+// least `least_part_bytes`, and one at least.
+std::size_t parts_for(std::uint64_t bytes, std::uint64_t least_part_bytes, std::size_t threads) noexcept;
 
 class ParallelParts {
  public:

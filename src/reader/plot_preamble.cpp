@@ -37,6 +37,12 @@ bool read_numbered_line(ArrayLineReader& lines, CurrentLine& line, std::uint64_t
   return *got == LineOutcome::Line;
 }
 
+bool skip_numbered_line(ArrayLineReader& lines, std::uint64_t number) {
+  auto got = lines.skip_line();
+  if (!got) line_unreadable(got.error(), number);
+  return *got == LineOutcome::Line;
+}
+
 std::optional<Preamble> read_preamble(ArrayLineReader& lines, CurrentLine& line, bool may_end_early) {
   Preamble preamble;
   if (!read_short_line(lines, line, 1)) {

@@ -36,6 +36,8 @@ std::optional<Preamble> read_preamble(ArrayLineReader& lines, CurrentLine& line,
 // Reads line `number` into `line`; false at the end of the file. Throws PlotDefect for a line
 // that cannot be read.
 bool read_numbered_line(ArrayLineReader& lines, CurrentLine& line, std::uint64_t number);
+// The same for a line that is only passed over (a separator), which is never held whole.
+bool skip_numbered_line(ArrayLineReader& lines, std::uint64_t number);
 
 // The field width: the first value line's length over its field count, when that divides exactly;
 // else throws PlotDefect.

@@ -6,7 +6,9 @@
 
 #include "reader/line_feeds.h"
 #include "reader/parallel_count.h"
+#include "reader/parallel_parts.h"
 #include "reader/plot_defect.h"
+#include "reader/width_fit.h"
 
 namespace quorvel {
 namespace {
@@ -14,19 +16,24 @@ namespace {
 // Large enough that a read costs little beside the count, small enough to stay in the cache.
 constexpr std::size_t count_buffer_size = std::size_t{1} << 18;
 
-// The first lines of the data: the width, found from block 0's first value line unless given.
-// Gives the lines read past `data_start` (0 to 2).
+// The first lines of the data: the width, found from block 0's first value line, or given and
+// with `check_width` checked against it as a read checks it. Gives the lines read past `data_start` (0 to 2).
 std::uint64_t find_width(ArrayLineReader& lines, CurrentLine& line, PlotLayout& layout,
                          const ScanOptions& options) {
   if (options.n_digits) {
     layout.width = *options.n_digits;
     layout.width_given = true;
-    return 0;
+    if (!options.check_width) return 0;
   }
   const std::uint64_t separator = layout.preamble.line_before_block(0) + 1;
-  if (!read_numbered_line(lines, line, separator)) return 0;
+  if (!skip_numbered_line(lines, separator)) return 0;
   if (!read_numbered_line(lines, line, separator + 1)) return 1;
-  layout.width = width_of(line.text, layout.preamble.parameters, separator + 1);
+  const std::uint64_t fields = std::min(fields_per_line, layout.preamble.parameters);
+  if (options.n_digits) {
+    check_width_fits(line.text, layout.width, fields, separator + 1);
+  } else {
+    layout.width = width_of(line.text, layout.preamble.parameters, separator + 1);
+  }
   return 2;
 }
 
@@ -36,7 +43,7 @@ std::size_t count_parts(platform::File& file, ArrayLineReader& lines, const Scan
   const std::optional<std::uint64_t> size = file.size_hint();
   const std::uint64_t from = lines.source().position();
   if (!size || *size <= from) return 1;
-  return static_cast<std::size_t>(std::clamp<std::uint64_t>((*size - from) / std::max<std::uint64_t>(options.least_part_bytes, 1), 1, options.threads));
+  return parts_for(*size - from, options.least_part_bytes, options.threads);
 }
 
 // Counts from the line reader's unread bytes on, or from `count_from` with reads of its own.

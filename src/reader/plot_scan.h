@@ -22,6 +22,9 @@ struct BlockStart {
 
 struct ScanOptions {
   std::optional<std::uint64_t> n_digits{};  // nothing: found from the first value line
+  // A given width is checked to fit the first value line. (A ranged read leaves it to the lines
+  // it reads, so that its message names one of them, as before.)
+  bool check_width = false;
   // Selected right after the names, as a whole read selects, so that a selection problem comes
   // before a defect of the blocks.
   const std::optional<std::vector<ColumnChoice>>* columns = nullptr;

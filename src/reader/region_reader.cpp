@@ -57,7 +57,7 @@ void read_part(platform::File& file, const PlotLayout& layout, const Selection& 
       }
       if (plan.tail) (void)read_blocks(lines, line, target, layout.width, preamble.parameters, 1);
     } else {
-      while ((!plan.before || progress.block_offset < *plan.before) && target.next_block(lines, line)) {
+      while ((!plan.before || progress.block_offset < *plan.before) && target.next_block(lines)) {
         read_block_values(lines, line, layout.width, preamble.parameters, target);
         target.finish_block();
         ++progress.blocks;

@@ -19,6 +19,7 @@
 #include "reader/plot_defect.h"
 #include "reader/plot_preamble.h"
 #include "reader/selection.h"
+#include "reader/width_fit.h"
 #include "text/debug_text.h"
 #include "text/utf8.h"
 
@@ -75,9 +76,9 @@ class RowTarget {
 
   std::uint64_t line_number() const noexcept { return line_number_; }
 
-  // The separator line; false at the end of the file.
-  bool next_block(ArrayLineReader& lines, CurrentLine& line) {
-    if (!read_numbered_line(lines, line, ++line_number_)) return false;
+  // The separator line, passed over; false at the end of the file.
+  bool next_block(ArrayLineReader& lines) {
+    if (!skip_numbered_line(lines, ++line_number_)) return false;
     values_since_check_ += values_per_block_;
     if (values_since_check_ >= values_between_checks) {
       values_since_check_ = 0;
@@ -102,7 +103,7 @@ class RowTarget {
     }
     const std::uint64_t fields = std::min(fields_per_line, values_left_);
     values_left_ -= fields;
-    if (given_width_ != 0) check_fit(line.text, fields);
+    if (given_width_ != 0) check_width_fits(line.text, given_width_, fields, line_number_);
   }
 
   bool wants(std::uint64_t j) const noexcept {
@@ -144,32 +145,6 @@ class RowTarget {
   }
 
  private:
-  // A line read with a width that is not the file's still cuts into fields that may parse (a
-  // width-12 line read with 6 gives twenty half fields): so a line must end with its fields,
-  // blanks aside, and a line of ten fields must reach the end of its tenth.
-  void check_fit(std::string_view text, std::uint64_t fields) const {
-    std::uint64_t needed;
-    if (__builtin_mul_overflow(given_width_, fields, &needed)) needed = UINT64_MAX;
-    if (text.size() == needed) [[likely]] return;
-    if (text.size() > needed ? !blank(text.substr(needed)) : fields == fields_per_line) misfit(text, fields);
-  }
-
-  // Spaces and tabs, and the CR of a CR LF whose LF is missing (the file's last line).
-  static constexpr std::string_view blanks = " \t\r";
-  static bool blank(std::string_view text) noexcept { return text.find_first_not_of(blanks) == std::string_view::npos; }
-
-  [[noreturn]] void misfit(std::string_view text, std::uint64_t fields) const {
-    const std::uint64_t length = text.find_last_not_of(blanks) + 1;  // npos + 1 == 0
-    std::string reason = "the field width " + std::to_string(given_width_) + " does not fit this file: ";
-    if (length > 0 && length % fields == 0) {
-      reason += "its value lines suggest " + std::to_string(length / fields) + " (" + std::to_string(length) +
-                " bytes for " + std::to_string(fields) + " fields)";
-    } else {
-      reason += "this value line has " + std::to_string(length) + " bytes for " + std::to_string(fields) + " fields";
-    }
-    defect(std::move(reason), line_number_);
-  }
-
   // Value j of a block as the line shows it: "field 1" to "field 10".
   static std::string field_label(std::uint64_t j) { return "field " + std::to_string(j % fields_per_line + 1); }
 
@@ -194,7 +169,7 @@ template <bool Everything, class Rows>
 std::uint64_t read_blocks(ArrayLineReader& lines, CurrentLine& line, RowTarget<Everything, Rows>& target,
                           std::uint64_t width, std::uint64_t parameters, std::uint64_t blocks) {
   std::uint64_t read = 0;
-  while (read < blocks && target.next_block(lines, line)) {
+  while (read < blocks && target.next_block(lines)) {
     read_block_values(lines, line, width, parameters, target);
     target.finish_block();
     ++read;

@@ -79,6 +79,31 @@ TEST_P(LineRules, SameLinesWhateverTheReadSizes) {
   }
 }
 
+// Every other line passed over: the outcome of each skipped line is read_line's (a line, or the
+// same error), and the lines after it start where they would.
+TEST_P(LineRules, SkippedLinesEndWhereReadLinesEnd) {
+  const std::vector<std::string> read = lines_of(GetParam().bytes, 8192);
+  for (std::size_t chunk : {1, 2, 3, 7, 8192}) {
+    ScriptedSource source;
+    for (std::size_t at = 0; at < GetParam().bytes.size(); at += chunk) source.script.push_back(GetParam().bytes.substr(at, chunk));
+    BasicLineReader<ScriptedSource> reader(std::move(source));
+    std::vector<std::string> outcomes;
+    std::string line;
+    for (bool skip = true;; skip = !skip) {
+      auto got = skip ? reader.skip_line() : test_support::read_line_into(reader, line);
+      if (got && *got == LineOutcome::EndOfInput) break;
+      std::string rendered = "error ";
+      if (!got) got.error().append_debug(rendered);
+      outcomes.push_back(!got ? rendered : skip ? "skipped" : line);
+    }
+    std::vector<std::string> expected = read;
+    for (std::size_t k = 0; k < expected.size(); k += 2) {
+      if (!expected[k].starts_with("error ")) expected[k] = "skipped";
+    }
+    EXPECT_EQ(outcomes, expected) << "reads of " << chunk << " bytes";
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Terminators, LineRules,
     testing::Values(LineCase{"abc\r\n", {"abc"}}, LineCase{"abc\r\r\n", {"abc\r"}},
@@ -121,6 +146,34 @@ TEST(LineReader, DeliversLinesLongerThanTheBuffer) {
   const std::string long_line(20000, 'x');
   EXPECT_EQ(lines_of(long_line + "\nshort\n", 8192), (std::vector<std::string>{long_line, "short"}));
   EXPECT_EQ(lines_of(long_line, 8192), std::vector<std::string>{long_line});
+}
+
+// A line passed over is never assembled: however long, it leaves the spill as it was.
+TEST(LineReader, SkipsALineLongerThanTheBufferWithoutHoldingIt) {
+  ScriptedSource source;
+  source.script = {std::string("first\n") + std::string(20000, '\0'), std::string(20000, 'x') + "\xC3", std::string("\xA9\nnext\n")};
+  BasicLineReader<ScriptedSource> reader(std::move(source));
+  std::string spill;
+  std::string_view line;
+  ASSERT_EQ(reader.read_line(spill, line).value(), LineOutcome::Line);
+  const std::size_t capacity = spill.capacity();
+  EXPECT_EQ(reader.skip_line().value(), LineOutcome::Line);
+  EXPECT_EQ(spill.capacity(), capacity);
+  ASSERT_EQ(reader.read_line(spill, line).value(), LineOutcome::Line);
+  EXPECT_EQ(line, "next");
+  EXPECT_EQ(reader.skip_line().value(), LineOutcome::EndOfInput);
+}
+
+TEST(LineReader, ReadErrorWinsOverTheUtf8CheckOfASkippedLine) {
+  ScriptedSource source;
+  source.script = {std::string("\xFF partial"), test_support::error_of_kind(ErrorKind::PermissionDenied), std::string("rest\n")};
+  BasicLineReader<ScriptedSource> reader(std::move(source));
+  auto got = reader.skip_line();
+  ASSERT_FALSE(got.has_value());
+  EXPECT_EQ(got.error().kind(), ErrorKind::PermissionDenied);
+  std::string line;
+  ASSERT_EQ(test_support::read_line_into(reader, line).value(), LineOutcome::Line);
+  EXPECT_EQ(line, "rest");
 }
 
 TEST(LineReader, TakesABrokenPipeAsTheEnd) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <thread>
@@ -130,6 +131,31 @@ INSTANTIATE_TEST_SUITE_P(Table, ParallelPartsStop,
                                          StopCase{"WhileAllRun", 3, 1, true}, StopCase{"FromTheCallersPart", 4, 0, true},
                                          StopCase{"OnePart", 1, 0, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct PartsCase {
+  const char* name;
+  std::uint64_t bytes;
+  std::uint64_t least_part_bytes;
+  std::size_t threads;
+  std::size_t parts;
+};
+
+class PartsFor : public testing::TestWithParam<PartsCase> {};
+
+TEST_P(PartsFor, BoundedByThreadsPartSizeAndTheCap) {
+  const PartsCase& c = GetParam();
+  EXPECT_EQ(parts_for(c.bytes, c.least_part_bytes, c.threads), c.parts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PartsFor,
+    testing::Values(PartsCase{"AsManyAsThreads", 1 << 20, 4096, 4, 4}, PartsCase{"FewerForASmallFile", 3 * 4096 + 1, 4096, 8, 3},
+                    PartsCase{"OneBelowOnePart", 4095, 4096, 8, 1}, PartsCase{"OneForOneThread", 1 << 30, 4096, 1, 1},
+                    PartsCase{"NoThreadsIsOne", 1 << 30, 4096, 0, 1}, PartsCase{"EmptyIsOne", 0, 4096, 8, 1},
+                    PartsCase{"NoLeastSize", 100, 0, 8, 8}, PartsCase{"CappedForAMillionThreads", 121'000'000, 4096, 1'000'000, most_parts},
+                    PartsCase{"CappedForTheLargestCount", UINT64_MAX, 1, SIZE_MAX, most_parts},
+                    PartsCase{"AtTheCap", most_parts * 4096, 4096, most_parts, most_parts}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quorvel
