@@ -126,8 +126,9 @@ def test_iter_blocks_gives_the_file_in_pieces_then_the_defect(plot_file, chunk):
     assert sum(got) == 5 // chunk * chunk
     assert (caught.value.line, caught.value.column) == (15 + 5 * 3 + 1, 1)
     assert [len(p) for p in qa.iter_blocks(plot_file(f"PLOT 1\nT\n"))] == [0]
-    for huge in (2**63 - 1, 2**64, 10**30):  # past any count of blocks times lines a block
-        assert [len(p) for p in qa.iter_blocks(path, chunk=huge)] == [8]
+    wide = plot_file(plot_text(25, [[f"{b + j:.5E}" for j in range(25)] for b in range(8)]))  # 4 lines a block
+    for huge in (2**62, 2**63 - 1, 2**64, 10**30):  # past any count of blocks times lines a block
+        assert [len(p) for p in qa.iter_blocks(wide, chunk=huge)] == [8]
 
 
 def shrink(path, other):
