@@ -10,6 +10,7 @@ import errno
 import os
 import stat
 from collections.abc import Iterator
+from typing import NoReturn
 
 from ._errors import PlotFileError
 from ._plot import BlockStart, PathArg
@@ -109,7 +110,7 @@ class ReadMark:
                              f"{self.reached[0] + 1} are not those read")
         return status.st_size
 
-    def shrank(self, size: int, reached: BlockStart | None) -> None:
+    def shrank(self, size: int, reached: BlockStart | None) -> NoReturn:
         assert reached is not None
         self.reached = reached
         raise self.error(f"the file shrank to {size:,} bytes while it was {self.doing}: block {reached[0] + 1} "

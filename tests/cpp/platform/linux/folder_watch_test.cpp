@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/folder_watch.h"
@@ -67,6 +68,21 @@ TEST(FolderWatch, AllWatchesShareOneInstanceReleasedWithTheLast) {
   EXPECT_EQ(inotify_instances(), before);
   platform::FolderWatch again = watch_of(first / "run.plt");
   EXPECT_EQ(inotify_instances(), before + 1);
+}
+
+TEST(FolderWatch, ThreadsWaitingAtOnceEachGetTheirFilesChange) {
+  Folder folder;
+  std::vector<platform::FolderWatch> watches;
+  for (int k = 0; k < 4; ++k) watches.push_back(watch_of(folder / ("run" + std::to_string(k))));
+  std::vector<int> woken(watches.size(), -1);
+  {
+    std::vector<std::jthread> waiters;
+    // Whichever reads the instance hands the others their events; a wait that never came would
+    // end after a minute, false.
+    for (std::size_t k = 0; k < watches.size(); ++k) waiters.emplace_back([&, k] { woken[k] = watches[k].wait(60'000); });
+    for (std::size_t k = 0; k < watches.size(); ++k) write(folder / ("run" + std::to_string(k)), "x");
+  }
+  EXPECT_EQ(woken, std::vector<int>(watches.size(), 1));
 }
 
 struct Change {
