@@ -5,6 +5,7 @@ from __future__ import annotations
 import bisect
 import dataclasses
 import operator
+import os
 from collections.abc import Iterable, Iterator
 from typing import SupportsIndex
 
@@ -18,9 +19,9 @@ from ._plot import (
     check_n_digits,
     check_path,
     check_threads,
-    positive_or_none,
     read_range,
 )
+from ._read_mark import ReadMark
 
 
 @dataclasses.dataclass(frozen=True, slots=True)
@@ -72,9 +73,11 @@ def iter_blocks(
     raises the exception a whole read raises, once the complete pieces before it were yielded.
     """
     shown = check_path(path)
-    size = positive_or_none(chunk, "chunk")
-    if size is None:
-        raise TypeError("chunk must be an int >= 1, not None")
+    if isinstance(chunk, bool) or not hasattr(chunk, "__index__"):
+        raise TypeError(f"chunk must be an int >= 1, not {'None' if chunk is None else type(chunk).__name__}")
+    size = operator.index(chunk)
+    if size < 1:
+        raise ValueError(f"chunk must be an int >= 1, not {size}")
     return pieces(path, shown, check_n_digits(n_digits), check_columns(columns), size)
 
 
@@ -86,13 +89,30 @@ def pieces(
     chunk: int,
     stop: _reader.StopToken | None = None,
 ) -> Iterator[Plot]:
+    mark = ReadMark(path, shown, "read in pieces")
     start = 0
     following: BlockStart | None = None
+    size = bytes_in(path)
     while True:
-        got = read_range(path, shown, n_digits, columns, (start, start + chunk), 1, following, stop)
+        # A block takes a byte at least: a chunk past the file's size is the rest of it (and its
+        # end never overflows a count).
+        end = start + chunk if size is None or start + chunk <= size else None
+        got = read_range(path, shown, n_digits, columns, (start, end), 1, following, stop)
         assert got is not None
         piece, following, _ = got
+        if following is not None:
+            mark.advance(following)
         yield piece
         if following is None:
             return
         start = operator.index(following[0])
+        size = mark.look()
+        if size is None:
+            raise mark.removed()
+
+
+def bytes_in(path: PathArg) -> int | None:
+    try:
+        return os.stat(path).st_size
+    except OSError:
+        return None  # the read says why

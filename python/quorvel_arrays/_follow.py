@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import math
-import os
 import threading
 import time
 from collections.abc import Iterable, Iterator
@@ -22,6 +21,7 @@ from ._plot import (
     check_path,
     read_range,
 )
+from ._read_mark import ReadMark
 
 
 def seconds(value: SupportsFloat | None, name: str, *, zero: bool) -> float | None:
@@ -80,13 +80,6 @@ def follow_arguments(
     return path, shown, width, selection, pause, patience, start.__index__()
 
 
-def size_of(path: PathArg) -> int | None:
-    try:
-        return os.stat(path).st_size
-    except FileNotFoundError:
-        return None
-
-
 def following(
     path: PathArg,
     shown: str,
@@ -98,30 +91,29 @@ def following(
     stop: threading.Event | None = None,
 ) -> Iterator[Plot]:
     """The follow; `stop`, once set, ends it quietly at its next look (within a quarter second)."""
+    mark = ReadMark(path, shown, "followed")
+    mark.look()  # a FIFO or a device is refused at once, not waited for in its open
     watch = _reader.watch_folder(path)
-    reached: BlockStart | None = None  # where the next block starts
     identity: FileIdentity | None = None
     last_size: int | None = None
     last_growth = time.monotonic()
     while stop is None or not stop.is_set():
-        try:
-            got = read_range(path, shown, n_digits, columns, (start, None), 1, reached, None, True)
-        except FileNotFoundError:
-            if identity is not None:
-                raise PlotFileError("the file was removed while it was followed", shown, line_after(reached), None) from None
-            got = None
-        if got is not None:
-            piece, following_block, read_identity = got
-            if identity is None:
-                identity = read_identity
-            elif read_identity != identity:
-                raise PlotFileError("the file was replaced by another while it was followed", shown, line_after(reached), None)
-            assert following_block is not None
-            reached = following_block
-            start = following_block[0]
-            if len(piece):
-                yield piece
-        size = size_of(path)
+        size = mark.look()
+        # Only a file that grew holds more: one of the same size is not read again.
+        if size is not None and size != last_size:
+            got = read_piece(mark, n_digits, columns, start)
+            if got is not None:
+                piece, following_block, read_identity = got
+                if identity is None:
+                    identity = read_identity
+                elif read_identity != identity:
+                    raise mark.error("the file was replaced by another while it was followed")
+                assert following_block is not None
+                mark.advance(following_block)
+                # A start past the end is waited for, not moved back to the end.
+                start = following_block[0] if start < 0 else max(start, following_block[0])
+                if len(piece):
+                    yield piece
         now = time.monotonic()
         if size != last_size:
             last_size, last_growth = size, now
@@ -136,6 +128,17 @@ def following(
             time.sleep(wait)
 
 
-def line_after(reached: BlockStart | None) -> int:
-    """The first line not read yet (1 before anything was read)."""
-    return reached[2] + 1 if reached is not None and len(reached) == 3 else 1
+def read_piece(
+    mark: ReadMark, n_digits: int | None, columns: tuple[ParameterKey, ...] | None, start: int
+) -> tuple[Plot, BlockStart | None, FileIdentity | None] | None:
+    """What was appended from block `start` on; a defect found in a file replaced or rewritten
+    meanwhile is reported as that."""
+    try:
+        return read_range(mark.path, mark.shown, n_digits, columns, (start, None), 1, mark.reached, None, True)
+    except FileNotFoundError:
+        if mark.identity is not None:
+            raise mark.removed() from None
+        return None
+    except PlotFileError:
+        mark.look()
+        raise

@@ -126,6 +126,44 @@ def test_iter_blocks_gives_the_file_in_pieces_then_the_defect(plot_file, chunk):
     assert sum(got) == 5 // chunk * chunk
     assert (caught.value.line, caught.value.column) == (15 + 5 * 3 + 1, 1)
     assert [len(p) for p in qa.iter_blocks(plot_file(f"PLOT 1\nT\n"))] == [0]
+    wide = plot_file(plot_text(25, [[f"{b + j:.5E}" for j in range(25)] for b in range(8)]))  # 4 lines a block
+    for huge in (2**62, 2**63 - 1, 2**64, 10**30):  # past any count of blocks times lines a block
+        assert [len(p) for p in qa.iter_blocks(wide, chunk=huge)] == [8]
+
+
+def shrink(path, other):
+    os.truncate(path, os.path.getsize(other))
+
+
+def replace(path, other):
+    os.replace(other, path)
+
+
+def rewrite(path, other):
+    with open(path, "r+b") as out:  # the same size, in place: it never looks smaller
+        out.write(open(other, "rb").read())
+
+
+@pytest.mark.parametrize(
+    ("change", "reason"),
+    [
+        (shrink, "the file shrank to {size:,} bytes while it was read in pieces: block 31 was to start at byte {offset:,}"),
+        (replace, "the file was replaced by another while it was read in pieces"),
+        (rewrite, "the file was rewritten while it was read in pieces: its bytes before block 31 are not those read"),
+        (lambda path, _: os.remove(path), "the file was removed while it was read in pieces"),
+    ],
+)
+def test_iter_blocks_ends_in_an_error_when_the_file_changes_between_pieces(plot_file, change, reason):
+    path = write(plot_file, 100)
+    other = write(plot_file, 20) if change is shrink else plot_file(open(path).read().replace("E+0", "E-0"))
+    pieces = qa.iter_blocks(path, chunk=30)
+    assert len(next(pieces)) == 30
+    offset, size = len("".join(open(path).readlines()[:14 + 30 * 3])), os.path.getsize(other)
+    change(path, other)
+    with pytest.raises(qa.PlotFileError) as caught:
+        next(pieces)
+    line = 15 + 30 * 3  # block 30's first line
+    assert (str(caught.value), caught.value.line) == (f"{path}:{line}: {reason.format(size=size, offset=offset)}", line)
 
 
 @pytest.mark.parametrize(
@@ -135,7 +173,7 @@ def test_iter_blocks_gives_the_file_in_pieces_then_the_defect(plot_file, chunk):
         (lambda p: qa.read(p, blocks=[0, 1]), TypeError, "blocks must be a slice, a range or None, not list"),
         (lambda p: qa.read(p, blocks=slice("a", None)), TypeError, "blocks.start must be an int or None, not str"),
         (lambda p: qa.read(p, threads=0), ValueError, "threads must be an int >= 1 or None, not 0"),
-        (lambda p: qa.iter_blocks(p, chunk=0), ValueError, "chunk must be an int >= 1 or None, not 0"),
+        (lambda p: qa.iter_blocks(p, chunk=0), ValueError, "chunk must be an int >= 1, not 0"),
         (lambda p: qa.iter_blocks(p, chunk=None), TypeError, "chunk must be an int >= 1, not None"),
     ],
 )

@@ -21,7 +21,7 @@ import pytest
 
 import quorvel_arrays as qa
 from quorvel_arrays import _watch
-from test_cli import W12
+from test_cli import W12, W15
 from test_cli_hostile import COMMAND, child_env, defaults
 
 SAMPLE = pathlib.Path(W12).read_bytes()
@@ -68,7 +68,12 @@ def test_lines_are_the_finished_files(tmp_path, names, columns):
 BAD_BLOCK = b" TIME STEP 41\n 1.00000E+01" + b" 0.00000E+00" * 9 + b"\n" + b" 0.00000E+00" * 2 + b" 2.9XXXXE+02\n"
 
 
-@pytest.mark.parametrize("how, status", [("SIGINT", 130), ("SIGTERM", 143), ("defect", 1), ("replaced", 1)])
+REPLACED = "the file was replaced by another while it was followed"
+REWRITTEN = "the file was rewritten while it was followed: its bytes before block 41 are not those read"
+
+
+@pytest.mark.parametrize("how, status", [("SIGINT", 130), ("SIGTERM", 143), ("defect", 1), ("replaced", 1), ("wider", 1),
+                                         ("rewritten", 1)])
 def test_how_it_ends(tmp_path, how, status):
     path = tmp_path / "run.plt"
     path.write_bytes(SAMPLE)
@@ -78,9 +83,12 @@ def test_how_it_ends(tmp_path, how, status):
         assert len([child.stdout.readline() for _ in range(40)][-1].split(b",")) == 2
         if how == "defect":
             append(path, BAD_BLOCK, seed=1)
-        elif how == "replaced":
-            (tmp_path / "new.plt").write_bytes(SAMPLE)
+        elif how in ("replaced", "wider"):
+            (tmp_path / "new.plt").write_bytes(SAMPLE if how == "replaced" else pathlib.Path(W15).read_bytes())
             os.replace(tmp_path / "new.plt", path)
+        elif how == "rewritten":
+            with open(path, "r+b") as out:  # a new run, in place, that never looks smaller
+                out.write(SAMPLE.replace(b"VERSION 1", b"VERSION 2") + BAD_BLOCK.replace(b"2.9XXXXE+02", b"2.90000E+02"))
         else:
             child.send_signal(getattr(signal, how))
         out, errors = child.communicate(timeout=60)
@@ -94,9 +102,17 @@ def test_how_it_ends(tmp_path, how, status):
             qa.read(path)
         expected = f"{caught.value}\n"
         assert re.fullmatch(rf"{re.escape(str(path))}:\d+:\d+: field 3 is not a number: .*\n", expected)
-    elif how == "replaced":
-        expected = f"{path}:{SAMPLE.count(b'\n') + 1}: the file was replaced by another while it was followed\n"
+    elif how in ("replaced", "wider", "rewritten"):
+        expected = f"{path}:{SAMPLE.count(b'\n') + 1}: {REWRITTEN if how == 'rewritten' else REPLACED}\n"
     assert errors.decode() == expected
+
+
+def test_a_fifo_is_refused_at_once(tmp_path):
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    child = watch(fifo, "--idle", "1")
+    out, errors = child.communicate(timeout=60)
+    assert (child.returncode, out, errors.decode()) == (1, b"", f"quorvel: {fifo}: a FIFO cannot be followed: only a regular file can\n")
 
 
 def test_a_closed_pipe_ends_it_quietly(tmp_path):
