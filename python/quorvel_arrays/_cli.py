@@ -793,7 +793,7 @@ def run_diff(args: argparse.Namespace) -> int:
 def run_watch(args: argparse.Namespace) -> int:
     if args.file == STDIN:
         raise UsageError("watch follows a file by its name: standard input (-) cannot be followed")
-    if args.png is not None and same_file(args.file, args.png):
+    if args.png is not None and _writers.input_named(args.png, [args.file]) is not None:
         raise UsageError(f"--png {args.png} is the file watched: it would be overwritten")
     terminal = sys.stdout.isatty()
     if terminal:
@@ -830,13 +830,6 @@ def run_watch(args: argparse.Namespace) -> int:
     # Said once the view has stopped, below it.
     print(failure, file=sys.stderr)
     return 1
-
-
-def same_file(a: str, b: str) -> bool:
-    try:
-        return os.path.samefile(a, b)
-    except OSError:
-        return os.path.realpath(a) == os.path.realpath(b)
 
 
 def show_pieces(seen: _watch.Seen, pieces: list[Plot], terminal: bool) -> None:

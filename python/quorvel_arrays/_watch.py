@@ -226,7 +226,7 @@ class Picture:
             return
         plot = seen.plot()
         _figure.draw_runs([(os.path.basename(plot.path), plot)], self.target, overlay=False, width=8.0,
-                          height=None, dpi=100.0, form="png")
+                          height=None, dpi=100.0, form="png", inputs=(plot.path,))
         self.drawn_at = time.monotonic()
         self.pending = False
 
