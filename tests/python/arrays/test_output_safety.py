@@ -78,12 +78,15 @@ def decoded(key):
 
 HOSTILE = ["", ".hidden", "a/b", "x\ty", "FLOW/LIQ", "B\\C", "..", "%", "%41", "_%x", "__x", "-1", "x y", "time",
            "é/ü", "ok"]
+# Names that would become one (netCDF composes names) or clash with the store's own metadata.
+CLASHING = ["\u00e9", "e\u0301", "zarr.json"]
 
 
 @pytest.mark.parametrize("name, key", [
     ("", "_%"), (".hidden", "_%2Ehidden"), ("a/b", "a%2Fb"), ("x\ty", "x%09y"), ("..", "_%2E."), ("%", "_%25"),
     ("_%x", "_%5F%25x"), ("__x", "_%5F_x"), ("-1", "_%2D1"), ("end ", "end%20"), ("é/ü", "é%2Fü"), ("ok", "ok"),
-    ("_a", "_a"),
+    ("_a", "_a"), ("e\u0301", "e%CC%81"), ("\u00e9", "\u00e9"), ("zarr.json", "_%7Aarr.json"),
+    ("zarr.jsonx", "zarr.jsonx"),
 ])
 def test_keys_escape_what_the_formats_refuse(name, key):
     assert (_store_names.key_of(name), decoded(key)) == (key, name)
@@ -109,7 +112,7 @@ def named_file(folder, names, blocks=3):
 def test_every_parameter_reads_back_under_its_own_name(tmp_path, form):
     pytest.importorskip(LIBRARIES[form])
     xarray = pytest.importorskip("xarray")
-    names = ["TIME", *HOSTILE, "n" * 300, "TIME"]
+    names = ["TIME", *HOSTILE, *CLASHING, "n" * 300, "TIME"]
     path = named_file(tmp_path, names)
     plot = qa.read(str(path))
     assert plot.names == tuple(names)
