@@ -126,6 +126,19 @@ def test_every_parameter_reads_back_under_its_own_name(tmp_path, form):
     assert same_bits(numpy.column_stack([values for _, _, values in found]), plot.values)
 
 
+@pytest.mark.parametrize("form", STORE_FORMATS)
+@pytest.mark.parametrize("blocks", [0, 1])
+def test_a_run_of_no_block_yet_converts(tmp_path, form, blocks):
+    pytest.importorskip(LIBRARIES[form])
+    xarray = pytest.importorskip("xarray")
+    path = named_file(tmp_path, ["TIME", "A", "B"], blocks)
+    out = tmp_path / f"out.{form}"
+    assert run(["convert", path, "-o", out])[::2] == (0, "")
+    with xarray.open_dataset(out, engine="zarr" if form == "zarr" else "netcdf4") as opened:
+        assert (dict(opened.sizes), list(opened.data_vars)) == ({"time": blocks}, ["A", "B"])
+        assert opened["B"].values.tolist() == [2.0] * blocks
+
+
 # ---- a signal or a full disk while a library writes
 
 
