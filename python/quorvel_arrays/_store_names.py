@@ -6,14 +6,17 @@ original stays in the variable's attribute `parameter`.
 
 The escape, one rule for both formats: '%', '/', '\\' and control characters become %XX (the
 UTF-8 bytes in upper-case hex), and so does the first character unless it is a letter, a digit, a
-non-ASCII character or a single '_', and the last when it is a space. A key that would then start
-with '%' gets a leading '_'; the empty name is '_%'. So a key decodes by dropping a leading '_'
+non-ASCII character or a single '_', and the last when it is a space. A name not in Unicode's
+composed form (NFC) has every non-ASCII character escaped, as netCDF would compose it and two
+names could become one; a name the store keeps for its own metadata (zarr.json) has its first
+character escaped. A key that would then start with '%' gets a leading '_'; the empty name is '_%'. So a key decodes by dropping a leading '_'
 before '%' and replacing each %XX by its byte (a lone '%' stands for nothing). A key still over
 255 bytes is cut and ends in '%~' and the parameter's position, which no escaped name holds."""
 
 from __future__ import annotations
 
 import re
+import unicodedata
 from collections.abc import Sequence
 
 from ._names import unique_names
@@ -21,6 +24,8 @@ from ._names import unique_names
 MAX_KEY_BYTES = 255
 CUT_MARK = "%~"
 ALWAYS = re.compile(r"[%/\\\x00-\x1f\x7f\ud800-\udfff]")
+NOT_ASCII = re.compile(r"[^\x00-\x7f]")
+RESERVED = ("zarr.json",)
 
 
 def escaped(character: str) -> str:
@@ -39,7 +44,9 @@ def key_of(name: str) -> str:
     if not name:
         return "_%"
     body = ALWAYS.sub(lambda match: escaped(match[0]), name)
-    if not plain_first(body):
+    if not unicodedata.is_normalized("NFC", body):
+        body = NOT_ASCII.sub(lambda match: escaped(match[0]), body)
+    if not plain_first(body) or body in RESERVED:
         head = escaped(body[0]) if body[0] != "%" else "%"
         body = head + body[1:]
     if body.endswith(" "):

@@ -244,11 +244,13 @@ def write_netcdf(source: Source, path: str) -> None:
     blocks = source.blocks if source.blocks is not None else len(first)
     with netcdf.Dataset(path, "w", format="NETCDF4") as handle:
         handle.set_fill_off()  # every value is written
-        handle.createDimension("time", blocks)
+        # netCDF takes a length of 0 for an unlimited dimension, whose variables cannot be
+        # contiguous: a file of no block gets one, chunked.
+        handle.createDimension("time", blocks or None)
         handle.setncatts(dataset_attributes(first))
         variables = []
         for key, attributes in store_variables(first.names):
-            variable = handle.createVariable(key, "f4", ("time",), contiguous=True)
+            variable = handle.createVariable(key, "f4", ("time",), contiguous=blocks > 0)
             variable.setncatts(attributes)
             variable.set_auto_maskandscale(False)
             variables.append(variable)

@@ -78,12 +78,15 @@ def decoded(key):
 
 HOSTILE = ["", ".hidden", "a/b", "x\ty", "FLOW/LIQ", "B\\C", "..", "%", "%41", "_%x", "__x", "-1", "x y", "time",
            "é/ü", "ok"]
+# Names that would become one (netCDF composes names) or clash with the store's own metadata.
+CLASHING = ["\u00e9", "e\u0301", "zarr.json"]
 
 
 @pytest.mark.parametrize("name, key", [
     ("", "_%"), (".hidden", "_%2Ehidden"), ("a/b", "a%2Fb"), ("x\ty", "x%09y"), ("..", "_%2E."), ("%", "_%25"),
     ("_%x", "_%5F%25x"), ("__x", "_%5F_x"), ("-1", "_%2D1"), ("end ", "end%20"), ("é/ü", "é%2Fü"), ("ok", "ok"),
-    ("_a", "_a"),
+    ("_a", "_a"), ("e\u0301", "e%CC%81"), ("\u00e9", "\u00e9"), ("zarr.json", "_%7Aarr.json"),
+    ("zarr.jsonx", "zarr.jsonx"),
 ])
 def test_keys_escape_what_the_formats_refuse(name, key):
     assert (_store_names.key_of(name), decoded(key)) == (key, name)
@@ -109,7 +112,7 @@ def named_file(folder, names, blocks=3):
 def test_every_parameter_reads_back_under_its_own_name(tmp_path, form):
     pytest.importorskip(LIBRARIES[form])
     xarray = pytest.importorskip("xarray")
-    names = ["TIME", *HOSTILE, "n" * 300, "TIME"]
+    names = ["TIME", *HOSTILE, *CLASHING, "n" * 300, "TIME"]
     path = named_file(tmp_path, names)
     plot = qa.read(str(path))
     assert plot.names == tuple(names)
@@ -121,6 +124,19 @@ def test_every_parameter_reads_back_under_its_own_name(tmp_path, form):
                        for v in [*opened.data_vars.values(), *opened.coords.values()])
     assert tuple(name for _, name, _ in found) == plot.names
     assert same_bits(numpy.column_stack([values for _, _, values in found]), plot.values)
+
+
+@pytest.mark.parametrize("form", STORE_FORMATS)
+@pytest.mark.parametrize("blocks", [0, 1])
+def test_a_run_of_no_block_yet_converts(tmp_path, form, blocks):
+    pytest.importorskip(LIBRARIES[form])
+    xarray = pytest.importorskip("xarray")
+    path = named_file(tmp_path, ["TIME", "A", "B"], blocks)
+    out = tmp_path / f"out.{form}"
+    assert run(["convert", path, "-o", out])[::2] == (0, "")
+    with xarray.open_dataset(out, engine="zarr" if form == "zarr" else "netcdf4") as opened:
+        assert (dict(opened.sizes), list(opened.data_vars)) == ({"time": blocks}, ["A", "B"])
+        assert opened["B"].values.tolist() == [2.0] * blocks
 
 
 # ---- a signal or a full disk while a library writes
