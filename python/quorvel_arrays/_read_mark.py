@@ -23,8 +23,14 @@ OPEN_FLAGS = os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_BINARY"
 
 
 @contextlib.contextmanager
-def opened(path: PathArg) -> Iterator[int]:
-    fd = os.open(path, OPEN_FLAGS)
+def opened(path: PathArg, shown: str, doing: str) -> Iterator[int]:
+    try:
+        fd = os.open(path, OPEN_FLAGS)
+    except OSError as error:
+        # A socket cannot be opened at all (ENXIO): say what it is, as for a FIFO or a device.
+        if error.errno == errno.ENXIO and stat.S_ISSOCK(mode := os.stat(path).st_mode):
+            raise refused(mode, shown, doing) from None
+        raise
     try:
         yield fd
     finally:
@@ -42,6 +48,11 @@ def read_at(fd: int, size: int, offset: int) -> bytes:
         parts.append(got)
         size -= len(got)
     return b"".join(parts)
+
+
+def refused(mode: int, shown: str, doing: str) -> OSError:
+    # Nothing to seek back to: the file would be read as a stream, or block in its open.
+    return OSError(errno.ESPIPE, f"{kind_of(mode)} cannot be {doing}: only a regular file can", shown)
 
 
 def kind_of(mode: int) -> str:
@@ -64,6 +75,9 @@ class ReadMark:
         self.reached: BlockStart | None = None
         self.head = b""
         self.tail = b""
+        # The largest size seen: a file cut back to the place reached, a block boundary, would
+        # otherwise look like one that just ended there.
+        self.largest = 0
 
     @property
     def offset(self) -> int:
@@ -83,7 +97,7 @@ class ReadMark:
         """The file's size once it is found to be the file read so far, not cut and unchanged in
         what was read; None when there is no file yet."""
         try:
-            with opened(self.path) as fd:
+            with opened(self.path, self.shown, self.doing) as fd:
                 return self.check(fd)
         except FileNotFoundError:
             if self.identity is not None:
@@ -95,15 +109,17 @@ class ReadMark:
         if stat.S_ISDIR(status.st_mode):
             raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), self.shown)
         if not stat.S_ISREG(status.st_mode):
-            # Nothing to seek back to: the file would be read as a stream, or block in its open.
-            raise OSError(errno.ESPIPE, f"{kind_of(status.st_mode)} cannot be {self.doing}: only a regular file can",
-                          self.shown)
+            raise refused(status.st_mode, self.shown, self.doing)
         identity = (status.st_dev, status.st_ino)
         if self.identity is not None and identity != self.identity:
             raise self.error(f"the file was replaced by another while it was {self.doing}")
         self.identity = identity
         if status.st_size < self.offset:
             self.shrank(status.st_size, self.reached)
+        if status.st_size < self.largest:
+            raise self.error(f"the file shrank to {status.st_size:,} bytes while it was {self.doing}: it held "
+                             f"{self.largest:,}")
+        self.largest = status.st_size
         if read_at(fd, len(self.head), 0) != self.head or read_at(fd, len(self.tail), self.offset - len(self.tail)) != self.tail:
             assert self.reached is not None
             raise self.error(f"the file was rewritten while it was {self.doing}: its bytes before block "
@@ -121,7 +137,7 @@ class ReadMark:
         (so that the read did not take in a rewrite that began meanwhile)."""
         offset = reached[1]
         try:
-            with opened(self.path) as fd:
+            with opened(self.path, self.shown, self.doing) as fd:
                 # Taken before the check: a change after it is found at the next look.
                 head = read_at(fd, min(KEPT, offset), 0)
                 tail = read_at(fd, min(KEPT, offset), max(offset - KEPT, 0))

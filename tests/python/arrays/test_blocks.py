@@ -135,6 +135,10 @@ def shrink(path, other):
     os.truncate(path, os.path.getsize(other))
 
 
+def cut_to_the_place_reached(path, other):
+    os.truncate(path, len("".join(open(path).readlines()[:14 + 30 * 3])))  # a block boundary
+
+
 def replace(path, other):
     os.replace(other, path)
 
@@ -148,6 +152,7 @@ def rewrite(path, other):
     ("change", "reason"),
     [
         (shrink, "the file shrank to {size:,} bytes while it was read in pieces: block 31 was to start at byte {offset:,}"),
+        (cut_to_the_place_reached, "the file shrank to {offset:,} bytes while it was read in pieces: it held {held:,}"),
         (replace, "the file was replaced by another while it was read in pieces"),
         (rewrite, "the file was rewritten while it was read in pieces: its bytes before block 31 are not those read"),
         (lambda path, _: os.remove(path), "the file was removed while it was read in pieces"),
@@ -158,12 +163,12 @@ def test_iter_blocks_ends_in_an_error_when_the_file_changes_between_pieces(plot_
     other = write(plot_file, 20) if change is shrink else plot_file(open(path).read().replace("E+0", "E-0"))
     pieces = qa.iter_blocks(path, chunk=30)
     assert len(next(pieces)) == 30
-    offset, size = len("".join(open(path).readlines()[:14 + 30 * 3])), os.path.getsize(other)
+    offset, size, held = len("".join(open(path).readlines()[:14 + 30 * 3])), os.path.getsize(other), os.path.getsize(path)
     change(path, other)
     with pytest.raises(qa.PlotFileError) as caught:
         next(pieces)
     line = 15 + 30 * 3  # block 30's first line
-    assert (str(caught.value), caught.value.line) == (f"{path}:{line}: {reason.format(size=size, offset=offset)}", line)
+    assert (str(caught.value), caught.value.line) == (f"{path}:{line}: {reason.format(size=size, offset=offset, held=held)}", line)
 
 
 @pytest.mark.parametrize(

@@ -6,6 +6,7 @@ import errno
 import os
 import random
 import signal
+import socket
 import subprocess
 import sys
 import textwrap
@@ -181,13 +182,22 @@ def test_followers_share_one_inotify_instance(tmp_path, followers):
     assert (done.stdout, done.stderr) == ("True 1\n0\n", "")
 
 
-def test_a_fifo_is_refused_at_once(tmp_path):
-    fifo = str(tmp_path / "fifo")
-    os.mkfifo(fifo)
+def bound_socket(name):
+    listener = socket.socket(socket.AF_UNIX)
+    listener.bind(name)
+    return listener
+
+
+@pytest.mark.parametrize(("make", "kind"), [(os.mkfifo, "a FIFO"), (bound_socket, "a socket")])
+def test_a_fifo_or_a_socket_is_refused_at_once(tmp_path, monkeypatch, make, kind):
+    monkeypatch.chdir(tmp_path)  # a socket's path is short
+    kept = make("other")
     with pytest.raises(OSError) as caught:
-        next(qa.follow(fifo, idle=1))
+        next(qa.follow("other", idle=1))
     assert (caught.value.errno, caught.value.strerror, caught.value.filename) == (
-        errno.ESPIPE, "a FIFO cannot be followed: only a regular file can", fifo)
+        errno.ESPIPE, f"{kind} cannot be followed: only a regular file can", "other")
+    if kept is not None:
+        kept.close()
 
 
 def test_idle_ends_and_ctrl_c_interrupts_with_the_file_closed(tmp_path):
