@@ -23,6 +23,13 @@ void defect(std::string reason, std::uint64_t line, std::optional<std::uint64_t>
   throw PlotDefect{std::move(reason), line, column};
 }
 
+void field_beyond_line(std::uint64_t field, std::uint64_t start, std::uint64_t end, std::uint64_t line_size,
+                       std::uint64_t line) {
+  defect("field " + std::to_string(field) + " needs bytes " + std::to_string(start + 1) + " to " +
+             std::to_string(end) + ", but the line has " + std::to_string(line_size),
+         line, start + 1);
+}
+
 void line_unreadable(const IoError& error, std::uint64_t line) {
   if (error.kind() == ErrorKind::InvalidData) defect("the line is not valid UTF-8", line);
   defect("the line cannot be read: " + error.display(), line);

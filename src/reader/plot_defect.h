@@ -21,6 +21,11 @@ struct PlotDefect {
 
 [[noreturn]] void defect(std::string reason, std::uint64_t line, std::optional<std::uint64_t> column = std::nullopt);
 
+// Field `field` (1 to 10, as the line shows it) would span bytes `start` + 1 to `end` of a line
+// of `line_size` bytes.
+[[noreturn]] void field_beyond_line(std::uint64_t field, std::uint64_t start, std::uint64_t end,
+                                    std::uint64_t line_size, std::uint64_t line);
+
 // A line the line reader could not give: not UTF-8, or a failing read.
 [[noreturn]] void line_unreadable(const IoError& error, std::uint64_t line);
 

@@ -30,7 +30,7 @@ std::uint64_t find_width(ArrayLineReader& lines, CurrentLine& line, PlotLayout& 
   if (!read_numbered_line(lines, line, separator + 1)) return 1;
   const std::uint64_t fields = std::min(fields_per_line, layout.preamble.parameters);
   if (options.n_digits) {
-    check_width_fits(line.text, layout.width, fields, separator + 1);
+    check_first_line_fits(line.text, layout.width, fields, separator + 1);
   } else {
     layout.width = width_of(line.text, layout.preamble.parameters, separator + 1);
   }

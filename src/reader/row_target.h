@@ -127,9 +127,7 @@ class RowTarget {
 
   [[noreturn]] void field_out_of_bounds(std::uint64_t j, std::uint64_t start, std::uint64_t end,
                                         std::string_view line) const {
-    defect(field_label(j) + " needs bytes " + std::to_string(start + 1) +
-               " to " + std::to_string(end) + ", but the line has " + std::to_string(line.size()),
-           line_number_, start + 1);
+    field_beyond_line(j % fields_per_line + 1, start, end, line.size(), line_number_);
   }
   [[noreturn]] void field_inside_char(std::uint64_t j, std::uint64_t start, std::uint64_t end,
                                       std::string_view line) const {

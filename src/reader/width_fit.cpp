@@ -34,4 +34,11 @@ void check_line_misfit(std::string_view text, std::uint64_t width, std::uint64_t
   if (text.size() > needed ? !blank(text.substr(needed)) : fields == fields_per_line) misfit(text, width, fields, line_number);
 }
 
+void check_first_line_fits(std::string_view text, std::uint64_t width, std::uint64_t fields, std::uint64_t line_number) {
+  check_width_fits(text, width, fields, line_number);
+  if (width == 0) return;
+  const std::uint64_t reached = text.size() / width;  // whole fields the line holds
+  if (reached < fields) field_beyond_line(reached + 1, reached * width, reached * width + width, text.size(), line_number);
+}
+
 }  // namespace quorvel

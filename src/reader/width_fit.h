@@ -13,6 +13,10 @@ namespace quorvel {
 // is left to the out-of-line part.
 void check_line_misfit(std::string_view text, std::uint64_t width, std::uint64_t fields, std::uint64_t line_number);
 
+// As check_width_fits, for the first value line of a scan, which parses no field: a line too short
+// for its fields also fails, as the read of its fields would (the first field past its end).
+void check_first_line_fits(std::string_view text, std::uint64_t width, std::uint64_t fields, std::uint64_t line_number);
+
 inline void check_width_fits(std::string_view text, std::uint64_t width, std::uint64_t fields,
                              std::uint64_t line_number) {
   std::uint64_t needed;

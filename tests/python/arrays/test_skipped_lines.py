@@ -101,6 +101,25 @@ def test_scan_refuses_a_width_that_does_not_fit_as_read_does(plot_file, n_digits
     assert qa.scan(path, 12).n_digits == 12
 
 
+ONE = "H 1\nP0\n" + ("--\n" + fields([1.5], 12) + "\n") * 2
+
+
+@pytest.mark.parametrize("n_digits, reason", [
+    (13, "field 1 needs bytes 1 to 13, but the line has 12"),
+    (24, "field 1 needs bytes 1 to 24, but the line has 12"),
+    (10**6, "field 1 needs bytes 1 to 1000000, but the line has 12"),
+])
+def test_scan_refuses_a_width_past_a_short_line_as_read_does(plot_file, n_digits, reason):
+    path = plot_file(ONE)
+    for threads in (1, 2):
+        with pytest.raises(qa.PlotFileError) as scanned:
+            qa.scan(path, n_digits, threads=threads)
+        assert (scanned.value.reason, scanned.value.line, scanned.value.column) == (reason, 4, 1)
+    with pytest.raises(qa.PlotFileError) as read:
+        qa.read(path, n_digits)
+    assert str(scanned.value) == str(read.value)
+
+
 @pytest.mark.parametrize("threads", [None, 64, 65, 10**6, 2**63 - 1])
 def test_any_number_of_threads_reads_as_one(plot_file, threads):
     path = plot_file(HEAD + blocks(0, 40000))  # 1.1 MB: counted in parts too
