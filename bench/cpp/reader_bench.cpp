@@ -108,16 +108,17 @@ void BM_ReaderLoopWithStrtof(benchmark::State& state) {
   for (auto _ : state) {
     auto file = quorvel::platform::File::open_for_reading(path);
     quorvel::BasicLineReader<quorvel::platform::File> lines(std::move(*file));
-    std::string line;
-    (void)lines.read_line(line);
+    std::string spill;
+    std::string_view line;
+    (void)lines.read_line(spill, line);
     const std::size_t parameters = std::strtoull(std::string(quorvel::whitespace_tokens(line).back()).c_str(), nullptr, 10);
-    for (std::size_t i = 0; i < parameters; ++i) (void)lines.read_line(line);
+    for (std::size_t i = 0; i < parameters; ++i) (void)lines.read_line(spill, line);
     std::vector<std::vector<float>> columns(parameters);
     char field[64];
-    while (*lines.read_line(line) == quorvel::LineOutcome::Line) {
+    while (*lines.read_line(spill, line) == quorvel::LineOutcome::Line) {
       for (std::size_t j = 0; j < parameters; ++j) {
-        if (j % 10 == 0) (void)lines.read_line(line);
-        const std::string_view text = quorvel::trim(std::string_view(line).substr((j % 10) * width, width));
+        if (j % 10 == 0) (void)lines.read_line(spill, line);
+        const std::string_view text = quorvel::trim(line.substr((j % 10) * width, width));
         text.copy(field, text.size());
         field[text.size()] = '\0';
         columns[j].push_back(std::strtof(field, nullptr));

@@ -5,6 +5,10 @@
 //
 //   target.read_value_line(lines, line)       the next value line into `line`, or a defect
 //                                             (`lines`: a BasicLineReader)
+//   target.may_take_line()                    whether the next value line may be taken from the
+//                                             line reader's buffer directly (false while a line
+//                                             read before is still to come)
+//   target.took_value_line(text)              a value line of ten fields was so taken
 //   target.wants(j)                           whether value j of the block is parsed and stored
 //   target.store(j, value)                    value j of the block (values come in order)
 //   target.field_out_of_bounds(j, start, end, line)   [[noreturn]] defects of field j
@@ -18,6 +22,7 @@
 
 #include "platform/platform.h"
 #include "reader/line_reader.h"
+#include "text/float/field_line.h"
 #include "text/float/padded_field.h"
 #include "reader/stoppable_file.h"
 #include "text/float_parse.h"
@@ -79,13 +84,68 @@ void check_field_end(Target& target, std::uint64_t j, std::uint64_t start, std::
   }
 }
 
+// Ten values of a line, from value j of the block on.
+template <class Target>
+void store_line(Target& target, std::uint64_t j, const float* values) {
+  if constexpr (requires { target.store_ten(j, values); }) {
+    target.store_ten(j, values);
+  } else {
+    for (std::uint64_t k = 0; k < fields_per_line; ++k) {
+      if (target.wants(j + k)) target.store(j + k, values[k]);
+    }
+  }
+}
+
 // `Width` is the field width when it is fixed at compile time, else 0.
+//
+// With a width the plot files write, a line of ten fields goes to the line parser first
+// (text/float/field_line.h), which reads the fields in their own layout at once. When the line
+// reader's buffer holds the line's bytes with a line feed right after them, the parser reads them
+// there, before the line is read: if every field has the layout (ASCII, no line feed) they are
+// the line, taken without looking for its end. Any field the parser leaves goes through the
+// per-field parse, in order, with the same checks and messages as any other line.
 template <std::uint64_t Width, class Lines, class Target>
 void read_value_lines(Lines& lines, CurrentLine& line, std::uint64_t width, std::uint64_t count,
                       Target& target) {
+  [[maybe_unused]] FieldLineParser parse_line = nullptr;
+  if constexpr (Width != 0) parse_line = field_line_parser(Width);
+  alignas(32) float values[field_line_room];
   for (std::uint64_t j = 0; j < count;) {
-    target.read_value_line(lines, line);
     const std::uint64_t fields = std::min(fields_per_line, count - j);
+    unsigned done = 0;
+    if constexpr (Width != 0) {
+      if (fields == fields_per_line) {
+        constexpr std::size_t length = fields_per_line * Width;
+        const char* ahead = target.may_take_line() ? lines.bytes_before_line_feed(length) : nullptr;
+        if (ahead != nullptr) {
+          done = parse_line(ahead, values);
+          if (done == field_line_all) [[likely]] {
+            lines.take_line_before_line_feed(length, line.text);
+            target.took_value_line(line.text);
+            store_line(target, j, values);
+            j += fields_per_line;
+            continue;
+          }
+        }
+        target.read_value_line(lines, line);
+        // A line the parser saw ahead is these bytes when it is as long (a line feed among them
+        // would have ended it sooner).
+        if (line.text.size() < length) {
+          done = 0;
+        } else if (ahead == nullptr) {
+          done = parse_line(line.text.data(), values);
+        }
+        if (done == field_line_all) {
+          store_line(target, j, values);
+          j += fields_per_line;
+          continue;
+        }
+      } else {
+        target.read_value_line(lines, line);
+      }
+    } else {
+      target.read_value_line(lines, line);
+    }
     // An ASCII line long enough for all its fields has every field end on a boundary.
     bool ends_checked = false;
     if constexpr (Width != 0) ends_checked = lines.line_known_ascii() && line.text.size() >= fields * Width;
@@ -94,7 +154,7 @@ void read_value_lines(Lines& lines, CurrentLine& line, std::uint64_t width, std:
       if (!ends_checked) check_field_end(target, j, start, start + width, line.text);
       if (target.wants(j)) {
         if constexpr (Width != 0) {
-          target.store(j, field_value<Width>(target, j, start, line.text.data() + start));
+          target.store(j, (done >> k & 1u) != 0 ? values[k] : field_value<Width>(target, j, start, line.text.data() + start));
         } else {
           target.store(j, field_value(target, j, start, line.text.data() + start, width));
         }

@@ -70,6 +70,21 @@ class BasicLineReader {
   // True when the last line read is known to hold only ASCII bytes (false: not known).
   bool line_known_ascii() const noexcept { return known_ascii_; }
 
+  // The value-line fast path: the next `length` bytes, when the buffer holds them and a line feed
+  // right after them (else nullptr). Nothing is taken; they are the next line exactly when none
+  // of them is a line feed.
+  const char* bytes_before_line_feed(std::size_t length) const noexcept {
+    if (filled_ - position_ <= length || buffer_[position_ + length] != '\n') return nullptr;
+    return buffer_.get() + position_;
+  }
+  // Takes those bytes and their line feed as the next line, which the caller found to be ASCII
+  // without a line feed (so it is what read_line gives).
+  void take_line_before_line_feed(std::size_t length, std::string_view& line) noexcept {
+    line = std::string_view(buffer_.get() + position_, length);
+    position_ += length + 1;
+    known_ascii_ = true;
+  }
+
   // The bytes read from the source but not given as lines yet, and the source: a reader that
   // only counts lines goes on from here without this reader.
   std::string_view unread() const noexcept { return {buffer_.get() + position_, filled_ - position_}; }

@@ -62,6 +62,9 @@ class ColumnTarget {
 
   void read_value_line(LineReader& lines, CurrentLine& line) { read_line_or_fail(lines, line, "Error reading line"); }
 
+  static constexpr bool may_take_line() noexcept { return true; }
+  static void took_value_line(std::string_view) noexcept {}
+
   static constexpr bool wants(std::uint64_t) noexcept { return true; }
 
   void store(std::uint64_t j, float value) {

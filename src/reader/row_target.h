@@ -8,6 +8,7 @@
 // (`rows()`): the growing RowStore, or a RowWindow into a matrix shared by several parts.
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -106,6 +107,15 @@ class RowTarget {
     if (given_width_ != 0) check_width_fits(line.text, given_width_, fields, line_number_);
   }
 
+  bool may_take_line() const noexcept { return !held_; }
+
+  // A line of ten fields the block loop took from the line reader's buffer itself.
+  void took_value_line(std::string_view text) {
+    ++line_number_;
+    values_left_ -= fields_per_line;
+    if (given_width_ != 0) check_fit(text, fields_per_line);
+  }
+
   bool wants(std::uint64_t j) const noexcept {
     if constexpr (Everything) return true;
     return selection_.slot_of_value[j] >= 0;
@@ -117,6 +127,13 @@ class RowTarget {
     } else {
       row_[static_cast<std::size_t>(selection_.slot_of_value[j])] = value;
     }
+  }
+
+  // Values j .. j + 9, all wanted, in file order.
+  void store_ten(std::uint64_t j, const float* values) noexcept
+    requires Everything
+  {
+    std::memcpy(row_ + j, values, fields_per_line * sizeof(float));
   }
 
   void finish_block() noexcept {
