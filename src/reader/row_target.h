@@ -113,7 +113,7 @@ class RowTarget {
   void took_value_line(std::string_view text) {
     ++line_number_;
     values_left_ -= fields_per_line;
-    if (given_width_ != 0) check_fit(text, fields_per_line);
+    if (given_width_ != 0) check_width_fits(text, given_width_, fields_per_line, line_number_);
   }
 
   bool wants(std::uint64_t j) const noexcept {
