@@ -6,7 +6,6 @@ from __future__ import annotations
 import collections
 import csv
 import ctypes
-import dataclasses
 import errno
 import io
 import json
@@ -30,6 +29,7 @@ from ._in_child import ChildDied, run_in_child
 from ._names import unique_names
 from ._optional import require
 from ._store_names import store_keys
+from ._zarr_store import write_store
 from ._plot import ParameterKey, Plot, Values, read
 
 # Values turned into text at once: numpy's str array and the Python strings cost about 200 bytes
@@ -265,55 +265,11 @@ def write_netcdf(source: Source, path: str) -> None:
 
 def write_zarr(source: Source, path: str) -> None:
     """An array per parameter, a chunk per piece, with the dimension names and consolidated
-    metadata xarray reads; the arrays' metadata and chunks are written concurrently, as the
-    store is a file per array and per chunk."""
-    zarr = require("converting to .zarr", "zarr", "zarr")
-    import zarr.api.asynchronous as store_api
-    from zarr.core.group import ConsolidatedMetadata
-
-    first = source.first
-    chunk = source.store_chunk
-    blocks = source.blocks if source.blocks is not None else len(first)
-    variables = store_variables(first.names)
-    attributes = dataset_attributes(first)
-    del first
-
-    async def fill() -> None:
-        group = await store_api.open_group(store=path, mode="w-", zarr_format=3, attributes=attributes)
-        arrays = await gather([
-            group.create_array(key, shape=(blocks,), chunks=(chunk,), dtype="float32", fill_value=numpy.nan,
-                               dimension_names=["time"], attributes=attrs)
-            for key, attrs in variables
-        ])
-        start = 0
-        for piece in source.pieces():
-            stop = start + len(piece)
-            columns = numpy.ascontiguousarray(piece.values.T)
-            await gather([array.setitem(slice(start, stop), column) for array, column in zip(arrays, columns)])
-            start = stop
-        # What consolidate_metadata() writes, from the metadata in hand rather than read back
-        # array by array.
-        consolidated = ConsolidatedMetadata(metadata={key: array.metadata for (key, _), array in zip(variables, arrays)})
-        group = dataclasses.replace(group, metadata=dataclasses.replace(group.metadata, consolidated_metadata=consolidated))
-        await group._save_metadata()
-
-    zarr.core.sync.sync(fill())
-
-
-STORE_CONCURRENCY = 64
-
-
-async def gather(jobs: list[Any]) -> list[Any]:
-    """The jobs' results in order, at most STORE_CONCURRENCY at a time (a file each)."""
-    import asyncio
-
-    limit = asyncio.Semaphore(STORE_CONCURRENCY)
-
-    async def one(job: Any) -> Any:
-        async with limit:
-            return await job
-
-    return list(await asyncio.gather(*(one(job) for job in jobs)))
+    metadata xarray reads."""
+    require("converting to .zarr", "zarr", "zarr")
+    blocks = source.blocks if source.blocks is not None else len(source.first)
+    write_store(path, store_variables(source.names), dataset_attributes(source.first), blocks, source.store_chunk,
+                source.pieces())
 
 
 def dataset_attributes(plot: Plot) -> dict[str, Any]:

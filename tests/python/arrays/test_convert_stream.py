@@ -62,6 +62,13 @@ def test_many_pieces_read_back_as_the_whole_read(monkeypatch, capsys, tmp_path, 
         opened = xarray.open_dataset(out, engine="zarr" if form == "zarr" else "netcdf4")
         assert opened.attrs == {"path": long_file, "header": plot.header, "n_digits": plot.n_digits}
         assert [opened[k].attrs["parameter"] for k in ("time", "PARAM1", "PARAM2")] == list(plot.names)
+    if form == "zarr":  # the store as the zarr library itself makes one, and its consolidated view
+        zarr = pytest.importorskip("zarr")
+        group = zarr.open_group(out, mode="r")
+        made = zarr.create_array(store={}, shape=(11,), chunks=(2,), dtype="float32", fill_value=numpy.nan,
+                                 dimension_names=["time"], attributes=dict(group["PARAM1"].attrs))
+        assert group["PARAM1"].metadata.to_dict() == made.metadata.to_dict()
+        assert group.metadata.consolidated_metadata.metadata["PARAM1"] == group["PARAM1"].metadata
 
 
 @pytest.mark.parametrize("form", FORMATS)
