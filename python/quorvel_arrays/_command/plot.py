@@ -7,11 +7,11 @@ import os
 import sys
 from collections.abc import Sequence
 
-from .._plot import Plot, read
+from .._plot import ParameterKey, Plot, read
 from . import figure, safe_output
 from .arguments import MAX_DPI, MIN_DPI, labels, parameter_key, positive_float, resolution
-from .shared import FILE_ERRORS, PROG, SELECTION_HELP, Command, UsageError, describe, input_paths, read_in_order
-from .shared import refuse_input, stem
+from .shared import (FILE_ERRORS, PROG, SELECTION_HELP, Command, UsageError, describe, input_paths, read_in_order,
+                     refuse_input, stem)
 
 # A side of the picture outside these bounds cannot be drawn (or not in memory).
 MIN_SIDE, MAX_SIDE = 16, 16_384
@@ -81,7 +81,7 @@ def run_plot(args: argparse.Namespace) -> int:
     return 0
 
 
-def read_runs(paths: Sequence[str], n_digits: int | None, columns: tuple[int | str, ...]) -> list[Plot] | None:
+def read_runs(paths: Sequence[str], n_digits: int | None, columns: tuple[ParameterKey, ...]) -> list[Plot] | None:
     """The runs' columns, or None once each file that could not be read was reported."""
     if len(paths) == 1:
         try:
