@@ -50,10 +50,12 @@ set_target_properties(quorvel_arrays_reader PROPERTIES
 file(GLOB arrays_package_files CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/*.py ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/*.pyi
   ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/py.typed)
+file(GLOB command_package_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/python/quorvel_arrays/_command/*.py)
 add_custom_target(quorvel_arrays_package ALL
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/quorvel_arrays
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/quorvel_arrays/_command
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${arrays_package_files} ${CMAKE_BINARY_DIR}/quorvel_arrays/
-  DEPENDS ${arrays_package_files}
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${command_package_files} ${CMAKE_BINARY_DIR}/quorvel_arrays/_command/
+  DEPENDS ${arrays_package_files} ${command_package_files}
   COMMENT "Copying the quorvel_arrays package beside its reader")
 
 # The wheel: the module at the top, its stub as the stub-only package quorvel-stubs (a single-file
@@ -64,4 +66,5 @@ if(SKBUILD)
   install(FILES python/quorvel-stubs/__init__.pyi DESTINATION quorvel-stubs)
   install(TARGETS quorvel_arrays_reader LIBRARY DESTINATION quorvel_arrays RUNTIME DESTINATION quorvel_arrays)
   install(FILES ${arrays_package_files} DESTINATION quorvel_arrays)
+  install(FILES ${command_package_files} DESTINATION quorvel_arrays/_command)
 endif()

@@ -21,7 +21,8 @@ import pytest
 
 import quorvel_arrays as qa
 from conftest import plot_text
-from quorvel_arrays import _writers
+from quorvel_arrays._command import formats
+from quorvel_arrays._command import text as command_text
 from test_arrays_api import same_bits
 from test_cli import HARD, W12, W15, quorvel
 
@@ -234,14 +235,14 @@ def test_without_numpy_one_line():
 MEMORY_CHILD = """
     import resource, sys
     import quorvel_arrays as qa
-    from quorvel_arrays import _cli, _writers
+    from quorvel_arrays._command import cli, formats, stats
     plot = qa.read(sys.argv[1])
-    _cli.read = lambda *args, **kwargs: plot
-    _writers.open_source = lambda *args: _writers.Source.whole(plot)
+    stats.read = lambda *args, **kwargs: plot
+    formats.open_source = lambda *args: formats.Source.whole(plot)
     with open("/proc/self/status") as status:
         size = next(int(line.split()[1]) for line in status if line.startswith("VmSize:")) * 1024
     resource.setrlimit(resource.RLIMIT_AS, (size + (4 << 20), resource.RLIM_INFINITY))
-    sys.exit(_cli.main(sys.argv[2:]))
+    sys.exit(cli.main(sys.argv[2:]))
 """
 
 
@@ -286,7 +287,7 @@ def blocking_writer(folder, fifo, form="csv"):
     file, or a Zarr folder holding one file."""
     code = f"""
         import os, sys
-        from quorvel_arrays import _cli, _writers
+        from quorvel_arrays._command import cli, formats
         def stuck(source, out):
             if isinstance(out, str):  # the new folder
                 with open(os.path.join(out, "half"), "wb") as half:
@@ -295,8 +296,8 @@ def blocking_writer(folder, fifo, form="csv"):
                 out.write(b"half a table")
                 out.flush()
             os.open({str(fifo)!r}, os.O_RDONLY)  # no writer ever comes
-        (_writers.PATH_WRITERS if {form!r} == "zarr" else _writers.WRITERS)[{form!r}] = stuck
-        sys.exit(_cli.main(["convert", {W12!r}, "-o", {str(folder / f"out.{form}")!r}]))
+        (formats.PATH_WRITERS if {form!r} == "zarr" else formats.WRITERS)[{form!r}] = stuck
+        sys.exit(cli.main(["convert", {W12!r}, "-o", {str(folder / f"out.{form}")!r}]))
     """
     return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stderr=subprocess.PIPE, text=True,
                             env=child_env(), preexec_fn=defaults)
@@ -373,12 +374,12 @@ def test_stale_partial_files(tmp_path, name, age, symlink, removed):
 
 @pytest.mark.parametrize("columns, blocks, delimiter", [(1, 5, ","), (7, 0, ","), (7, 5, "\t"), (8, 1, ","), (22, 5, "\t")])
 def test_text_chunks_and_row_pieces_match_csv(monkeypatch, columns, blocks, delimiter):
-    monkeypatch.setattr(_writers, "TEXT_VALUES_PER_CHUNK", 7)  # rows of more than 7 values go in pieces
+    monkeypatch.setattr(command_text, "TEXT_VALUES_PER_CHUNK", 7)  # rows of more than 7 values go in pieces
     values = numpy.arange(blocks * columns, dtype=numpy.float32).reshape(blocks, columns) / numpy.float32(3)
     values[:, -1] = [float(h) for h in (HARD * 3)[:blocks]]
     plot = qa.Plot("p", "H", [f"N,{k}" for k in range(columns)], values, 12)
     out = io.BytesIO()
-    _writers.write_text(_writers.Source.whole(plot), out, delimiter)
+    formats.write_text(formats.Source.whole(plot), out, delimiter)
     expected = io.StringIO()
     writer = csv.writer(expected, delimiter=delimiter, lineterminator="\n")
     writer.writerow(plot.names)
@@ -392,11 +393,11 @@ def test_wide_csv_memory_is_bounded(tmp_path):
         import resource, sys
         import numpy
         import quorvel_arrays as qa
-        from quorvel_arrays import _writers
+        from quorvel_arrays._command import formats
         values = numpy.random.default_rng(1).standard_normal((2000, 2000)).astype(numpy.float32)
         plot = qa.Plot("wide", "H", [f"P{k}" for k in range(2000)], values, 15)
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        _writers.write(_writers.Source.whole(plot), sys.argv[1], "csv")
+        formats.write(formats.Source.whole(plot), sys.argv[1], "csv")
         print((resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) // 1024)
     """, tmp_path / "wide.csv")
     assert (status, stderr) == (0, "") and int(stdout) < 100  # MB more than the values take
@@ -413,9 +414,9 @@ def test_parquet_too_wide_is_refused_before_writing(tmp_path, parameters, refuse
     out.mkdir()
     status, _, stderr = run_code("""
         import sys
-        from quorvel_arrays import _cli, _writers
-        _writers.PARQUET_MAX_COLUMNS = 3
-        sys.exit(_cli.main(["convert", sys.argv[1], "-o", sys.argv[2]]))
+        from quorvel_arrays._command import cli, formats
+        formats.PARQUET_MAX_COLUMNS = 3
+        sys.exit(cli.main(["convert", sys.argv[1], "-o", sys.argv[2]]))
     """, path, out / "in.parquet")
     if refused:
         assert (status, stderr, os.listdir(out)) == (1, f"quorvel: cannot write {out}/in.parquet: 4 parameters are too "

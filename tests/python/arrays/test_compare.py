@@ -11,7 +11,8 @@ import numpy
 import pytest
 
 import quorvel_arrays as qa
-from quorvel_arrays import _compare, _figure
+from quorvel_arrays import _compare
+from quorvel_arrays._command import figure as _figure
 from conftest import fields
 from test_cli import W12, W15, quorvel
 

@@ -12,7 +12,7 @@ import pytest
 
 import quorvel_arrays as qa
 from conftest import plot_text
-from quorvel_arrays import _cli, _writers
+from quorvel_arrays._command import cli, formats
 from test_arrays_api import same_bits
 from test_cli import HARD, LIBRARIES, READERS, quorvel
 from test_cli_hostile import csv_of, leftovers
@@ -31,8 +31,8 @@ def long_file(tmp_path):
 
 
 def convert(monkeypatch, capsys, *args):
-    monkeypatch.setattr(_writers, "PIECE_VALUES", 7)
-    status = _cli.main(["convert", *map(str, args)])
+    monkeypatch.setattr(formats, "PIECE_VALUES", 7)
+    status = cli.main(["convert", *map(str, args)])
     return status, capsys.readouterr().err
 
 
@@ -87,8 +87,8 @@ def test_a_defect_after_the_first_piece_leaves_nothing(monkeypatch, capsys, tmp_
 @pytest.mark.parametrize("scanned, more, read", [(3, 1, 4), (5, 2, 6), (7, 1, 4)])
 def test_a_count_other_than_the_scans_is_a_changed_file(scanned, more, read):
     piece = qa.Plot("p", "H", ["A"], numpy.zeros((2, 1), numpy.float32), 12)
-    source = _writers.Source(piece, iter([piece] * more), scanned, 2)
-    with pytest.raises(_writers.ReadFailed) as caught:
+    source = formats.Source(piece, iter([piece] * more), scanned, 2)
+    with pytest.raises(formats.ReadFailed) as caught:
         list(source.pieces())
     assert str(caught.value.error) == f"the file changed while it was converted: {scanned} blocks when scanned, {read} when read"
 

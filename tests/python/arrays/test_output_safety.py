@@ -13,7 +13,8 @@ import pytest
 
 import quorvel_arrays as qa
 from conftest import plot_text
-from quorvel_arrays import _figure, _store_names, _writers
+from quorvel_arrays import _store_names
+from quorvel_arrays._command import figure as _figure, safe_output
 from test_arrays_api import same_bits
 from test_cli import LIBRARIES, W12
 from test_cli_hostile import COMMAND, child_env, defaults, leftovers, run
@@ -58,7 +59,7 @@ def test_the_write_itself_refuses_an_input(tmp_path, link):
     if link:
         os.symlink(source, target)
     plot = qa.read(str(source))
-    with pytest.raises(_writers.IsInput, match="^it is an input file: it would be overwritten$"):
+    with pytest.raises(safe_output.IsInput, match="^it is an input file: it would be overwritten$"):
         _figure.draw(plot, str(target if link else source), overlay=False, width=4, height=None, dpi=50)
     assert source.read_bytes() == open(W12, "rb").read() and leftovers(tmp_path) == []
 

@@ -22,7 +22,7 @@ CHILD = """
     import os, signal, sys, threading
     signal.signal(signal.SIGINT, signal.default_int_handler)
     import quorvel_arrays as qa
-    from quorvel_arrays._cli import main
+    from quorvel_arrays._command.cli import main
     fds = len(os.listdir("/proc/self/fd"))
     status = 0
     print("calling", flush=True)

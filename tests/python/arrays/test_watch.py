@@ -20,7 +20,7 @@ import numpy
 import pytest
 
 import quorvel_arrays as qa
-from quorvel_arrays import _watch
+from quorvel_arrays._command import watch_view
 from test_cli import W12, W15
 from test_cli_hostile import COMMAND, child_env, defaults
 
@@ -185,7 +185,7 @@ def test_terminal_view_fits_the_width(tmp_path, columns):
     for position in range(1, 9):
         row = next(line for line in last if line.split()[:1] == [plot.names[position]]).rstrip()
         assert row.split()[1] == str(plot.values[-1, position])
-        assert re.search(f"[{_watch.SPARKS}]{{4,}}$", row)
+        assert re.search(f"[{watch_view.SPARKS}]{{4,}}$", row)
 
 
 @pytest.mark.parametrize("values, width, bars", [
@@ -196,7 +196,7 @@ def test_terminal_view_fits_the_width(tmp_path, columns):
     ([-3.4028235e38, 3.4028235e38], 2, "▁█"),  # the span overflows float32
 ])
 def test_sparkline(values, width, bars):
-    assert _watch.sparkline(numpy.array(values, dtype=numpy.float32), width) == bars
+    assert watch_view.sparkline(numpy.array(values, dtype=numpy.float32), width) == bars
 
 
 @pytest.mark.parametrize("args, message", [

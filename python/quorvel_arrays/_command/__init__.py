@@ -1,12 +1,13 @@
-"""The entry point of the `quorvel` command: says in one line when numpy is missing, where
-importing the command itself would end in a traceback."""
+"""The `quorvel` command (also `python -m quorvel_arrays`), one module per sub-command. This entry
+point says in one line when numpy is missing, where importing the command itself would end in a
+traceback."""
 
 from __future__ import annotations
 
 import sys
 from collections.abc import Sequence
 
-from ._optional import MissingLibrary, require
+from .._optional import MissingLibrary, require
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -15,6 +16,6 @@ def main(argv: Sequence[str] | None = None) -> int:
     except MissingLibrary as error:
         print(f"quorvel: {error}", file=sys.stderr)
         return 1
-    from ._cli import main as run
+    from .cli import main as run
 
     return run(argv)

@@ -9,9 +9,9 @@ import warnings
 from collections.abc import Sequence
 from typing import TYPE_CHECKING
 
-from ._optional import require
-from ._plot import Plot
-from ._writers import output
+from .._optional import require
+from .._plot import Plot
+from .safe_output import output
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure

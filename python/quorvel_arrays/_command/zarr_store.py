@@ -14,7 +14,7 @@ from typing import Any
 
 import numpy
 
-from ._plot import Plot
+from .._plot import Plot
 
 METADATA = "zarr.json"
 

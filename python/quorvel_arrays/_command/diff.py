@@ -1,19 +1,17 @@
-"""The arguments and the report of `quorvel diff A B`, two runs compared parameter by parameter
-for people and for CI jobs; `_cli` reads the files and prints. Nothing here imports `_cli`, so
-that the package has no import circle."""
+"""`quorvel diff A B`: two runs compared parameter by parameter, for people and for CI jobs."""
 
 from __future__ import annotations
 
 import argparse
-import json
-import math
-from collections.abc import Callable
+import sys
 from typing import Any
 
-import numpy
-
-from ._argument_types import non_negative
-from ._compare import Comparison, Difference, Named
+from .._compare import Comparison, Difference, Named, compare, same_input
+from .._plot import Plot
+from .arguments import non_negative, parameter_key
+from .shared import SELECTION_HELP, Command, describe, input_paths, read_in_order
+from .streams import emit
+from .text import dump, json_value, number, table, value_text
 
 DEFAULT_RTOL = 1e-5
 HELP = "compare two runs parameter by parameter"
@@ -24,23 +22,45 @@ DESCRIPTION = ("Compares run B with run A, parameter by parameter, matched by na
                "Exit status 0 when every parameter is within tolerance, the names agree and "
                "every block of both runs was compared (or --overlap-only), 1 otherwise: meant "
                "for CI jobs.")
+tolerance = non_negative("number")
 
 
-def add_arguments(diff: argparse.ArgumentParser, name: Callable[[str], Any], selection_help: str) -> None:
-    """The arguments of `quorvel diff`; `name` turns a NAME into a name or a position."""
+def add_parser(command: Command) -> None:
+    diff = command("diff", HELP, DESCRIPTION)
     diff.add_argument("a", metavar="A", help="the reference run")
     diff.add_argument("b", metavar="B", help="the run compared with it")
-    diff.add_argument("names", nargs="*", metavar="NAME", type=name,
-                      help=f"only these parameters of A ({selection_help}); default: all but the first column")
+    diff.add_argument("names", nargs="*", metavar="NAME", type=parameter_key,
+                      help=f"only these parameters of A ({SELECTION_HELP}); default: all but the first column")
     diff.add_argument("--rtol", type=tolerance, default=DEFAULT_RTOL, help=f"relative tolerance (default: {DEFAULT_RTOL:g})")
     diff.add_argument("--atol", type=tolerance, default=0.0, help="absolute tolerance (default: 0)")
     diff.add_argument("--json", action="store_true", help="one JSON object instead of a table")
     diff.add_argument("--all", action="store_true", help="list every compared parameter, not only those out of tolerance")
     diff.add_argument("--overlap-only", action="store_true",
                       help="accept blocks of either run outside the span both cover (a run that stopped early)")
+    diff.set_defaults(run=run_diff)
 
 
-tolerance = non_negative("number")
+def run_diff(args: argparse.Namespace) -> int:
+    paths = input_paths([args.a, args.b])
+    once = same_input(*paths)
+    plots: list[Plot] = []
+    for path, outcome in list(read_in_order(paths[:1] if once else paths, args.n_digits)):
+        if isinstance(outcome, Plot):
+            plots.append(outcome)
+        else:
+            print(describe(path, outcome), file=sys.stderr)
+    if once:
+        plots *= 2
+    if len(plots) < 2:
+        return 1
+    try:
+        result = compare(plots[0], plots[1], rtol=args.rtol, atol=args.atol, columns=args.names or None,
+                         overlap_only=args.overlap_only)
+    except (KeyError, IndexError) as error:
+        print(describe(plots[0].path, error), file=sys.stderr)
+        return 1
+    emit(report(result, every=args.all, as_json=args.json))
+    return 0 if result.ok else 1
 
 
 def report(result: Comparison, *, every: bool, as_json: bool) -> str:
@@ -48,30 +68,11 @@ def report(result: Comparison, *, every: bool, as_json: bool) -> str:
     first, in a table or one JSON object."""
     shown = [each for each in result.worst_first() if every or not each.ok]
     if as_json:
-        return json.dumps(json_report(result, shown), ensure_ascii=False, allow_nan=False) + "\n"
+        return dump(json_report(result, shown)) + "\n"
     return text_report(result, shown)
 
 
-def value_text(value: float) -> str:
-    """A float32 value (a time) as the shortest text that reads back as it."""
-    return str(numpy.float32(value))
-
-
-def json_value(value: float) -> float | str | None:
-    """A float32 value for JSON, by its shortest text."""
-    return number(float(value_text(value)))
-
-
 # ---- JSON
-
-
-def number(value: float) -> float | str | None:
-    """A float64 for JSON: null for NaN, "inf" and "-inf" for the infinities."""
-    if math.isnan(value):
-        return None
-    if math.isinf(value):
-        return "inf" if value > 0 else "-inf"
-    return value
 
 
 def json_report(result: Comparison, shown: list[Difference]) -> dict[str, Any]:
@@ -118,7 +119,7 @@ def text_report(result: Comparison, shown: list[Difference]) -> str:
             lines.append(f"only in {side}: " + ", ".join(f"{name} (position {position})" for name, position in items))
     out = "\n".join(lines) + "\n"
     if shown:
-        out += "\n" + table(shown)
+        out += "\n" + difference_table(shown)
     bad = sum(not each.ok for each in result.differences)
     rule = f"atol {result.atol:g} + rtol {result.rtol:g} × |b|"
     if not result.values_compared:
@@ -157,7 +158,7 @@ def float_text(value: float) -> str:
     return f"{value:.6g}"
 
 
-def table(rows: list[Difference]) -> str:
+def difference_table(rows: list[Difference]) -> str:
     cells = [list(FIELDS)]
     for each in rows:
         first = each.first_out_block is not None
@@ -167,9 +168,4 @@ def table(rows: list[Difference]) -> str:
             str(each.first_out_block) if first else "-",
             value_text(each.first_out_time) if each.first_out_time is not None else "-",
         ])
-    widths = [max(len(line[k]) for line in cells) for k in range(len(FIELDS))]
-    return "".join(
-        "  ".join(cell.ljust(w) if k == 1 else cell.rjust(w) for k, (cell, w) in enumerate(zip(line, widths))).rstrip()
-        + "\n"
-        for line in cells
-    )
+    return table(cells)
