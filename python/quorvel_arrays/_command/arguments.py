@@ -38,6 +38,7 @@ def non_negative(noun: str) -> Callable[[str], float]:
 
 field_width = number(int, lambda value: 1 <= value <= MAX_N_DIGITS, f"a whole number from 1 to {MAX_N_DIGITS}")
 positive_float = number(float, lambda value: 0.0 < value < math.inf, "a number > 0")
+worker_count = number(int, lambda value: value >= 1, "a whole number >= 1")
 resolution = number(float, lambda value: MIN_DPI <= value <= MAX_DPI, f"a number from {MIN_DPI:g} to {MAX_DPI:g}")
 
 

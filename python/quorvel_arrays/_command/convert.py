@@ -3,15 +3,18 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import errno
 import os
 import sys
 from collections.abc import Sequence
+from typing import Any
 
 from .._plot import ParameterKey
 from . import formats, safe_output
-from .arguments import parameter_keys
+from .arguments import parameter_keys, worker_count
 from .progress import Progress
+from .zarr_store import cluster_client
 from .shared import FILE_ERRORS, PROG, SELECTION_HELP, Command, UsageError, describe, input_paths, refuse_input, stem
 
 STDOUT = safe_output.STDOUT
@@ -33,12 +36,23 @@ def add_parser(command: Command) -> None:
     convert.add_argument("--to", choices=formats.FORMATS, help="the format (needed when OUT is a folder)")
     convert.add_argument("--columns", type=parameter_keys, metavar="NAME,...",
                          help=f"only these parameters, in this order ({SELECTION_HELP})")
+    cluster = convert.add_mutually_exclusive_group()
+    cluster.add_argument("--workers", type=worker_count, metavar="N",
+                         help="write .zarr with a local Dask cluster of N single-threaded worker processes, each "
+                              "reading and writing its own chunks")
+    cluster.add_argument("--scheduler", metavar="ADDRESS",
+                         help="write .zarr with the Dask cluster whose scheduler is at ADDRESS (its workers must "
+                              "see the files and OUT at the same paths)")
     convert.set_defaults(run=run_convert)
 
 
 def run_convert(args: argparse.Namespace) -> int:
     files = input_paths(args.files)
     targets, form = convert_targets(files, args.output, args.to)
+    on_cluster = args.workers is not None or args.scheduler is not None
+    if on_cluster and form != "zarr":
+        flag = "--workers" if args.workers is not None else "--scheduler"
+        raise UsageError(f"{flag} writes .zarr, not .{form}")
     formats.check_library(form)
     if is_folder(files, args.output):
         try:
@@ -46,12 +60,28 @@ def run_convert(args: argparse.Namespace) -> int:
         except OSError as error:
             print(describe(args.output, error), file=sys.stderr)
             return 1
+    try:
+        with cluster_of(args) as client:
+            return convert_all(files, targets, form, args, client)
+    except OSError as error:  # the scheduler cannot be reached, or the cluster cannot start
+        print(f"{PROG}: cannot use the cluster: {error.strerror or error}", file=sys.stderr)
+        return 1
+
+
+def cluster_of(args: argparse.Namespace) -> contextlib.AbstractContextManager[Any]:
+    """A client of the cluster asked for, or None."""
+    if args.workers is None and args.scheduler is None:
+        return contextlib.nullcontext(None)
+    return cluster_client(args.workers, args.scheduler)
+
+
+def convert_all(files: Sequence[str], targets: Sequence[str], form: str, args: argparse.Namespace, client: Any) -> int:
     progress = Progress(len(files), sys.stderr)
     status = 0
     try:
         for file, target in zip(files, targets):
             progress.advance(file)
-            problem = convert(file, target, form, args.n_digits, args.columns, files)
+            problem = convert(file, target, form, args.n_digits, args.columns, files, client)
             if problem is not None:
                 progress.say(problem + "\n", sys.stderr)
                 status = 1
@@ -61,7 +91,7 @@ def run_convert(args: argparse.Namespace) -> int:
 
 
 def convert(file: str, target: str, form: str, n_digits: int | None, columns: tuple[ParameterKey, ...] | None,
-            inputs: Sequence[str] = ()) -> str | None:
+            inputs: Sequence[str] = (), client: Any = None) -> str | None:
     """Converts one file a piece at a time; the line that says why it failed, or None. The first
     piece is read before the target is touched, so a file that cannot be read leaves it as it was;
     a defect found later abandons the output (removed, unless written in place)."""
@@ -71,7 +101,7 @@ def convert(file: str, target: str, form: str, n_digits: int | None, columns: tu
         return describe(file, error)
     shown = "standard output" if target == STDOUT else target
     try:
-        formats.write(source, target, form, inputs or (file,))
+        formats.write(source, target, form, inputs or (file,), client)
     except formats.ReadFailed as failed:
         return describe(file, failed.error)
     except BrokenPipeError:

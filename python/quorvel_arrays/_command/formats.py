@@ -5,6 +5,7 @@ safe_output decides how the bytes reach the target."""
 from __future__ import annotations
 
 import collections
+import dataclasses
 import errno
 import json
 import os
@@ -16,14 +17,14 @@ from typing import Any, BinaryIO
 import numpy
 import numpy.lib.format
 
-from .._blocks import iter_blocks, scan
+from .._blocks import PlotInfo, iter_blocks, scan
 from .._errors import PlotFileError
 from .._in_child import ChildDied, run_in_child
 from .._names import unique_names
 from .._optional import require
 from .._plot import ParameterKey, Plot, Values, read
 from .._store_names import store_keys
-from .zarr_store import write_store
+from .zarr_store import ChunkChanged, write_store, write_store_on_cluster
 from . import text
 from .safe_output import Unwritable, output
 
@@ -55,16 +56,35 @@ class FileChanged(ValueError):
     """The input gave another number of blocks than its scan counted a moment before."""
 
 
+@dataclasses.dataclass(frozen=True, slots=True)
+class Scanned:
+    """A regular file's scan, the columns asked for and the file's status before it: what a
+    cluster's workers need to read its pieces themselves, and to tell that it changed."""
+
+    info: PlotInfo
+    columns: tuple[ParameterKey, ...] | None
+    status: os.stat_result
+
+    def unchanged(self) -> bool:
+        try:
+            now = os.stat(self.info.path)
+        except OSError:
+            return False
+        return all(getattr(now, key) == getattr(self.status, key) for key in ("st_dev", "st_ino", "st_size", "st_mtime_ns"))
+
+
 class Source:
     """A plot file read a piece at a time: its first piece, read before any output is touched,
     gives the names, header and width; `blocks` is the count a scan found (None when unknown),
     and `chunk` the most blocks a piece holds."""
 
-    def __init__(self, first: Plot, rest: Iterator[Plot], blocks: int | None, chunk: int) -> None:
+    def __init__(self, first: Plot, rest: Iterator[Plot], blocks: int | None, chunk: int,
+                 scanned: Scanned | None = None) -> None:
         self.first = first
         self.rest = rest
         self.blocks = blocks
         self.chunk = chunk
+        self.scanned = scanned
 
     @classmethod
     def whole(cls, plot: Plot) -> Source:
@@ -117,10 +137,10 @@ def open_source(path: str, n_digits: int | None, columns: tuple[ParameterKey, ..
     counted at memory speed, for the size of the pieces and the shape of a .npz); a pipe cannot be
     read in ranges and is read whole."""
     try:
-        regular = stat.S_ISREG(os.stat(path).st_mode)
+        status: os.stat_result | None = os.stat(path)
     except OSError:
-        regular = True  # the scan says why it cannot be opened
-    if not regular:
+        status = None  # the scan says why it cannot be opened
+    if status is not None and not stat.S_ISREG(status.st_mode):
         return Source.whole(read(path, n_digits, columns=columns))
     info = scan(path, n_digits)
     chunk = max(1, PIECE_VALUES // max(1, len(columns) if columns is not None else len(info.names)))
@@ -130,7 +150,8 @@ def open_source(path: str, n_digits: int | None, columns: tuple[ParameterKey, ..
     except BaseException:
         getattr(pieces, "close", lambda: None)()
         raise
-    return Source(first, pieces, info.blocks, chunk)
+    assert status is not None  # the scan opened it
+    return Source(first, pieces, info.blocks, chunk, Scanned(info, columns, status))
 
 
 def write_text(source: Source, out: BinaryIO, delimiter: str) -> None:
@@ -238,6 +259,22 @@ def write_zarr(source: Source, path: str) -> None:
                 source.pieces())
 
 
+def write_zarr_on_cluster(source: Source, path: str, client: Any) -> None:
+    """As write_zarr, each chunk read from the file and written by a worker; a file changed
+    meanwhile (another block count, names or status) abandons the output."""
+    scanned = source.scanned
+    assert scanned is not None
+    try:
+        write_store_on_cluster(client, path, store_variables(source.names), dataset_attributes(source.first),
+                               scanned.info, source.first.n_digits, scanned.columns, source.names, source.store_chunk)
+    except ChunkChanged as error:
+        raise ReadFailed(FileChanged(str(error))) from None
+    except (OSError, PlotFileError, MemoryError) as error:
+        raise ReadFailed(error) from error
+    if not scanned.unchanged():
+        raise ReadFailed(FileChanged("the file changed while it was converted"))
+
+
 def dataset_attributes(plot: Plot) -> dict[str, Any]:
     return {"path": plot.path, "header": plot.header, "n_digits": plot.n_digits}
 
@@ -294,9 +331,13 @@ def check_library(form: str) -> None:
         require(f"converting to .{form}", {"nc": "netCDF4", "zarr": "zarr"}[form], extra)
 
 
-def write(source: Source, target: str, form: str, inputs: Sequence[str] = ()) -> None:
+def write(source: Source, target: str, form: str, inputs: Sequence[str] = (), client: Any = None) -> None:
     """Writes `source` to `target` in `form` (`target` "-" is standard output); `inputs` are the
-    files the command reads, which it never writes over."""
+    files the command reads, which it never writes over. With a cluster's `client`, a .zarr
+    output of a regular file is read and written by the cluster's workers."""
+    if client is not None and form == "zarr" and source.scanned is not None:
+        output(target, inputs, fill_path=lambda path: write_zarr_on_cluster(source, path, client), folder=True)
+        return
     if form == "parquet" and len(source.names) > PARQUET_MAX_COLUMNS:
         # Arrow aborts the process when it runs out of memory: refuse before it starts.
         raise TooWide(

@@ -1,0 +1,70 @@
+"""`quorvel convert --workers N` and `--scheduler ADDRESS`: a .zarr whose chunks a Dask cluster's
+workers read and wrote is the store written here, file for file; a defect in a later chunk leaves
+nothing; the options are refused where they do not apply."""
+
+import os
+
+import pytest
+
+from conftest import plot_text
+from quorvel_arrays._command import cli, formats
+from test_cli import quorvel
+from test_convert_stream import long_file  # noqa: F401 - a fixture
+
+pytest.importorskip("zarr")
+distributed = pytest.importorskip("distributed")
+
+
+def convert(monkeypatch, capsys, *args):
+    monkeypatch.setattr(formats, "PIECE_VALUES", 7)  # chunks of two blocks: six tasks
+    status = cli.main(["convert", *map(str, args)])
+    return status, capsys.readouterr().err
+
+
+def store_files(folder):
+    found = {}
+    for root, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(root, name)
+            with open(path, "rb") as stored:
+                found[os.path.relpath(path, folder)] = stored.read()
+    return found
+
+
+def test_workers_write_the_store_written_here(monkeypatch, capsys, tmp_path, long_file):  # noqa: F811
+    assert convert(monkeypatch, capsys, long_file, "-o", tmp_path / "here.zarr") == (0, "")
+    assert convert(monkeypatch, capsys, long_file, "-o", tmp_path / "workers.zarr", "--workers", "2") == (0, "")
+    here, workers = store_files(tmp_path / "here.zarr"), store_files(tmp_path / "workers.zarr")
+    assert len([name for name in here if name.startswith("PARAM1/c/")]) == 6
+    assert workers == here
+
+
+def test_a_scheduler_given_by_address_writes_the_same_store(monkeypatch, capsys, tmp_path, long_file):  # noqa: F811
+    assert convert(monkeypatch, capsys, long_file, "-o", tmp_path / "here.zarr") == (0, "")
+    with distributed.LocalCluster(n_workers=1, processes=False, dashboard_address=None) as cluster:
+        assert convert(monkeypatch, capsys, long_file, "-o", tmp_path / "there.zarr",
+                       "--scheduler", cluster.scheduler_address) == (0, "")
+    assert store_files(tmp_path / "there.zarr") == store_files(tmp_path / "here.zarr")
+
+
+def test_a_defect_in_a_later_chunk_leaves_nothing(monkeypatch, capsys, tmp_path):
+    path = tmp_path / "in.plt"
+    path.write_text(plot_text(3, [[str(b), "1", "2"] for b in range(6)] + [["7", "1.2.3", "2"]]))
+    status, plain = convert(monkeypatch, capsys, path, "-o", tmp_path / "plain.zarr")
+    assert status == 1 and "1.2.3" in plain
+    with distributed.LocalCluster(n_workers=1, processes=False, dashboard_address=None) as cluster:
+        assert convert(monkeypatch, capsys, path, "-o", tmp_path / "out.zarr",
+                       "--scheduler", cluster.scheduler_address) == (1, plain)
+    assert sorted(os.listdir(tmp_path)) == ["in.plt"]
+
+
+@pytest.mark.parametrize("args, message", [
+    (["-o", "out.zarr", "--workers", "0"], "argument --workers: must be a whole number >= 1, not '0'"),
+    (["-o", "out.zarr", "--workers", "2", "--scheduler", "h:1"], "argument --scheduler: not allowed with argument --workers"),
+    (["-o", "out.csv", "--workers", "2"], "--workers writes .zarr, not .csv"),
+    (["-o", "out.nc", "--scheduler", "h:1"], "--scheduler writes .zarr, not .nc"),
+])
+def test_cluster_options_refused(tmp_path, long_file, args, message):  # noqa: F811
+    args = [str(tmp_path / arg) if arg.startswith("out.") else arg for arg in args]
+    status, _, err = quorvel("convert", long_file, *args)
+    assert status == 2 and message in err and os.listdir(tmp_path) == ["long.plt"]
