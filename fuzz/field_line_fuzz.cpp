@@ -52,10 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t count = 1 + data[1] % 40;
   const std::uint64_t skip = data[1] / 40 % 3;            // 0: every value wanted
   const std::size_t chunk = data[1] >= 120 ? 0 : 1 + data[0] / 7 % 160;  // 0: whole refills
+  const bool first_lines_unwanted = data[0] % 2 == 1;   // a block's first, third, ... lines kept not at all
   const std::string_view text(reinterpret_cast<const char*>(data + 2), size - 2);
   check_kernels(text, width);
-  const auto fast = quorvel::test_support::read_value_lines_of(text, width, count, skip, false, chunk);
-  const auto general = quorvel::test_support::read_value_lines_of(text, width, count, skip, true, chunk);
+  const auto fast = quorvel::test_support::read_value_lines_of(text, width, count, skip, false, chunk, first_lines_unwanted);
+  const auto general = quorvel::test_support::read_value_lines_of(text, width, count, skip, true, chunk, first_lines_unwanted);
   if (fast.defect != general.defect) mismatch("defects differ");
   if (fast.stored != general.stored) mismatch("values differ");
   return 0;

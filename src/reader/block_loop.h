@@ -22,6 +22,7 @@
 
 #include "platform/platform.h"
 #include "reader/line_reader.h"
+#include "reader/line_scan.h"
 #include "text/float/field_line.h"
 #include "text/float/padded_field.h"
 #include "reader/stoppable_file.h"
@@ -96,6 +97,25 @@ void store_line(Target& target, std::uint64_t j, const float* values) {
   }
 }
 
+// Whether the target keeps any value of the line that starts at value j. A line of none is only
+// passed over: taken from the buffer when its bytes are ASCII without a line feed (so every field
+// ends on a boundary), else read and its fields' ends checked. The line parser would convert all
+// ten values for nothing.
+template <class Target>
+bool wants_line(const Target& target, std::uint64_t j) {
+  if constexpr (requires { target.wants_line(j); }) {
+    return target.wants_line(j);
+  } else {
+    return true;
+  }
+}
+
+// Whether `length` bytes are ASCII without a line feed.
+inline bool plain_line(const char* bytes, std::size_t length) noexcept {
+  const LineFeedScan scan = scan_to_line_feed(bytes, length);
+  return scan.line_feed == length && scan.ascii;
+}
+
 // `Width` is the field width when it is fixed at compile time, else 0.
 //
 // With a width the plot files write, a line of ten fields goes to the line parser first
@@ -114,7 +134,17 @@ void read_value_lines(Lines& lines, CurrentLine& line, std::uint64_t width, std:
     const std::uint64_t fields = std::min(fields_per_line, count - j);
     unsigned done = 0;
     if constexpr (Width != 0) {
-      if (fields == fields_per_line) {
+      if (fields == fields_per_line && !wants_line(target, j)) {
+        constexpr std::size_t length = fields_per_line * Width;
+        const char* ahead = target.may_take_line() ? lines.bytes_before_line_feed(length) : nullptr;
+        if (ahead != nullptr && plain_line(ahead, length)) {
+          lines.take_line_before_line_feed(length, line.text);
+          target.took_value_line(line.text);
+          j += fields_per_line;
+          continue;
+        }
+        target.read_value_line(lines, line);
+      } else if (fields == fields_per_line) {
         constexpr std::size_t length = fields_per_line * Width;
         const char* ahead = target.may_take_line() ? lines.bytes_before_line_feed(length) : nullptr;
         if (ahead != nullptr) {

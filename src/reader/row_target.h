@@ -73,7 +73,14 @@ class RowTarget {
         first_block_(first_block),
         interrupt_(interrupt),
         values_per_block_(values_per_block),
-        given_width_(given_width) {}
+        given_width_(given_width) {
+    if constexpr (!Everything) {
+      line_wanted_.assign((selection.slot_of_value.size() + fields_per_line - 1) / fields_per_line, false);
+      for (std::size_t j = 0; j < selection.slot_of_value.size(); ++j) {
+        if (selection.slot_of_value[j] >= 0) line_wanted_[j / fields_per_line] = true;
+      }
+    }
+  }
 
   std::uint64_t line_number() const noexcept { return line_number_; }
 
@@ -119,6 +126,12 @@ class RowTarget {
   bool wants(std::uint64_t j) const noexcept {
     if constexpr (Everything) return true;
     return selection_.slot_of_value[j] >= 0;
+  }
+
+  // Whether any value of the line that starts at value j is kept.
+  bool wants_line(std::uint64_t j) const noexcept {
+    if constexpr (Everything) return true;
+    return line_wanted_[j / fields_per_line];
   }
 
   void store(std::uint64_t j, float value) noexcept {
@@ -176,6 +189,7 @@ class RowTarget {
   std::uint64_t values_since_check_ = 0;
   std::uint64_t given_width_;
   std::uint64_t values_left_ = 0;  // in the block, on the value lines not yet read
+  std::vector<bool> line_wanted_;  // by value line of a block, when only some values are kept
 };
 
 // Blocks into rows until `blocks` were read or the file ends (a block the file ends inside is a

@@ -49,11 +49,13 @@ struct ValueLinesOutcome {
 
 struct StopAtDefect {};
 
-// Stores into `outcome`; `skip` > 0 leaves every skip-th value unwanted.
+// Stores into `outcome`; `skip` > 0 leaves every skip-th value unwanted, `first_lines_unwanted` every
+// value of a block's first, third, ... line.
 template <class Lines>
 class RecordingTarget {
  public:
-  RecordingTarget(ValueLinesOutcome& outcome, std::uint64_t skip) : outcome_(outcome), skip_(skip) {}
+  RecordingTarget(ValueLinesOutcome& outcome, std::uint64_t skip, bool first_lines_unwanted)
+      : outcome_(outcome), skip_(skip), first_lines_unwanted_(first_lines_unwanted) {}
 
   void read_value_line(Lines& lines, CurrentLine& line) {
     auto got = lines.read_line(line.spill, line.text);
@@ -62,7 +64,8 @@ class RecordingTarget {
   }
   bool may_take_line() const noexcept { return true; }
   void took_value_line(std::string_view) noexcept {}
-  bool wants(std::uint64_t j) const noexcept { return skip_ == 0 || j % skip_ != 1; }
+  bool wants_line(std::uint64_t j) const noexcept { return !first_lines_unwanted_ || j / 10 % 2 == 1; }
+  bool wants(std::uint64_t j) const noexcept { return wants_line(j) && (skip_ == 0 || j % skip_ != 1); }
   void store(std::uint64_t j, float value) {
     outcome_.stored.push_back(j << 32 | std::bit_cast<std::uint32_t>(value));
   }
@@ -86,18 +89,20 @@ class RecordingTarget {
   }
   ValueLinesOutcome& outcome_;
   std::uint64_t skip_;
+  bool first_lines_unwanted_;
 };
 
 // Blocks of `count` values each from `text` (value lines only) until it ends or a defect; with
 // `general`, through the per-field path alone. A line reader of 256 bytes, refilled `chunk` bytes
 // at a time (0: as many as fit), so that lines lie in the buffer, at its end, or across refills.
 inline ValueLinesOutcome read_value_lines_of(std::string_view text, std::uint64_t width, std::uint64_t count,
-                                             std::uint64_t skip, bool general, std::size_t chunk) {
+                                             std::uint64_t skip, bool general, std::size_t chunk,
+                                             bool first_lines_unwanted = false) {
   using Lines = BasicLineReader<MemorySource, 256>;
   ValueLinesOutcome outcome;
   Lines lines(MemorySource(text, chunk));
   CurrentLine line;
-  RecordingTarget<Lines> target(outcome, skip);
+  RecordingTarget<Lines> target(outcome, skip, first_lines_unwanted);
   try {
     while (!(lines.unread().empty() && lines.source().exhausted())) {
       if (general) {
