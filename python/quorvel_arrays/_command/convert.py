@@ -14,7 +14,7 @@ from .._plot import ParameterKey
 from . import formats, safe_output
 from .arguments import parameter_keys, worker_count
 from .progress import Progress
-from .zarr_store import cluster_client
+from .zarr_store import Interrupted, cluster_client
 from .shared import FILE_ERRORS, PROG, SELECTION_HELP, Command, UsageError, describe, input_paths, refuse_input, stem
 
 STDOUT = safe_output.STDOUT
@@ -66,6 +66,8 @@ def run_convert(args: argparse.Namespace) -> int:
     except OSError as error:  # the scheduler cannot be reached, or the cluster cannot start
         print(f"{PROG}: cannot use the cluster: {error.strerror or error}", file=sys.stderr)
         return 1
+    except Interrupted:
+        return 130
 
 
 def cluster_of(args: argparse.Namespace) -> contextlib.AbstractContextManager[Any]:

@@ -12,6 +12,8 @@ import dataclasses
 import json
 import logging
 import os
+import signal
+import threading
 from collections.abc import Iterable, Iterator
 from typing import Any
 
@@ -184,10 +186,38 @@ def write_store_on_cluster(client: Any, path: str, variables: list[tuple[str, di
     write_group(path, attributes, consolidated)
 
 
+class Interrupted(BaseException):
+    """Ctrl-C while a cluster is in use. Not a KeyboardInterrupt: the cluster's client, stopped by
+    one while it waits, cancels its own work in a way that keeps the command from ending."""
+
+
+@contextlib.contextmanager
+def interrupts_raise_interrupted() -> Iterator[None]:
+    if threading.current_thread() is not threading.main_thread() or \
+            signal.getsignal(signal.SIGINT) is not signal.default_int_handler:
+        yield
+        return
+
+    def interrupted(signum: int, frame: Any) -> None:
+        raise Interrupted
+
+    signal.signal(signal.SIGINT, interrupted)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
 @contextlib.contextmanager
 def cluster_client(workers: int | None, scheduler: str | None) -> Iterator[Any]:
     """A client of the cluster at `scheduler`, or of a local one of `workers` single-threaded
-    worker processes, closed on leaving."""
+    worker processes, closed on leaving; Ctrl-C meanwhile raises Interrupted."""
+    with interrupts_raise_interrupted(), connected_client(workers, scheduler) as client:
+        yield client
+
+
+@contextlib.contextmanager
+def connected_client(workers: int | None, scheduler: str | None) -> Iterator[Any]:
     require("converting on a cluster", "distributed", "dask")
     import distributed
 

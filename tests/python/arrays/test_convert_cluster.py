@@ -3,12 +3,17 @@ workers read and wrote is the store written here, file for file; a defect in a l
 nothing; the options are refused where they do not apply."""
 
 import os
+import signal
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
 from conftest import plot_text
 from quorvel_arrays._command import cli, formats
 from test_cli import quorvel
+from test_cli_hostile import child_env, defaults, leftovers, wait_for
 from test_convert_stream import long_file  # noqa: F401 - a fixture
 
 pytest.importorskip("zarr")
@@ -56,6 +61,32 @@ def test_a_defect_in_a_later_chunk_leaves_nothing(monkeypatch, capsys, tmp_path)
         assert convert(monkeypatch, capsys, path, "-o", tmp_path / "out.zarr",
                        "--scheduler", cluster.scheduler_address) == (1, plain)
     assert sorted(os.listdir(tmp_path)) == ["in.plt"]
+
+
+@pytest.mark.parametrize("signum, status", [(signal.SIGTERM, 143), (signal.SIGINT, 130)])
+def test_a_signal_ends_a_cluster_convert_leaving_nothing(tmp_path, signum, status):
+    path = tmp_path / "in.plt"
+    path.write_text(plot_text(3, [[str(b), "1", "2"] for b in range(3000)]))
+    out = tmp_path / "out"
+    out.mkdir()
+    code = f"""
+        import sys
+        from quorvel_arrays._command import cli, formats
+        formats.PIECE_VALUES = 3  # a task a block
+        sys.exit(cli.main(["convert", {str(path)!r}, "-o", {str(out / "o.zarr")!r}, "--workers", "2"]))
+    """
+    child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stderr=subprocess.PIPE, text=True,
+                             env=child_env(), preexec_fn=defaults)
+    try:
+        # Until the workers have written some chunks into the new folder.
+        wait_for(lambda: any(os.listdir(out / part / "time" / "c") for part in leftovers(out)
+                             if os.path.isdir(out / part / "time" / "c")), child)
+        child.send_signal(signum)
+        assert child.wait(timeout=120) == status
+    finally:
+        child.kill()
+        child.wait()
+    assert os.listdir(out) == []
 
 
 @pytest.mark.parametrize("args, message", [
