@@ -122,6 +122,11 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
       request.count_from->block <= static_cast<std::uint64_t>(range.start.value_or(0))) {
     options.count_from = request.count_from;
   }
+  const bool ends_known = from_start && !request.follow && request.count_from && request.count_to &&
+                          request.count_from->block == static_cast<std::uint64_t>(range.start.value_or(0)) &&
+                          request.count_to->block == static_cast<std::uint64_t>(*range.stop) &&
+                          request.count_to->offset >= request.count_from->offset;
+  if (ends_known) options.count = false;
   if (request.follow) {
     const std::uint64_t size = file.size_hint().value_or(0);
     const std::uint64_t floor = request.count_from ? request.count_from->offset : 0;
@@ -138,7 +143,11 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
   }
 
   Region region{.begin = layout.data_start, .first_block = 0, .to_end = true};
-  if (request.blocks) {
+  if (ends_known) {
+    region = {.begin = request.count_from->offset, .end = request.count_to->offset,
+              .first_block = request.count_from->block,
+              .blocks = request.count_to->block - request.count_from->block, .to_end = false};
+  } else if (request.blocks) {
     const std::uint64_t total = layout.blocks;
     const std::uint64_t start = slice_bound(range.start, total, 0);
     const std::uint64_t stop = std::max(start, slice_bound(range.stop, total, total));
@@ -158,6 +167,9 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
     result.next = BlockStart{.block = next, .offset = region.end, .line = layout.preamble.line_before_block(next)};
   }
   result.file = file.identity();
+  result.start = BlockStart{.block = region.first_block, .offset = region.begin,
+                            .line = layout.preamble.line_before_block(region.first_block)};
+  if (options.count) result.counted = layout.blocks - (options.count_from ? options.count_from->block : 0);
   return result;
 }
 
@@ -171,7 +183,8 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
 
 PlotLayout scan_plot_file(const ScanRequest& request) {
   platform::File file = open_plot(request.path, request.interrupt);
-  PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .check_width = true, .threads = request.threads,
+  PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .check_width = true,
+                                        .count_from = request.count_from, .threads = request.threads,
                                         .least_part_bytes = count_part_bytes(request.least_part_bytes),
                                         .interrupt = request.interrupt});
   if (layout.tail_lines != 0) tail_defect(layout);
