@@ -11,7 +11,7 @@ from typing import SupportsIndex
 
 from . import _reader
 from ._plot_values import ParameterKey, PathArg, Plot
-from ._read_call import BlockStart, read_range
+from ._read_call import BlockStart, positive, read_range
 from ._read_mark import ReadMark
 
 
@@ -38,12 +38,7 @@ class PlotInfo:
 
 
 def check_chunk(chunk: SupportsIndex) -> int:
-    if isinstance(chunk, bool) or not hasattr(chunk, "__index__"):
-        raise TypeError(f"chunk must be an int >= 1, not {'None' if chunk is None else type(chunk).__name__}")
-    size = operator.index(chunk)
-    if size < 1:
-        raise ValueError(f"chunk must be an int >= 1, not {size}")
-    return size
+    return positive(chunk, "chunk", "an int >= 1")
 
 
 def pieces(

@@ -20,7 +20,7 @@ import numpy
 from . import _reader
 from ._following import follow_arguments, following
 from ._pieces import PlotInfo, check_chunk, pieces
-from ._plot_values import ParameterKey, PathArg, Plot
+from ._plot_values import ParameterKey, PathArg, Plot, Values
 from ._read_call import (
     BlockStart,
     check_blocks,
@@ -125,7 +125,7 @@ class PlotFile:
         the offsets kept."""
         return self._read(check_columns(columns), check_blocks(blocks), check_threads(threads))
 
-    def __getitem__(self, key: RowKey | tuple[RowKey, ColumnKey]) -> Plot | numpy.ndarray | numpy.float32:
+    def __getitem__(self, key: RowKey | tuple[RowKey, ColumnKey]) -> Plot | Values | numpy.float32:
         rows, chosen = key if isinstance(key, tuple) else (key, slice(None))
         single = isinstance(chosen, str) or (not isinstance(chosen, bool) and hasattr(chosen, "__index__"))
         if single:
@@ -139,8 +139,10 @@ class PlotFile:
         start, stop = self._rows(rows)
         plot = self._range(columns, start, stop)
         if isinstance(rows, slice):
-            return plot.values[:, 0] if single else plot
-        return plot.values[0, 0] if single else plot.values[0]
+            return plot[0] if single else plot
+        row: Values = plot.values[0]
+        value: numpy.float32 = row[0]
+        return value if single else row
 
     def iter_blocks(self, *, columns: Iterable[ParameterKey] | None = None, chunk: SupportsIndex = 65536) -> Iterator[Plot]:
         """As `quorvel_arrays.iter_blocks`."""
@@ -164,7 +166,7 @@ class PlotFile:
         """As `quorvel_arrays.scan` (a scan of its own, which any file, a pipe too, allows)."""
         self._check_open()
         got = _reader.scan(self._path, self._width_asked, threads=check_threads(threads))
-        return PlotInfo(self._shown, got.header, got.names, got.n_digits, got.blocks, got.size, *got.index)
+        return PlotInfo(self._shown, got.header, got.names, got.n_digits, got.blocks, got.size, *got.noted)
 
     def _read(
         self,
@@ -249,7 +251,7 @@ class PlotFile:
     def _scan(self, mark: ReadMark, count_from: BlockStart | None) -> None:
         width = self._found.n_digits if self._found is not None else self._width_asked
         found = _reader.scan(self._path, width, count_from=count_from)
-        noted, starts = found.index
+        noted, starts = found.noted
         for block, offset in zip(noted, starts):
             if block not in self._starts:
                 self._note((block, offset))

@@ -21,11 +21,16 @@ def positive_or_none(value: SupportsIndex | None, name: str) -> int | None:
     """An argument that is a whole number >= 1 or None, as an int (or None)."""
     if value is None:
         return None
-    if isinstance(value, bool) or not hasattr(value, "__index__"):
-        raise TypeError(f"{name} must be an int >= 1 or None, not {type(value).__name__}")
+    return positive(value, name, "an int >= 1 or None")
+
+
+def positive(value: SupportsIndex | None, name: str, wanted: str) -> int:
+    """A whole number >= 1 as an int; the errors say it must be `wanted`."""
+    if value is None or isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError(f"{name} must be {wanted}, not {'None' if value is None else type(value).__name__}")
     number = operator.index(value)
     if number < 1:
-        raise ValueError(f"{name} must be an int >= 1 or None, not {number}")
+        raise ValueError(f"{name} must be {wanted}, not {number}")
     return number
 
 

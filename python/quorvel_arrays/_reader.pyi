@@ -72,7 +72,7 @@ class ScanResult(tuple[object, ...]):
     n_digits: int | None
     blocks: int
     size: int
-    index: tuple[tuple[int, ...], tuple[int, ...]]  # noted blocks, their offsets
+    noted: tuple[tuple[int, ...], tuple[int, ...]]  # some blocks (increasing) and their offsets
     counted: int  # the blocks this scan counted (from `count_from` on)
 
 def scan(

@@ -13,6 +13,7 @@
 #include <array>
 #include <expected>
 #include <new>
+#include <span>
 #include <string_view>
 
 #include "bindings/arrays/arguments.h"
@@ -42,6 +43,25 @@ bool take(std::expected<Value, PythonError>&& converted, Target& target, std::op
   return true;
 }
 
+// A call's arguments bound, its stop token and path converted first (so their errors come first).
+struct BoundCall {
+  ReadStop* stop;
+  PathArgument path;
+};
+
+std::expected<BoundCall, PythonError> bind_call(PyObject* module, const Signature& signature, PyObject* const* args,
+                                                Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> given,
+                                                std::size_t stop_slot) {
+  if (auto bound = bind_arguments(signature, args, nargs, kwnames, given); !bound) {
+    return std::unexpected(std::move(bound.error()));
+  }
+  auto stop = convert_stop(module, given[stop_slot]);
+  if (!stop) return std::unexpected(std::move(stop.error()));
+  auto path = convert_path(given[0]);
+  if (!path) return std::unexpected(std::move(path.error()));
+  return BoundCall{.stop = *stop, .path = std::move(*path)};
+}
+
 constexpr std::array<std::string_view, 9> read_parameters{"path",  "n_digits",   "columns", "stop",    "blocks",
                                                           "threads", "count_from", "follow", "count_to"};
 constexpr Signature read_signature{.name = "read", .parameters = read_parameters, .required = 3, .most_positional = 8};
@@ -49,15 +69,12 @@ constexpr Signature read_signature{.name = "read", .parameters = read_parameters
 std::expected<OwnedRef, PythonError> read_plot(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                                PyObject* kwnames) {
   std::array<PyObject*, read_parameters.size()> given{};
-  if (auto bound = bind_arguments(read_signature, args, nargs, kwnames, given); !bound) return std::unexpected(std::move(bound.error()));
-  auto stop = convert_stop(module, given[3]);
-  if (!stop) return std::unexpected(std::move(stop.error()));
-  auto path = convert_path(given[0]);
-  if (!path) return std::unexpected(std::move(path.error()));
-  // The request's texts are owned by `path` and the request itself, not by objects that another
-  // thread could change while the lock is released.
+  auto call = bind_call(module, read_signature, args, nargs, kwnames, given, 3);
+  if (!call) return std::unexpected(std::move(call.error()));
+  // The request's texts are owned by the call's path and the request itself, not by objects that
+  // another thread could change while the lock is released.
   ArrayRequest request;
-  request.path = path->bytes();
+  request.path = call->path.bytes();
   std::optional<PythonError> error;
   const bool converted = take(convert_n_digits(given[1]), request.n_digits, error) &&
                          take(convert_columns(given[2]), request.columns, error) &&
@@ -68,7 +85,7 @@ std::expected<OwnedRef, PythonError> read_plot(PyObject* module, PyObject* const
                          take(convert_block_start(given[8]), request.count_to, error);
   if (!converted) return std::unexpected(std::move(*error));
   return call_detached<ArrayRead>(
-      module, *path, *stop,
+      module, call->path, call->stop,
       [&](platform::InterruptCheck interrupt) {
         request.interrupt = interrupt;
         return read_plot_arrays(request);
@@ -82,12 +99,9 @@ constexpr Signature scan_signature{.name = "scan", .parameters = scan_parameters
 std::expected<OwnedRef, PythonError> scan_plot(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                                                PyObject* kwnames) {
   std::array<PyObject*, scan_parameters.size()> given{};
-  if (auto bound = bind_arguments(scan_signature, args, nargs, kwnames, given); !bound) return std::unexpected(std::move(bound.error()));
-  auto stop = convert_stop(module, given[2]);
-  if (!stop) return std::unexpected(std::move(stop.error()));
-  auto path = convert_path(given[0]);
-  if (!path) return std::unexpected(std::move(path.error()));
-  ScanRequest request{.path = path->bytes()};
+  auto call = bind_call(module, scan_signature, args, nargs, kwnames, given, 2);
+  if (!call) return std::unexpected(std::move(call.error()));
+  ScanRequest request{.path = call->path.bytes()};
   std::optional<PythonError> error;
   const bool converted = take(convert_n_digits(given[1]), request.n_digits, error) &&
                          take(convert_threads(given[3]), request.threads, error) &&
@@ -95,7 +109,7 @@ std::expected<OwnedRef, PythonError> scan_plot(PyObject* module, PyObject* const
   if (!converted) return std::unexpected(std::move(*error));
   const std::uint64_t counted_from = request.count_from ? request.count_from->block : 0;
   return call_detached<PlotLayout>(
-      module, *path, *stop,
+      module, call->path, call->stop,
       [&](platform::InterruptCheck interrupt) {
         request.interrupt = interrupt;
         return scan_plot_file(request);

@@ -34,7 +34,7 @@ PyStructSequence_Field scan_fields[] = {
     {"n_digits", "the field width, or None when the file has no value line"},
     {"blocks", "the complete blocks"},
     {"size", "the bytes counted"},
-    {"index", "(noted blocks, their offsets)"},
+    {"noted", "(some blocks, their offsets)"},
     {"counted", "the blocks counted by this scan"},
     {nullptr, nullptr},
 };
