@@ -190,3 +190,23 @@ def test_reader_results_are_named(path):
     known = _reader.read(path, None, ("PARAM1",), blocks=(10, 20), count_from=ranged.start, count_to=ranged.next)
     assert known.counted == 0 and (known.start, known.next) == (ranged.start, ranged.next)
     assert bytes(known.values) == bytes(ranged.values)
+
+
+def defect(call):
+    with pytest.raises(qa.PlotFileError) as caught:
+        call()
+    return caught.value.reason, caught.value.line, caught.value.column
+
+
+@pytest.mark.parametrize("bounds", [(-60, None), (240, 260), (250, 251)])
+def test_defect_in_a_range_raises_as_read_does_from_known_offsets(plot_file, bounds):
+    text = plot_text(N, rows(0, BLOCKS))
+    bad_path = plot_file(text.replace(f"{250 * N * 1.25:.5E}", "1.2.3E+0001"))
+    expected = defect(lambda: qa.read(bad_path, blocks=slice(*bounds)))
+    with qa.open(bad_path) as f:
+        start, stop, _ = slice(*bounds).indices(BLOCKS)
+        f[start - 1:start]  # the range's start known, as where this read's next block starts
+        f[stop:stop + 1]  # and its stop's
+        counted = f._counted
+        assert defect(lambda: f[slice(*bounds)]) == expected
+        assert f._counted == counted
