@@ -8,6 +8,8 @@
     info = qa.scan("run42.plt")            # names and block count, no value parsed
     for piece in qa.follow("run42.plt"): ...   # blocks as a running simulation appends them
     qa.compare("a.plt", "b.plt").ok        # two runs within tolerance, parameter by parameter
+    with qa.open("run42.plt") as f:        # one file, its block index kept between reads
+        f[-50:, ["TIME", "TEMP"]]          # the last 50 blocks of two parameters
 
 `python -m quorvel_arrays` (or `quorvel`) is the command line.
 """
@@ -15,8 +17,8 @@
 from ._errors import PlotFileError
 
 __all__ = [
-    "Comparison", "Difference", "Plot", "PlotFileError", "PlotInfo",
-    "compare", "follow", "iter_blocks", "read", "read_many", "scan",
+    "Comparison", "Difference", "Plot", "PlotFile", "PlotFileError", "PlotInfo",
+    "compare", "follow", "iter_blocks", "open", "read", "read_many", "scan",
 ]
 
 from ._optional import MissingLibrary as _MissingLibrary
@@ -40,3 +42,4 @@ else:
     from ._compare import Comparison, Difference, compare
     from ._follow import follow
     from ._plot import Plot, read, read_many
+    from ._plot_file import PlotFile, open

@@ -13,7 +13,8 @@ from collections.abc import Iterator
 from typing import NoReturn
 
 from ._errors import PlotFileError
-from ._plot import BlockStart, PathArg
+from ._plot_values import PathArg
+from ._read_call import BlockStart
 
 # Bytes kept of the file's start (the header and the names, most often whole) and of what precedes
 # the place reached (the end of the last block read): enough to tell two runs apart.

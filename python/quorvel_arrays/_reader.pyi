@@ -19,23 +19,40 @@ class Values:
 
     def __buffer__(self, flags: int, /) -> memoryview: ...
 
+type _PathArg = str | bytes | os.PathLike[str] | os.PathLike[bytes]
+type _BlockStart = tuple[int, int] | tuple[int, int, int]
+
+@final
+class ReadResult(tuple[object, ...]):
+    """A read: the first seven fields unpack as a tuple, the rest by name only."""
+
+    header: str
+    names: tuple[str, ...]
+    values: Values
+    blocks: int
+    n_digits: int
+    next: tuple[int, int, int] | None  # where the block after a range starts, when the range ends before the file
+    file: tuple[int, int] | None  # which file a range read (device, index)
+    start: tuple[int, int, int] | None  # where a range's first block starts
+    counted: int  # the blocks counted to find the range
+
 def read(
-    path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+    path: _PathArg,
     n_digits: int | None,
     columns: tuple[str | int, ...] | None,
     stop: StopToken | None = None,
     blocks: tuple[int | None, int | None] | None = None,
     threads: int = 1,
-    count_from: tuple[int, int] | tuple[int, int, int] | None = None,
+    count_from: _BlockStart | None = None,
     follow: bool = False,
-    /,
-) -> tuple[str, tuple[str, ...], Values, int, int, tuple[int, int, int] | None, tuple[int, int] | None] | None:
-    """(header, names, values, blocks, n_digits, next, file): `next` is where the block after a
-    range starts (block, offset, the line before it), when the range ends before the file; `file`
-    which file a range read (device, index). None: a followed file has no block yet. The arguments
-    come checked by quorvel_arrays; raises OSError (ESPIPE: a range of a file that cannot seek),
-    PlotFileError, SelectionProblem (worded by quorvel_arrays), InterruptedError when `stop`
-    stopped it, MemoryError."""
+    *,
+    count_to: _BlockStart | None = None,
+) -> ReadResult | None:
+    """None: a followed file has no block yet. `count_from` (a block at or before the range) and
+    `count_to` (the range's stop block, with `count_from` at its start: nothing is counted) come
+    from earlier reads. The arguments come checked by quorvel_arrays; raises OSError (ESPIPE: a
+    range of a file that cannot seek), PlotFileError, SelectionProblem (worded by quorvel_arrays),
+    InterruptedError when `stop` stopped it, MemoryError."""
 
 @final
 class FolderWatch:
@@ -46,11 +63,24 @@ class FolderWatch:
 def watch_folder(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], /) -> FolderWatch | None:
     """A watch on the folder of `path`; None where the system has none."""
 
+@final
+class ScanResult(tuple[object, ...]):
+    """A scan: the first six fields unpack as a tuple, `counted` by name only."""
+
+    header: str
+    names: tuple[str, ...]
+    n_digits: int | None
+    blocks: int
+    size: int
+    noted: tuple[tuple[int, ...], tuple[int, ...]]  # some blocks (increasing) and their offsets
+    counted: int  # the blocks this scan counted (from `count_from` on)
+
 def scan(
-    path: str | bytes | os.PathLike[str] | os.PathLike[bytes],
+    path: _PathArg,
     n_digits: int | None,
     stop: StopToken | None = None,
     threads: int = 1,
-    /,
-) -> tuple[str, tuple[str, ...], int | None, int, int, tuple[tuple[int, ...], tuple[int, ...]]]:
-    """(header, names, n_digits, blocks, size, (noted blocks, their offsets)); raises as read does."""
+    *,
+    count_from: _BlockStart | None = None,
+) -> ScanResult:
+    """Raises as read does."""

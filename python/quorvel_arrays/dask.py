@@ -30,9 +30,8 @@ from ._plot import (
     Plot,
     positive_or_none,
     read_checked,
-    read_range,
-    read_whole,
 )
+from ._plot_file import PlotFile
 
 if TYPE_CHECKING:
     import pandas
@@ -82,7 +81,7 @@ def read_blocks(
     count_from: BlockStart | None = None,
 ) -> Plot:
     """Blocks [start, stop) of a file, counting from a scanned block's offset."""
-    return read_whole(read_range(path, path, n_digits, columns, (start, stop), 1, count_from))
+    return PlotFile(path, n_digits)._read(columns, (start, stop), count_from=count_from)
 
 
 @dataclasses.dataclass(frozen=True, slots=True)

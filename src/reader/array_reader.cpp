@@ -103,6 +103,32 @@ ArrayRead result_of(PlotLayout& layout, RowStore&& store, std::uint64_t first_bl
   return result;
 }
 
+// Both ends of a range from 0 given by earlier reads: the range's start and its stop's start.
+bool ends_given(const ArrayRequest& request, const BlockRange& range) {
+  return request.count_from && request.count_to && range.start && range.stop &&
+         request.count_from->block == static_cast<std::uint64_t>(*range.start) &&
+         request.count_to->block == static_cast<std::uint64_t>(*range.stop) &&
+         request.count_to->offset >= request.count_from->offset;
+}
+
+// The stretch to read, from the count: the range's blocks, or the whole file.
+Region counted_region(platform::File& file, const PlotLayout& layout, const ArrayRequest& request) {
+  Region region{.begin = layout.data_start, .first_block = 0, .to_end = true};
+  if (!request.blocks) {
+    region.end = file.size_hint().value_or(layout.data_start);
+    return region;
+  }
+  const std::uint64_t total = layout.blocks;
+  const std::uint64_t start = slice_bound(request.blocks->start, total, 0);
+  const std::uint64_t stop = std::max(start, slice_bound(request.blocks->stop, total, total));
+  region.first_block = start;
+  region.blocks = stop - start;
+  region.to_end = !request.follow && layout.counted_to_end && stop == total;
+  region.begin = block_offset(file, layout, start, request.interrupt);
+  region.end = region.to_end ? layout.size : block_offset(file, layout, stop, request.interrupt);
+  return region;
+}
+
 // The blocks of a range, or every block in parts: the file's stretch is found first (counted, for
 // a range), then read.
 ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
@@ -122,6 +148,8 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
       request.count_from->block <= static_cast<std::uint64_t>(range.start.value_or(0))) {
     options.count_from = request.count_from;
   }
+  const bool ends_known = from_start && !request.follow && ends_given(request, range);
+  if (ends_known) options.count = false;
   if (request.follow) {
     const std::uint64_t size = file.size_hint().value_or(0);
     const std::uint64_t floor = request.count_from ? request.count_from->offset : 0;
@@ -137,19 +165,10 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
     return read_whole(file, request);
   }
 
-  Region region{.begin = layout.data_start, .first_block = 0, .to_end = true};
-  if (request.blocks) {
-    const std::uint64_t total = layout.blocks;
-    const std::uint64_t start = slice_bound(range.start, total, 0);
-    const std::uint64_t stop = std::max(start, slice_bound(range.stop, total, total));
-    region.first_block = start;
-    region.blocks = stop - start;
-    region.to_end = !request.follow && layout.counted_to_end && stop == total;
-    region.begin = block_offset(file, layout, start, request.interrupt);
-    region.end = region.to_end ? layout.size : block_offset(file, layout, stop, request.interrupt);
-  } else {
-    region.end = file.size_hint().value_or(layout.data_start);
-  }
+  const Region region = ends_known ? Region{.begin = request.count_from->offset, .end = request.count_to->offset,
+                                            .first_block = request.count_from->block,
+                                            .blocks = request.count_to->block - request.count_from->block}
+                                    : counted_region(file, layout, request);
   const std::size_t parts = parts_for(region.end - region.begin, request.least_part_bytes, request.threads);
   RowStore store = read_region(file, layout, *layout.selection, region, parts, request.interrupt);
   ArrayRead result = result_of(layout, std::move(store), region.first_block);
@@ -158,6 +177,9 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
     result.next = BlockStart{.block = next, .offset = region.end, .line = layout.preamble.line_before_block(next)};
   }
   result.file = file.identity();
+  result.start = BlockStart{.block = region.first_block, .offset = region.begin,
+                            .line = layout.preamble.line_before_block(region.first_block)};
+  if (options.count) result.counted = layout.blocks - (options.count_from ? options.count_from->block : 0);
   return result;
 }
 
@@ -171,7 +193,8 @@ ArrayRead read_plot_arrays(const ArrayRequest& request) {
 
 PlotLayout scan_plot_file(const ScanRequest& request) {
   platform::File file = open_plot(request.path, request.interrupt);
-  PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .check_width = true, .threads = request.threads,
+  PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .check_width = true,
+                                        .count_from = request.count_from, .threads = request.threads,
                                         .least_part_bytes = count_part_bytes(request.least_part_bytes),
                                         .interrupt = request.interrupt});
   if (layout.tail_lines != 0) tail_defect(layout);

@@ -36,6 +36,9 @@ struct ArrayRequest {
   // are parsed; a range that reaches the end takes in a block the file ends inside, as a defect.
   std::optional<BlockRange> blocks{};
   std::optional<BlockStart> count_from{};  // where an earlier scan found a block at or before the range
+  // Where the range's stop block starts, from an earlier read: with `count_from` at the range's
+  // start (both bounds from 0) nothing is counted.
+  std::optional<BlockStart> count_to{};
   // Parts read at once, split at block boundaries; a file that cannot seek is read in one.
   std::size_t threads = 1;
   std::uint64_t least_part_bytes = 4096;  // a small file is read in fewer parts
@@ -59,6 +62,8 @@ struct ArrayRead {
   // read of the next range counts from there.
   std::optional<BlockStart> next{};
   std::optional<platform::FileIdentity> file{};  // of the file read, for a range
+  std::optional<BlockStart> start{};             // where the range's first block starts
+  std::uint64_t counted = 0;                     // blocks counted to find the range
 };
 
 // The file could not be opened.
@@ -80,6 +85,7 @@ ArrayRead read_plot_arrays(const ArrayRequest& request);
 struct ScanRequest {
   std::string_view path;
   std::optional<std::uint64_t> n_digits{};
+  std::optional<BlockStart> count_from{};  // a block an earlier scan found: counted on from there
   std::size_t threads = 1;                // the count, split at block boundaries
   std::uint64_t least_part_bytes = 4096;  // as a read's, for its parts
   platform::InterruptCheck interrupt{};

@@ -1,0 +1,273 @@
+"""An open plot file: which file it is and where its blocks start, kept between reads so that a
+ranged read counts from known offsets instead of from the start of the file.
+
+The free functions (read, scan, iter_blocks, follow, read_many, compare, the Dask partitions) are
+calls on a PlotFile opened for the one call. A new read option is a keyword of `_reader.read`,
+passed by `_read` below.
+"""
+
+from __future__ import annotations
+
+import bisect
+import operator
+import os
+from collections.abc import Iterable, Iterator
+from types import TracebackType
+from typing import Self, SupportsIndex
+
+import numpy
+
+from . import _reader
+from ._following import follow_arguments, following
+from ._pieces import PlotInfo, check_chunk, pieces
+from ._plot_values import ParameterKey, PathArg, Plot, Values
+from ._read_call import (
+    BlockStart,
+    check_blocks,
+    check_columns,
+    check_n_digits,
+    check_path,
+    check_threads,
+    read_result,
+)
+from ._read_mark import ReadMark
+
+type RowKey = SupportsIndex | slice
+type ColumnKey = ParameterKey | Iterable[ParameterKey] | slice
+
+
+class PlotFile:
+    """A plot file kept open by `quorvel_arrays.open`: its header, names and block index, found by
+    the first call that needs them and extended when the file grows.
+
+    Indexing reads only what it asks for, as ranged reads (`f[rows]` or `f[rows, columns]`):
+
+    - rows: an int (negative from the end) or a slice of step 1;
+    - columns: a name or a position (one column), a list or tuple of them, or `:` (every one).
+
+    A slice of rows gives a Plot, except with one column, which gives its 1-D array; an int row
+    gives the row's 1-D array over the columns, or with one column its numpy.float32 value (as
+    numpy indexes a 2-D array). Before each access the file is checked to be the one indexed: one
+    replaced, rewritten, shrunk or removed raises PlotFileError and is never read at the offsets
+    kept. A file that grows is counted on from the end of the last block known.
+    """
+
+    __slots__ = ("_closed", "_counted", "_found", "_mark", "_noted", "_path", "_shown", "_starts", "_width_asked")
+
+    def __init__(self, path: PathArg, n_digits: SupportsIndex | None = None) -> None:
+        self._shown = check_path(path)
+        self._path = path
+        self._width_asked = check_n_digits(n_digits)
+        self._closed = False
+        self._mark: ReadMark | None = None  # made with the index
+        self._found: _reader.ScanResult | None = None  # the last scan: header, names, width, blocks
+        # The index: blocks (increasing) and where each starts (block, offset[, line before it]).
+        self._noted: list[int] = []
+        self._starts: dict[int, BlockStart] = {}
+        self._counted = 0  # blocks the reader counted for this file: a read from known offsets counts none
+
+    def __enter__(self) -> Self:
+        return self
+
+    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None, trace: TracebackType | None) -> None:
+        self.close()
+
+    def close(self) -> None:
+        """Forgets the index; any later access raises ValueError."""
+        self._closed = True
+        self._mark = self._found = None
+        self._noted, self._starts = [], {}
+
+    @property
+    def closed(self) -> bool:
+        return self._closed
+
+    def __repr__(self) -> str:
+        return f"<PlotFile {self._shown!r}{' closed' if self._closed else ''}>"
+
+    @property
+    def path(self) -> str:
+        return self._shown
+
+    @property
+    def header(self) -> str:
+        return self._indexed().header
+
+    @property
+    def names(self) -> tuple[str, ...]:
+        return self._indexed().names
+
+    @property
+    def n_digits(self) -> int | None:
+        """The field width given, or found from the first value line (None: no value line yet)."""
+        return self._indexed().n_digits
+
+    def __len__(self) -> int:
+        """The complete blocks."""
+        return self._indexed().blocks
+
+    @property
+    def shape(self) -> tuple[int, int]:
+        found = self._indexed()
+        return found.blocks, len(found.names)
+
+    # Indexing selects blocks first, as numpy selects rows: iterating would read block by block.
+    __iter__ = None
+
+    def read(
+        self,
+        *,
+        columns: Iterable[ParameterKey] | None = None,
+        blocks: slice | range | None = None,
+        threads: SupportsIndex | None = 1,
+    ) -> Plot:
+        """As `quorvel_arrays.read` reads the file; once the file is indexed, a range counts from
+        the offsets kept."""
+        return self._read(check_columns(columns), check_blocks(blocks), check_threads(threads))
+
+    def __getitem__(self, key: RowKey | tuple[RowKey, ColumnKey]) -> Plot | Values | numpy.float32:
+        rows, chosen = key if isinstance(key, tuple) else (key, slice(None))
+        single = isinstance(chosen, str) or (not isinstance(chosen, bool) and hasattr(chosen, "__index__"))
+        if single:
+            columns: tuple[ParameterKey, ...] | None = check_columns((chosen,))  # type: ignore[arg-type]
+        elif isinstance(chosen, slice):
+            if chosen != slice(None):
+                raise TypeError("columns are chosen by a name, a position, a list of them or ':', not a part slice")
+            columns = None
+        else:
+            columns = check_columns(chosen)  # type: ignore[arg-type]
+        start, stop = self._rows(rows)
+        plot = self._range(columns, start, stop)
+        if isinstance(rows, slice):
+            return plot[0] if single else plot
+        row: Values = plot.values[0]
+        value: numpy.float32 = row[0]
+        return value if single else row
+
+    def iter_blocks(self, *, columns: Iterable[ParameterKey] | None = None, chunk: SupportsIndex = 65536) -> Iterator[Plot]:
+        """As `quorvel_arrays.iter_blocks`."""
+        self._check_open()
+        size = check_chunk(chunk)
+        return pieces(self._path, self._shown, self._width_asked, check_columns(columns), size)
+
+    def follow(
+        self,
+        *,
+        columns: Iterable[ParameterKey] | None = None,
+        interval: float = 0.5,
+        idle: float | None = None,
+        start: SupportsIndex = 0,
+    ) -> Iterator[Plot]:
+        """As `quorvel_arrays.follow`."""
+        self._check_open()
+        return following(*follow_arguments(self._path, self._width_asked, columns, interval, idle, start))
+
+    def scan(self, *, threads: SupportsIndex | None = 1) -> PlotInfo:
+        """As `quorvel_arrays.scan` (a scan of its own, which any file, a pipe too, allows)."""
+        self._check_open()
+        got = _reader.scan(self._path, self._width_asked, threads=check_threads(threads))
+        return PlotInfo(self._shown, got.header, got.names, got.n_digits, got.blocks, got.size, *got.noted)
+
+    def _read(
+        self,
+        columns: tuple[ParameterKey, ...] | None,
+        blocks: tuple[int | None, int | None] | None,
+        threads: int = 1,
+        stop: _reader.StopToken | None = None,
+        count_from: BlockStart | None = None,
+    ) -> Plot:
+        """A read as `read` does it (a pipe too), or a range from the index once there is one."""
+        self._check_open()
+        if blocks is not None and self._mark is not None:
+            total = len(self)
+            start, end, _ = slice(*blocks).indices(total)
+            return self._range(columns, start, max(start, end), threads, stop)
+        if self._mark is not None:
+            self._indexed()  # the file checked, though a whole read needs no offset
+        got = read_result(self._path, self._shown, self._width_asked, columns, stop=stop, blocks=blocks,
+                          threads=threads, count_from=count_from)
+        assert got is not None
+        return got[0]
+
+    def _rows(self, rows: RowKey) -> tuple[int, int]:
+        """Blocks [start, stop) of a row key."""
+        total = len(self)
+        if isinstance(rows, slice):
+            if rows.step not in (None, 1):
+                raise ValueError(f"rows must be a slice of step 1, not {rows.step}")
+            start, stop, _ = rows.indices(total)
+            return start, max(start, stop)
+        if isinstance(rows, bool) or not hasattr(rows, "__index__"):
+            raise TypeError(f"rows are chosen by an int or a slice, not {type(rows).__name__}")
+        row = operator.index(rows)
+        if not -total <= row < total:
+            raise IndexError(f"block {row} is out of range for the {total} blocks of {self._shown}")
+        return row % total, row % total + 1
+
+    def _range(
+        self, columns: tuple[ParameterKey, ...] | None, start: int, stop: int, threads: int = 1,
+        token: _reader.StopToken | None = None,
+    ) -> Plot:
+        """Blocks [start, stop) of the indexed file, from the nearest offsets kept."""
+        self._indexed()
+        assert self._mark is not None
+        count_from = self._starts[self._noted[bisect.bisect_right(self._noted, start) - 1]]
+        count_to = self._starts.get(stop) if count_from[0] == start else None
+        got = read_result(self._path, self._shown, self._width_asked, columns, stop=token, blocks=(start, stop),
+                          threads=threads, count_from=count_from, count_to=count_to)
+        assert got is not None
+        plot, result = got
+        if result.file != self._mark.identity:
+            raise self._mark.error("the file was replaced by another while it was open")
+        self._counted += result.counted
+        for reached in (result.start, result.next):
+            if reached is not None:
+                self._note(reached)
+        return plot
+
+    def _note(self, reached: BlockStart) -> None:
+        if reached[0] not in self._starts:
+            bisect.insort(self._noted, reached[0])
+        self._starts[reached[0]] = reached
+
+    def _indexed(self) -> _reader.ScanResult:
+        """The last scan, once the file is found to be the one indexed; the index is built by the
+        first call, and counted on from its last block when the file grew."""
+        self._check_open()
+        if self._mark is None:
+            mark = ReadMark(self._path, self._shown, "open")
+            mark.look()  # refuses what is not a regular file: its offsets could not be kept
+            self._scan(mark, None)
+            self._mark = mark
+        else:
+            size = self._mark.look()
+            if size is None:
+                raise self._mark.removed()
+            if size > self._mark.offset:
+                self._scan(self._mark, self._mark.reached)
+        assert self._found is not None
+        return self._found
+
+    def _scan(self, mark: ReadMark, count_from: BlockStart | None) -> None:
+        width = self._found.n_digits if self._found is not None else self._width_asked
+        found = _reader.scan(self._path, width, count_from=count_from)
+        noted, starts = found.noted
+        for block, offset in zip(noted, starts):
+            if block not in self._starts:
+                self._note((block, offset))
+        end = (found.blocks, found.size)
+        self._note(end)
+        # Checked against what the scan read: a file replaced meanwhile is not indexed.
+        mark.advance(end)
+        self._counted += found.counted
+        self._found = found
+
+    def _check_open(self) -> None:
+        if self._closed:
+            raise ValueError(f"I/O operation on a closed plot file: {self._shown}")
+
+
+def open(path: PathArg, n_digits: SupportsIndex | None = None) -> PlotFile:  # noqa: A001
+    """Opens a plot file for reads that share its block index: `with quorvel_arrays.open(path) as
+    f: f[-50:, ["TIME", "TEMP"]]`. Nothing is read until a call needs it."""
+    return PlotFile(path, n_digits)
