@@ -25,8 +25,8 @@
 #include "bindings/arrays/values_buffer.h"
 #include "bindings/owned_ref.h"
 #include "bindings/python_error.h"
-#include "reader/array_reader.h"
-#include "reader/read_stop.h"
+#include "reader/readers/array_reader.h"
+#include "reader/readers/read_stop.h"
 
 namespace quorvel::arrays {
 namespace {
