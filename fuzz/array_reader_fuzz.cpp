@@ -16,8 +16,8 @@
 #include "failure/failure.h"
 #include "memory_file.h"
 #include "quiet_output.h"
-#include "reader/array_reader.h"
-#include "reader/list_reader.h"
+#include "reader/readers/array_reader.h"
+#include "reader/readers/list_reader.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 
 #include "memory_file.h"
 #include "quiet_output.h"
-#include "reader/array_reader.h"
-#include "reader/plot_scan.h"
+#include "reader/readers/array_reader.h"
+#include "reader/scan/plot_scan.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "failure/failure.h"
 #include "memory_file.h"
 #include "quiet_output.h"
-#include "reader/list_reader.h"
+#include "reader/readers/list_reader.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   quorvel::fuzz::quiet_standard_streams(argc, argv);

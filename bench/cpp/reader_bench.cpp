@@ -14,9 +14,9 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "reader/array_reader.h"
-#include "reader/list_reader.h"
-#include "reader/line_reader.h"
+#include "reader/readers/array_reader.h"
+#include "reader/readers/list_reader.h"
+#include "reader/lines/line_reader.h"
 #include "text/tokens.h"
 
 namespace {

@@ -15,8 +15,8 @@
 
 #include "bindings/owned_ref.h"
 #include "bindings/python_error.h"
-#include "reader/array_reader.h"
-#include "reader/read_stop.h"
+#include "reader/readers/array_reader.h"
+#include "reader/readers/read_stop.h"
 
 namespace quorvel::arrays {
 

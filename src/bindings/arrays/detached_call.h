@@ -13,8 +13,8 @@
 #include "bindings/python_error.h"
 #include "failure/caller_error.h"
 #include "platform/platform.h"
-#include "reader/array_reader.h"
-#include "reader/read_stop.h"
+#include "reader/readers/array_reader.h"
+#include "reader/readers/read_stop.h"
 
 namespace quorvel::arrays {
 

@@ -4,9 +4,9 @@
 #include <Python.h>
 
 #include "bindings/python_error.h"
-#include "reader/array_reader.h"
-#include "reader/plot_defect.h"
-#include "reader/selection.h"
+#include "reader/readers/array_reader.h"
+#include "reader/layout/plot_defect.h"
+#include "reader/targets/selection.h"
 
 namespace quorvel::arrays {
 

@@ -25,7 +25,7 @@
 #include "bindings/arrays/values_buffer.h"
 #include "bindings/owned_ref.h"
 #include "bindings/python_error.h"
-#include "reader/array_reader.h"
+#include "reader/readers/array_reader.h"
 
 namespace quorvel::arrays {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "bindings/owned_ref.h"
 #include "bindings/python_error.h"
-#include "reader/array_reader.h"
+#include "reader/readers/array_reader.h"
 
 namespace quorvel::arrays {
 

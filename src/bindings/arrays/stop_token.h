@@ -9,7 +9,7 @@
 
 #include "bindings/owned_ref.h"
 #include "bindings/python_error.h"
-#include "reader/read_stop.h"
+#include "reader/readers/read_stop.h"
 
 namespace quorvel::arrays {
 

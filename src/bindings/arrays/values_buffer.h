@@ -8,7 +8,7 @@
 
 #include "bindings/owned_ref.h"
 #include "bindings/python_error.h"
-#include "reader/row_store.h"
+#include "reader/targets/row_store.h"
 
 namespace quorvel::arrays {
 

@@ -7,7 +7,7 @@
 #include "bindings/lists/call_guard.h"
 #include "bindings/lists/result_conversion.h"
 #include "bindings/lists/signal_check.h"
-#include "reader/list_reader.h"
+#include "reader/readers/list_reader.h"
 
 namespace quorvel {
 namespace {

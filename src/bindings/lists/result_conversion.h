@@ -2,7 +2,7 @@
 // The reader's columns as Python objects: (first column, [other columns...]), floats widened.
 
 #include "bindings/owned_ref.h"
-#include "reader/list_reader.h"
+#include "reader/readers/list_reader.h"
 
 namespace quorvel {
 

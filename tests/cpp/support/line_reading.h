@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "platform/io_error.h"
-#include "reader/line_reader.h"
+#include "reader/lines/line_reader.h"
 
 namespace quorvel::test_support {
 

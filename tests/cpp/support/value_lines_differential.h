@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/io_error.h"
-#include "reader/block_loop.h"
-#include "reader/line_reader.h"
+#include "reader/layout/block_loop.h"
+#include "reader/lines/line_reader.h"
 
 namespace quorvel::test_support {
 

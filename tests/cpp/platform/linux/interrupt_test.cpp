@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "failure/caller_error.h"
-#include "reader/list_reader.h"
+#include "reader/readers/list_reader.h"
 #include "support/temp_file.h"
 
 namespace quorvel {

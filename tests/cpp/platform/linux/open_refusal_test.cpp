@@ -4,7 +4,7 @@
 #include <string>
 
 #include "failure/failure.h"
-#include "reader/list_reader.h"
+#include "reader/readers/list_reader.h"
 #include "support/temp_file.h"
 
 // Opening refusals and file closing, with this system's error codes and texts.

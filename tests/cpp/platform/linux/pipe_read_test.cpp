@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "reader/line_reader.h"
+#include "reader/lines/line_reader.h"
 #include "support/line_reading.h"
 
 namespace quorvel {

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "reader/read_stop.h"
+#include "reader/readers/read_stop.h"
 #include "support/temp_file.h"
 
 namespace quorvel {

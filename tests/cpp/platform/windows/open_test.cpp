@@ -11,7 +11,7 @@
 #include "failure/failure.h"
 #include "platform/platform.h"
 #include "platform/windows/unique_handle.h"
-#include "reader/list_reader.h"
+#include "reader/readers/list_reader.h"
 #include "support/temp_file.h"
 
 namespace quorvel {

@@ -11,7 +11,7 @@
 #include "platform/platform.h"
 #include "platform/windows/unique_handle.h"
 #include "pipe.h"
-#include "reader/line_reader.h"
+#include "reader/lines/line_reader.h"
 #include "support/line_reading.h"
 
 namespace quorvel {
