@@ -107,6 +107,11 @@ class PlotFile:
         return self._indexed().blocks
 
     @property
+    def size(self) -> int:
+        """The file's size in bytes when it was last looked at."""
+        return self._indexed().size
+
+    @property
     def shape(self) -> tuple[int, int]:
         found = self._indexed()
         return found.blocks, len(found.names)

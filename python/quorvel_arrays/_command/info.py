@@ -8,9 +8,8 @@ import stat
 import sys
 from typing import Any
 
-from .._blocks import scan
 from .._plot import Plot, read
-from ..dask import read_blocks
+from .._plot_file import PlotFile
 from .progress import Progress
 from .shared import FILE_ERRORS, Command, describe, input_paths
 from .streams import STANDARD_OUTPUT
@@ -51,13 +50,11 @@ def info_facts(file: str, n_digits: int | None, names: bool) -> dict[str, Any]:
     and last blocks are read, so the time taken does not grow with more than the scan's; a pipe
     cannot be read in ranges and is read whole."""
     if stat.S_ISREG(os.stat(file).st_mode):
-        scanned = scan(file, n_digits)
-        header, all_names, width, blocks, size = scanned.header, scanned.names, scanned.n_digits, scanned.blocks, scanned.size
-        ends: list[Plot] = []
-        if blocks:
-            ends.append(read_blocks(file, n_digits, None, 0, 1))
-            last = blocks - 1
-            ends.append(read_blocks(file, n_digits, None, last, blocks, scanned.start_before(last)))
+        with PlotFile(file, n_digits) as plot_file:
+            header, all_names, width = plot_file.header, plot_file.names, plot_file.n_digits
+            blocks, size = len(plot_file), plot_file.size
+            ends: list[Plot] = [plot_file[:1], plot_file[-1:]] if blocks else []
+        if ends:
             width = ends[0].n_digits
         start, end = (ends[0].time[0], ends[1].time[0]) if ends else (None, None)
     else:

@@ -16,7 +16,7 @@ namespace quorvel {
 namespace {
 
 // A count goes several times as fast as a parse: its parts are larger than a read's.
-std::uint64_t count_part_bytes(std::uint64_t least_read_part_bytes) {
+std::uint64_t least_count_part_bytes(std::uint64_t least_read_part_bytes) {
   constexpr std::uint64_t factor = 64;
   return least_read_part_bytes > UINT64_MAX / factor ? UINT64_MAX : least_read_part_bytes * factor;
 }
@@ -52,7 +52,7 @@ platform::File open_plot(std::string_view path, platform::InterruptCheck interru
 }
 
 // Every block, in one pass from where the file stands.
-ArrayRead read_whole(platform::File& file, const ArrayRequest& request) {
+ArrayRead read_in_one_pass(platform::File& file, const ArrayRequest& request) {
   const std::optional<std::uint64_t> file_size = file.size_hint();
   ArrayLineReader lines(FileSource(file, request.interrupt));
   CurrentLine line;
@@ -66,7 +66,7 @@ ArrayRead read_whole(platform::File& file, const ArrayRequest& request) {
   // A field takes at least its width in bytes (one, when the width is still to be found).
   const std::uint64_t least_width = std::max<std::uint64_t>(request.n_digits.value_or(1), 1);
   const std::uint64_t most_rows = file_size ? *file_size / least_width / count + 1 : 0;
-  RowStore store(selection.names.size(), static_cast<std::size_t>(std::min<std::uint64_t>(most_rows, 1ULL << 40)));
+  RowStore store(selection.names.size(), static_cast<std::size_t>(std::min<std::uint64_t>(most_rows, most_sized_rows)));
   const std::uint64_t width = selection.everything
                                   ? read_rows<true>(lines, line, request, count, selection, store)
                                   : read_rows<false>(lines, line, request, count, selection, store);
@@ -135,10 +135,10 @@ Region counted_region(platform::File& file, const PlotLayout& layout, const Arra
 ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
   if (!file.size_hint()) {
     if (request.blocks) throw NotSeekable{};
-    return read_whole(file, request);
+    return read_in_one_pass(file, request);
   }
   ScanOptions options{.n_digits = request.n_digits, .columns = &request.columns, .threads = request.threads,
-                      .least_part_bytes = count_part_bytes(request.least_part_bytes), .interrupt = request.interrupt};
+                      .least_part_bytes = least_count_part_bytes(request.least_part_bytes), .interrupt = request.interrupt};
   const BlockRange range = request.blocks.value_or(BlockRange{});
   options.count = request.blocks.has_value();
   // Bounds from the start need the count only as far as one block past the range: then the
@@ -163,7 +163,7 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
   if (layout.width == 0) {
     // No value line to find the width from: the file holds a block it ends inside at most, and
     // every range reaches the end.
-    return read_whole(file, request);
+    return read_in_one_pass(file, request);
   }
 
   const Region region = ends_known ? Region{.begin = request.count_from->offset, .end = request.count_to->offset,
@@ -188,7 +188,7 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
 
 ArrayRead read_plot_arrays(const ArrayRequest& request) {
   platform::File file = open_plot(request.path, request.interrupt);
-  if (!request.blocks && request.threads <= 1) return read_whole(file, request);
+  if (!request.blocks && request.threads <= 1) return read_in_one_pass(file, request);
   return read_stretch(file, request);
 }
 
@@ -196,7 +196,7 @@ PlotLayout scan_plot_file(const ScanRequest& request) {
   platform::File file = open_plot(request.path, request.interrupt);
   PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .check_width = true,
                                         .count_from = request.count_from, .threads = request.threads,
-                                        .least_part_bytes = count_part_bytes(request.least_part_bytes),
+                                        .least_part_bytes = least_count_part_bytes(request.least_part_bytes),
                                         .interrupt = request.interrupt});
   if (layout.tail_lines != 0) tail_defect(layout);
   return layout;
