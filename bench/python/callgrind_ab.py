@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Instructions of each reader in two builds, counted by callgrind: repeatable where timings move
-with the machine's load. Each reader runs once in a child under callgrind; a child that only
-imports the build and opens the file is counted too and subtracted, so the figure is the read's.
+with the machine's load. Each reader runs in a child under callgrind, once and then twice; the
+difference of the two children's totals is one call's, whatever the interpreter's start costs.
 
     PYTHONPATH=bench/python python3.14 bench/python/callgrind_ab.py --base build/bench-ab/REV/py
         --new build/benchpy [--width 12|15|both] [--size medium]
@@ -21,7 +21,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_DATA = os.path.join(HERE, "..", "..", "build", "bench-data")
 
 READS = {
-    "baseline": "None",
     "module": "quorvel.rust_read_kavrine(path, width)",
     "arrays": "quorvel_arrays.read(path, width)",
     "arrays threads=2": "quorvel_arrays.read(path, width, threads=2)",
@@ -36,16 +35,16 @@ import sys
 sys.path[:0] = [sys.argv[1]]
 import quorvel, quorvel_arrays
 path, width = sys.argv[2], int(sys.argv[3])
-open(path, "rb").read()
-{call}
+for _ in range(int(sys.argv[4])):
+    {call}
 """
 
 
-def instructions(build, path, width, call):
+def instructions(build, path, width, call, repeat):
     with tempfile.TemporaryDirectory() as folder:
         out = os.path.join(folder, "callgrind.out")
         subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c",
-                        CHILD.format(call=call), build, path, str(width)],
+                        CHILD.format(call=call), build, path, str(width), str(repeat)],
                        check=True, capture_output=True, env={**os.environ, "PYTHONHASHSEED": "0"})
         with open(out) as counts:
             for line in counts:
@@ -68,15 +67,10 @@ def main():
     for width in (12, 15) if options.width == "both" else (int(options.width),):
         path, _ = plotgen.plot_file(options.data, parameters, blocks, width)
         print(f"\n{parameters} x {blocks}, width {width}: instructions (callgrind), base and new")
-        counts = {}
-        for build in (options.base, options.new):
-            counts[build] = {name: instructions(build, path, width, call) for name, call in READS.items()}
         print(f"| reader | base | new | base / new |\n|---|---|---|---|")
-        for name in READS:
-            if name == "baseline":
-                continue
-            base = counts[options.base][name] - counts[options.base]["baseline"]
-            new = counts[options.new][name] - counts[options.new]["baseline"]
+        for name, call in READS.items():
+            base, new = (instructions(build, path, width, call, 2) - instructions(build, path, width, call, 1)
+                         for build in (options.base, options.new))
             print(f"| {name} | {base:,} | {new:,} | {base / new:.2f} |", flush=True)
 
 
