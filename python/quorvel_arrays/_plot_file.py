@@ -13,7 +13,7 @@ import operator
 import os
 from collections.abc import Iterable, Iterator
 from types import TracebackType
-from typing import Self, SupportsIndex
+from typing import Any, Self, SupportsIndex
 
 import numpy
 
@@ -126,8 +126,13 @@ class PlotFile:
         return self._read(check_columns(columns), check_blocks(blocks), check_threads(threads))
 
     def __getitem__(self, key: RowKey | tuple[RowKey, ColumnKey]) -> Plot | Values | numpy.float32:
-        rows, chosen = key if isinstance(key, tuple) else (key, slice(None))
-        single = isinstance(chosen, str) or (not isinstance(chosen, bool) and hasattr(chosen, "__index__"))
+        rows, chosen = split_key(key)
+        # A numpy array of one or more dimensions has __index__ too, but only to refuse it: a list.
+        single = isinstance(chosen, str) or (
+            not isinstance(chosen, bool) and hasattr(chosen, "__index__") and numpy.ndim(chosen) == 0
+        )
+        if chosen is None:
+            raise TypeError("columns are chosen by a name, a position, a list of them or ':', not None")
         if single:
             columns: tuple[ParameterKey, ...] | None = check_columns((chosen,))  # type: ignore[arg-type]
         elif isinstance(chosen, slice):
@@ -146,7 +151,7 @@ class PlotFile:
 
     def iter_blocks(self, *, columns: Iterable[ParameterKey] | None = None, chunk: SupportsIndex = 65536) -> Iterator[Plot]:
         """As `quorvel_arrays.iter_blocks`."""
-        self._check_open()
+        self._check_unchanged()
         size = check_chunk(chunk)
         return pieces(self._path, self._shown, self._width_asked, check_columns(columns), size)
 
@@ -159,12 +164,12 @@ class PlotFile:
         start: SupportsIndex = 0,
     ) -> Iterator[Plot]:
         """As `quorvel_arrays.follow`."""
-        self._check_open()
+        self._check_unchanged()
         return following(*follow_arguments(self._path, self._width_asked, columns, interval, idle, start))
 
     def scan(self, *, threads: SupportsIndex | None = 1) -> PlotInfo:
         """As `quorvel_arrays.scan` (a scan of its own, which any file, a pipe too, allows)."""
-        self._check_open()
+        self._check_unchanged()
         got = _reader.scan(self._path, self._width_asked, threads=check_threads(threads))
         return PlotInfo(self._shown, got.header, got.names, got.n_digits, got.blocks, got.size, *got.noted)
 
@@ -197,7 +202,7 @@ class PlotFile:
                 raise ValueError(f"rows must be a slice of step 1, not {rows.step}")
             start, stop, _ = rows.indices(total)
             return start, max(start, stop)
-        if isinstance(rows, bool) or not hasattr(rows, "__index__"):
+        if isinstance(rows, bool) or not hasattr(rows, "__index__") or numpy.ndim(rows) != 0:
             raise TypeError(f"rows are chosen by an int or a slice, not {type(rows).__name__}")
         row = operator.index(rows)
         if not -total <= row < total:
@@ -262,9 +267,34 @@ class PlotFile:
         self._counted += found.counted
         self._found = found
 
+    def _check_unchanged(self) -> None:
+        """Refuses a closed handle, and an indexed file since replaced, rewritten, shrunk or removed:
+        the calls that read the file afresh would otherwise read another file as this one."""
+        if self._mark is None:
+            self._check_open()
+        else:
+            self._indexed()
+
+    def __reduce__(self) -> tuple[type[PlotFile], tuple[PathArg, int | None]]:
+        # A copy (or an unpickled one) opens the path anew: a shared mark would let one copy move
+        # it past a growth the other has not counted.
+        self._check_open()
+        return PlotFile, (self._path, self._width_asked)
+
     def _check_open(self) -> None:
         if self._closed:
             raise ValueError(f"I/O operation on a closed plot file: {self._shown}")
+
+
+def split_key(key: object) -> tuple[Any, Any]:
+    """(rows, columns) of an index: a bare row key, or a tuple of one or two keys."""
+    if not isinstance(key, tuple):
+        return key, slice(None)
+    if len(key) == 1:
+        return key[0], slice(None)
+    if len(key) != 2:
+        raise IndexError(f"a plot file has 2 dimensions, but {len(key)} were indexed")
+    return key[0], key[1]
 
 
 def open(path: PathArg, n_digits: SupportsIndex | None = None) -> PlotFile:  # noqa: A001

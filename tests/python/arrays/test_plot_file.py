@@ -2,7 +2,9 @@
 from known offsets counts nothing) and extended as the file grows, a file changed under the index
 refused, nothing left open; and the reader's keyword arguments and named results."""
 
+import copy
 import os
+import pickle
 
 import numpy as np
 import pytest
@@ -173,6 +175,13 @@ def test_file_closed_on_exit_and_on_error(path, plot_file):
     (lambda p: _reader.read(p, None), TypeError, "read() takes 3 to 8 positional arguments but 2 were given"),
     (lambda p: _reader.read(p, n_digits=None), TypeError, "read() missing argument 'columns'"),
     (lambda p: _reader.scan(p, None, None, 1, None), TypeError, "scan() takes 2 to 4 positional arguments but 5 were given"),
+    (lambda p: _reader.read(p, None, None, **{"\udcff": 1}), TypeError, "read() got an unexpected keyword argument"),
+    (lambda p: _reader.read(p, None, None, blocks=(5, 6), count_from=[0, 0]), TypeError,
+     "a block start: a (block, offset[, line]) tuple or None"),
+    (lambda p: _reader.scan(p, None, count_from=(0, 0, 0, 0)), TypeError, "a block start: a (block, offset[, line]) tuple or None"),
+    (lambda p: _reader.read(p, None, None, blocks=(0, 6), count_from=(0, 0), count_to="ab"), TypeError,
+     "a block start: a (block, offset[, line]) tuple or None"),
+    (lambda p: _reader.scan(p, None, count_from=(0, 1.5)), TypeError, "a block start: ints"),
 ])
 def test_reader_arguments_by_keyword(path, call, error, message):
     with pytest.raises(error) as caught:
@@ -210,3 +219,64 @@ def test_defect_in_a_range_raises_as_read_does_from_known_offsets(plot_file, bou
         counted = f._counted
         assert defect(lambda: f[slice(*bounds)]) == expected
         assert f._counted == counted
+
+
+@pytest.mark.parametrize("count_from", [(-1, 0), (0, -1), (0, 0, -1)])
+def test_reader_refuses_a_negative_block_start(path, count_from):
+    # Kept unsigned, a negative number would stand for a far block or offset.
+    with pytest.raises(OverflowError):
+        _reader.scan(path, None, count_from=count_from)
+
+
+@pytest.mark.parametrize("key, numpy_key", [
+    ((5,), 5),
+    (np.s_[3:9, np.array([0, 3])], np.s_[3:9, [0, 3]]),
+    (np.s_[4, np.array(3)], np.s_[4, 3]),
+    (np.s_[-5:, ["PARAM1", "PARAM1"]], np.s_[-5:, [1, 1]]),
+])
+def test_numpy_like_keys_give_the_whole_reads_values(path, key, numpy_key):
+    with qa.open(path) as f:
+        got = f[key]
+    same(getattr(got, "values", got), qa.read(path).values[numpy_key])
+
+
+@pytest.mark.parametrize("key, error, message", [
+    ((1, 2, 3), IndexError, "a plot file has 2 dimensions, but 3 were indexed"),
+    ((), IndexError, "a plot file has 2 dimensions, but 0 were indexed"),
+    (np.s_[:, None], TypeError, "columns are chosen by a name, a position, a list of them or ':', not None"),
+    (np.ones(BLOCKS, bool), TypeError, "rows are chosen by an int or a slice, not ndarray"),
+])
+def test_odd_keys_are_refused(path, key, error, message):
+    with qa.open(path) as f, pytest.raises(error) as caught:
+        f[key]
+    assert caught.value.args == (message,)
+
+
+@pytest.mark.parametrize("change, reason", [
+    (replace, "the file was replaced by another while it was open"),
+    (rewrite, f"the file was rewritten while it was open: its bytes before block {BLOCKS + 1} are not those read"),
+    (os.remove, "the file was removed while it was open"),
+])
+@pytest.mark.parametrize("call", [
+    lambda f: f.iter_blocks(chunk=10), lambda f: f.scan(), lambda f: f.follow(idle=0.1),
+])
+def test_reads_afresh_refuse_a_file_changed_under_the_index(path, change, reason, call):
+    with qa.open(path) as f:
+        len(f)
+        change(path)
+        with pytest.raises(qa.PlotFileError) as caught:
+            call(f)
+    assert caught.value.reason == reason
+
+
+@pytest.mark.parametrize("duplicate", [copy.copy, copy.deepcopy, lambda f: pickle.loads(pickle.dumps(f))])
+def test_a_copy_keeps_an_index_of_its_own(path, duplicate):
+    with qa.open(path) as f:
+        len(f)
+        other = duplicate(f)
+        with open(path, "a") as grown:
+            grown.write("\n".join(plot_text(N, rows(0, BLOCKS + 20)).splitlines()[-60:]) + "\n")
+        assert (len(other), len(f)) == (BLOCKS + 20, BLOCKS + 20)
+        same(other[-25:].values, f[-25:].values)
+    with pytest.raises(ValueError, match="closed plot file"):
+        copy.copy(f)
