@@ -192,6 +192,8 @@ class PlotFile:
         got = read_result(self._path, self._shown, self._width_asked, columns, stop=stop, blocks=blocks,
                           threads=threads, count_from=count_from)
         assert got is not None
+        if self._mark is not None:
+            self._still_indexed()
         return got[0]
 
     def _rows(self, rows: RowKey) -> tuple[int, int]:
@@ -224,11 +226,18 @@ class PlotFile:
         plot, result = got
         if result.file != self._mark.identity:
             raise self._mark.error("the file was replaced by another while it was open")
+        self._still_indexed()
         self._counted += result.counted
         for reached in (result.start, result.next):
             if reached is not None:
                 self._note(reached)
         return plot
+
+    def _still_indexed(self) -> None:
+        """After a read of the indexed file: a file cut, replaced or rewritten while it was read
+        raises, so that no read gives part of the file or a mix of two runs."""
+        assert self._mark is not None
+        self._mark.look()
 
     def _note(self, reached: BlockStart) -> None:
         if reached[0] not in self._starts:

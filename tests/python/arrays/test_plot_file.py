@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import quorvel_arrays as qa
-from quorvel_arrays import _reader
+from quorvel_arrays import _plot_file as plot_file_module, _reader
 from conftest import plot_text
 
 N = 12  # two value lines a block
@@ -134,12 +134,15 @@ def cut(path):
     os.truncate(path, os.path.getsize(path) - 40)
 
 
-@pytest.mark.parametrize("change, reason", [
+CHANGES = [
     (replace, "the file was replaced by another while it was open"),
     (rewrite, f"the file was rewritten while it was open: its bytes before block {BLOCKS + 1} are not those read"),
     (cut, "the file shrank to {size:,} bytes while it was open: block {block} was to start at byte {offset:,}"),
     (os.remove, "the file was removed while it was open"),
-])
+]
+
+
+@pytest.mark.parametrize("change, reason", CHANGES)
 def test_file_changed_under_the_index_raises(path, change, reason):
     offset = os.path.getsize(path)
     with qa.open(path) as f:
@@ -280,3 +283,23 @@ def test_a_copy_keeps_an_index_of_its_own(path, duplicate):
         same(other[-25:].values, f[-25:].values)
     with pytest.raises(ValueError, match="closed plot file"):
         copy.copy(f)
+
+
+@pytest.mark.parametrize("change, reason", CHANGES)
+@pytest.mark.parametrize("call", [lambda f: f[-5:], lambda f: f.read(), lambda f: f.read(blocks=slice(3, 9))])
+def test_file_changed_during_a_read_raises(path, monkeypatch, change, reason, call):
+    offset = os.path.getsize(path)
+    real = plot_file_module.read_result
+
+    def read_then_change(*args, **options):
+        got = real(*args, **options)
+        change(path)  # as if while the reader ran: what it gave may be part of one file and part of another
+        return got
+
+    with qa.open(path) as f:
+        len(f)
+        monkeypatch.setattr(plot_file_module, "read_result", read_then_change)
+        with pytest.raises(qa.PlotFileError) as caught:
+            call(f)
+    size = os.path.getsize(path) if os.path.exists(path) else 0
+    assert caught.value.reason == reason.format(size=size, block=BLOCKS + 1, offset=offset)
