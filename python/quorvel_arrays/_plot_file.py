@@ -11,6 +11,7 @@ from __future__ import annotations
 import bisect
 import operator
 import os
+import threading
 from collections.abc import Iterable, Iterator
 from types import TracebackType
 from typing import Any, Self, SupportsIndex
@@ -52,7 +53,7 @@ class PlotFile:
     kept. A file that grows is counted on from the end of the last block known.
     """
 
-    __slots__ = ("_closed", "_counted", "_found", "_mark", "_noted", "_path", "_shown", "_starts", "_width_asked")
+    __slots__ = ("_closed", "_counted", "_found", "_lock", "_mark", "_noted", "_path", "_shown", "_starts", "_width_asked")
 
     def __init__(self, path: PathArg, n_digits: SupportsIndex | None = None) -> None:
         self._shown = check_path(path)
@@ -65,6 +66,9 @@ class PlotFile:
         self._noted: list[int] = []
         self._starts: dict[int, BlockStart] = {}
         self._counted = 0  # blocks the reader counted for this file: a read from known offsets counts none
+        # Threads sharing the handle take turns at the mark and the index (not at the reads): a look
+        # between another's size and its check would take a file that grew for one that shrank.
+        self._lock = threading.RLock()
 
     def __enter__(self) -> Self:
         return self
@@ -227,17 +231,19 @@ class PlotFile:
         if result.file != self._mark.identity:
             raise self._mark.error("the file was replaced by another while it was open")
         self._still_indexed()
-        self._counted += result.counted
-        for reached in (result.start, result.next):
-            if reached is not None:
-                self._note(reached)
+        with self._lock:
+            self._counted += result.counted
+            for reached in (result.start, result.next):
+                if reached is not None:
+                    self._note(reached)
         return plot
 
     def _still_indexed(self) -> None:
         """After a read of the indexed file: a file cut, replaced or rewritten while it was read
         raises, so that no read gives part of the file or a mix of two runs."""
-        assert self._mark is not None
-        self._mark.look()
+        with self._lock:
+            assert self._mark is not None
+            self._mark.look()
 
     def _note(self, reached: BlockStart) -> None:
         if reached[0] not in self._starts:
@@ -247,6 +253,10 @@ class PlotFile:
     def _indexed(self) -> _reader.ScanResult:
         """The last scan, once the file is found to be the one indexed; the index is built by the
         first call, and counted on from its last block when the file grew."""
+        with self._lock:
+            return self._indexed_now()
+
+    def _indexed_now(self) -> _reader.ScanResult:
         self._check_open()
         if self._mark is None:
             mark = ReadMark(self._path, self._shown, "open")
@@ -258,9 +268,21 @@ class PlotFile:
             if size is None:
                 raise self._mark.removed()
             if size > self._mark.offset:
-                self._scan(self._mark, self._mark.reached)
+                self._scan(self._mark, self._count_on_from(self._mark))
         assert self._found is not None
         return self._found
+
+    def _count_on_from(self, mark: ReadMark) -> BlockStart | None:
+        """Where a grown file is counted on from: the end of the last block counted, unless the
+        file then ended inside that block's last line (still being written), which the count took
+        for a whole block: that block is counted again from a start before it."""
+        if mark.reached is None or mark.tail.endswith((b"\n", b"\r")):
+            return mark.reached
+        last = mark.reached[0]
+        del self._starts[last]
+        self._noted.remove(last)
+        before = bisect.bisect_right(self._noted, last - 1) - 1
+        return self._starts[self._noted[before]] if before >= 0 else None
 
     def _scan(self, mark: ReadMark, count_from: BlockStart | None) -> None:
         width = self._found.n_digits if self._found is not None else self._width_asked

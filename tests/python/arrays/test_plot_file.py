@@ -5,6 +5,7 @@ refused, nothing left open; and the reader's keyword arguments and named results
 import copy
 import os
 import pickle
+import threading
 
 import numpy as np
 import pytest
@@ -303,3 +304,47 @@ def test_file_changed_during_a_read_raises(path, monkeypatch, change, reason, ca
             call(f)
     size = os.path.getsize(path) if os.path.exists(path) else 0
     assert caught.value.reason == reason.format(size=size, block=BLOCKS + 1, offset=offset)
+
+
+@pytest.mark.parametrize("missing", [1, 5, 24])  # bytes of the last value line not written yet
+def test_growth_after_a_last_line_still_being_written(plot_file, missing):
+    lines = plot_text(N, rows(0, 20)).splitlines(keepends=True)
+    whole = "".join(lines)
+    written = "".join(lines[:1 + N + 11 * 3])  # eleven blocks, the last of which is cut short below
+    path = plot_file(written[:-missing])
+    with qa.open(path) as f:
+        assert len(f) == 11  # the count takes the cut line for a whole one, as a read of it would
+        with open(path, "a") as grown:
+            grown.write(whole[len(written) - missing:])
+        assert len(f) == 20
+        same(f[8:].values, qa.read(path).values[8:])
+
+
+def test_threads_sharing_a_growing_file(plot_file):
+    lines = plot_text(N, rows(0, 1000)).splitlines(keepends=True)
+    cut = 1 + N + 200 * 3
+    path = plot_file("".join(lines[:cut]))
+    expected = qa.read(plot_file("".join(lines))).values
+    problems = []
+
+    def reader(f, first):
+        for k in range(300):
+            try:
+                start = (first * 37 + k * 101) % len(f)
+                got = f[start:start + 1 + k % 40].values
+                if got.tobytes() != expected[start:start + len(got)].tobytes():
+                    problems.append(("values", start))
+            except Exception as error:  # noqa: BLE001 - every failure is a finding here
+                problems.append(repr(error))
+
+    with qa.open(path) as f:
+        len(f)
+        threads = [threading.Thread(target=reader, args=(f, first)) for first in range(6)]
+        for thread in threads:
+            thread.start()
+        for block in range(200, 1000, 25):  # whole blocks at a time: each look sees complete blocks
+            with open(path, "a") as grown:
+                grown.write("".join(lines[1 + N + block * 3:1 + N + (block + 25) * 3]))
+        for thread in threads:
+            thread.join()
+        assert problems == [] and len(f) == 1000
