@@ -138,13 +138,13 @@ class PlotFile:
         if chosen is None:
             raise TypeError("columns are chosen by a name, a position, a list of them or ':', not None")
         if single:
-            columns: tuple[ParameterKey, ...] | None = check_columns((chosen,))  # type: ignore[arg-type]
+            columns: tuple[ParameterKey, ...] | None = check_columns((chosen,))
         elif isinstance(chosen, slice):
             if chosen != slice(None):
                 raise TypeError("columns are chosen by a name, a position, a list of them or ':', not a part slice")
             columns = None
         else:
-            columns = check_columns(chosen)  # type: ignore[arg-type]
+            columns = check_columns(chosen)
         start, stop = self._rows(rows)
         plot = self._range(columns, start, stop)
         if isinstance(rows, slice):
@@ -208,7 +208,8 @@ class PlotFile:
                 raise ValueError(f"rows must be a slice of step 1, not {rows.step}")
             start, stop, _ = rows.indices(total)
             return start, max(start, stop)
-        if isinstance(rows, bool) or not hasattr(rows, "__index__") or numpy.ndim(rows) != 0:
+        array = isinstance(rows, numpy.ndarray) and rows.ndim != 0  # has __index__, only to refuse it
+        if isinstance(rows, bool) or not hasattr(rows, "__index__") or array:
             raise TypeError(f"rows are chosen by an int or a slice, not {type(rows).__name__}")
         row = operator.index(rows)
         if not -total <= row < total:
