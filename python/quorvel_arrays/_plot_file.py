@@ -11,9 +11,10 @@ from __future__ import annotations
 import bisect
 import operator
 import os
+import threading
 from collections.abc import Iterable, Iterator
 from types import TracebackType
-from typing import Self, SupportsIndex
+from typing import Any, Self, SupportsIndex
 
 import numpy
 
@@ -52,7 +53,7 @@ class PlotFile:
     kept. A file that grows is counted on from the end of the last block known.
     """
 
-    __slots__ = ("_closed", "_counted", "_found", "_mark", "_noted", "_path", "_shown", "_starts", "_width_asked")
+    __slots__ = ("_closed", "_counted", "_found", "_lock", "_mark", "_noted", "_path", "_shown", "_starts", "_width_asked")
 
     def __init__(self, path: PathArg, n_digits: SupportsIndex | None = None) -> None:
         self._shown = check_path(path)
@@ -65,6 +66,9 @@ class PlotFile:
         self._noted: list[int] = []
         self._starts: dict[int, BlockStart] = {}
         self._counted = 0  # blocks the reader counted for this file: a read from known offsets counts none
+        # Threads sharing the handle take turns at the mark and the index (not at the reads): a look
+        # between another's size and its check would take a file that grew for one that shrank.
+        self._lock = threading.RLock()
 
     def __enter__(self) -> Self:
         return self
@@ -131,16 +135,21 @@ class PlotFile:
         return self._read(check_columns(columns), check_blocks(blocks), check_threads(threads))
 
     def __getitem__(self, key: RowKey | tuple[RowKey, ColumnKey]) -> Plot | Values | numpy.float32:
-        rows, chosen = key if isinstance(key, tuple) else (key, slice(None))
-        single = isinstance(chosen, str) or (not isinstance(chosen, bool) and hasattr(chosen, "__index__"))
+        rows, chosen = split_key(key)
+        # A numpy array of one or more dimensions has __index__ too, but only to refuse it: a list.
+        single = isinstance(chosen, str) or (
+            not isinstance(chosen, bool) and hasattr(chosen, "__index__") and numpy.ndim(chosen) == 0
+        )
+        if chosen is None:
+            raise TypeError("columns are chosen by a name, a position, a list of them or ':', not None")
         if single:
-            columns: tuple[ParameterKey, ...] | None = check_columns((chosen,))  # type: ignore[arg-type]
+            columns: tuple[ParameterKey, ...] | None = check_columns((chosen,))
         elif isinstance(chosen, slice):
             if chosen != slice(None):
                 raise TypeError("columns are chosen by a name, a position, a list of them or ':', not a part slice")
             columns = None
         else:
-            columns = check_columns(chosen)  # type: ignore[arg-type]
+            columns = check_columns(chosen)
         start, stop = self._rows(rows)
         plot = self._range(columns, start, stop)
         if isinstance(rows, slice):
@@ -151,7 +160,7 @@ class PlotFile:
 
     def iter_blocks(self, *, columns: Iterable[ParameterKey] | None = None, chunk: SupportsIndex = 65536) -> Iterator[Plot]:
         """As `quorvel_arrays.iter_blocks`."""
-        self._check_open()
+        self._check_unchanged()
         size = check_chunk(chunk)
         return pieces(self._path, self._shown, self._width_asked, check_columns(columns), size)
 
@@ -164,12 +173,12 @@ class PlotFile:
         start: SupportsIndex = 0,
     ) -> Iterator[Plot]:
         """As `quorvel_arrays.follow`."""
-        self._check_open()
+        self._check_unchanged()
         return following(*follow_arguments(self._path, self._width_asked, columns, interval, idle, start))
 
     def scan(self, *, threads: SupportsIndex | None = 1) -> PlotInfo:
         """As `quorvel_arrays.scan` (a scan of its own, which any file, a pipe too, allows)."""
-        self._check_open()
+        self._check_unchanged()
         got = _reader.scan(self._path, self._width_asked, threads=check_threads(threads))
         return PlotInfo(self._shown, got.header, got.names, got.n_digits, got.blocks, got.size, *got.noted)
 
@@ -192,6 +201,8 @@ class PlotFile:
         got = read_result(self._path, self._shown, self._width_asked, columns, stop=stop, blocks=blocks,
                           threads=threads, count_from=count_from)
         assert got is not None
+        if self._mark is not None:
+            self._still_indexed()
         return got[0]
 
     def _rows(self, rows: RowKey) -> tuple[int, int]:
@@ -202,7 +213,8 @@ class PlotFile:
                 raise ValueError(f"rows must be a slice of step 1, not {rows.step}")
             start, stop, _ = rows.indices(total)
             return start, max(start, stop)
-        if isinstance(rows, bool) or not hasattr(rows, "__index__"):
+        array = isinstance(rows, numpy.ndarray) and rows.ndim != 0  # has __index__, only to refuse it
+        if isinstance(rows, bool) or not hasattr(rows, "__index__") or array:
             raise TypeError(f"rows are chosen by an int or a slice, not {type(rows).__name__}")
         row = operator.index(rows)
         if not -total <= row < total:
@@ -224,11 +236,20 @@ class PlotFile:
         plot, result = got
         if result.file != self._mark.identity:
             raise self._mark.error("the file was replaced by another while it was open")
-        self._counted += result.counted
-        for reached in (result.start, result.next):
-            if reached is not None:
-                self._note(reached)
+        self._still_indexed()
+        with self._lock:
+            self._counted += result.counted
+            for reached in (result.start, result.next):
+                if reached is not None:
+                    self._note(reached)
         return plot
+
+    def _still_indexed(self) -> None:
+        """After a read of the indexed file: a file cut, replaced or rewritten while it was read
+        raises, so that no read gives part of the file or a mix of two runs."""
+        with self._lock:
+            assert self._mark is not None
+            self._mark.look()
 
     def _note(self, reached: BlockStart) -> None:
         if reached[0] not in self._starts:
@@ -238,6 +259,10 @@ class PlotFile:
     def _indexed(self) -> _reader.ScanResult:
         """The last scan, once the file is found to be the one indexed; the index is built by the
         first call, and counted on from its last block when the file grew."""
+        with self._lock:
+            return self._indexed_now()
+
+    def _indexed_now(self) -> _reader.ScanResult:
         self._check_open()
         if self._mark is None:
             mark = ReadMark(self._path, self._shown, "open")
@@ -249,9 +274,21 @@ class PlotFile:
             if size is None:
                 raise self._mark.removed()
             if size > self._mark.offset:
-                self._scan(self._mark, self._mark.reached)
+                self._scan(self._mark, self._count_on_from(self._mark))
         assert self._found is not None
         return self._found
+
+    def _count_on_from(self, mark: ReadMark) -> BlockStart | None:
+        """Where a grown file is counted on from: the end of the last block counted, unless the
+        file then ended inside that block's last line (still being written), which the count took
+        for a whole block: that block is counted again from a start before it."""
+        if mark.reached is None or mark.tail.endswith((b"\n", b"\r")):
+            return mark.reached
+        last = mark.reached[0]
+        del self._starts[last]
+        self._noted.remove(last)
+        before = bisect.bisect_right(self._noted, last - 1) - 1
+        return self._starts[self._noted[before]] if before >= 0 else None
 
     def _scan(self, mark: ReadMark, count_from: BlockStart | None) -> None:
         width = self._found.n_digits if self._found is not None else self._width_asked
@@ -267,9 +304,34 @@ class PlotFile:
         self._counted += found.counted
         self._found = found
 
+    def _check_unchanged(self) -> None:
+        """Refuses a closed handle, and an indexed file since replaced, rewritten, shrunk or removed:
+        the calls that read the file afresh would otherwise read another file as this one."""
+        if self._mark is None:
+            self._check_open()
+        else:
+            self._indexed()
+
+    def __reduce__(self) -> tuple[type[PlotFile], tuple[PathArg, int | None]]:
+        # A copy (or an unpickled one) opens the path anew: a shared mark would let one copy move
+        # it past a growth the other has not counted.
+        self._check_open()
+        return PlotFile, (self._path, self._width_asked)
+
     def _check_open(self) -> None:
         if self._closed:
             raise ValueError(f"I/O operation on a closed plot file: {self._shown}")
+
+
+def split_key(key: object) -> tuple[Any, Any]:
+    """(rows, columns) of an index: a bare row key, or a tuple of one or two keys."""
+    if not isinstance(key, tuple):
+        return key, slice(None)
+    if len(key) == 1:
+        return key[0], slice(None)
+    if len(key) != 2:
+        raise IndexError(f"a plot file has 2 dimensions, but {len(key)} were indexed")
+    return key[0], key[1]
 
 
 def open(path: PathArg, n_digits: SupportsIndex | None = None) -> PlotFile:  # noqa: A001

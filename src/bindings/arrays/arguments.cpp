@@ -2,6 +2,7 @@
 
 #include "bindings/arrays/arguments.h"
 
+#include <array>
 #include <limits>
 #include <string>
 
@@ -37,7 +38,11 @@ std::expected<std::optional<std::int64_t>, PythonError> convert_bound(PyObject* 
 std::expected<std::size_t, PythonError> keyword_slot(const Signature& signature, PyObject* name) {
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
-  if (utf8 == nullptr) return pending();
+  if (utf8 == nullptr) {
+    // A name no function takes (one that is not UTF-8): the same TypeError as any other.
+    PyErr_Clear();
+    return type_error(std::string(signature.name) + "() got an unexpected keyword argument");
+  }
   const std::string_view keyword(utf8, static_cast<std::size_t>(size));
   for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
     if (signature.parameters[i] == keyword) return i;
@@ -119,11 +124,17 @@ std::expected<std::optional<BlockRange>, PythonError> convert_blocks(PyObject* o
 // (block, offset) or (block, offset, line) from an earlier read or scan, or None.
 std::expected<std::optional<BlockStart>, PythonError> convert_block_start(PyObject* object) {
   if (absent(object)) return std::nullopt;
-  unsigned long long block = 0;
-  unsigned long long offset = 0;
-  unsigned long long line = 0;
-  if (!PyArg_ParseTuple(object, "KK|K", &block, &offset, &line)) return pending();
-  return BlockStart{.block = block, .offset = offset, .line = line};
+  const Py_ssize_t size = PyTuple_Check(object) ? PyTuple_GET_SIZE(object) : 0;
+  if (size != 2 && size != 3) return type_error("a block start: a (block, offset[, line]) tuple or None");
+  std::array<unsigned long long, 3> fields{};
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    PyObject* item = PyTuple_GET_ITEM(object, i);
+    if (!PyLong_Check(item)) return type_error("a block start: ints");
+    // Refuses a negative number (OverflowError) where a wrap would give a far block or offset.
+    fields[static_cast<std::size_t>(i)] = PyLong_AsUnsignedLongLong(item);
+    if (PyErr_Occurred()) return pending();
+  }
+  return BlockStart{.block = fields[0], .offset = fields[1], .line = fields[2]};
 }
 
 std::expected<std::size_t, PythonError> convert_threads(PyObject* object) {

@@ -2,13 +2,16 @@
 from known offsets counts nothing) and extended as the file grows, a file changed under the index
 refused, nothing left open; and the reader's keyword arguments and named results."""
 
+import copy
 import os
+import pickle
+import threading
 
 import numpy as np
 import pytest
 
 import quorvel_arrays as qa
-from quorvel_arrays import _reader
+from quorvel_arrays import _plot_file as plot_file_module, _reader
 from conftest import plot_text
 
 N = 12  # two value lines a block
@@ -132,12 +135,15 @@ def cut(path):
     os.truncate(path, os.path.getsize(path) - 40)
 
 
-@pytest.mark.parametrize("change, reason", [
+CHANGES = [
     (replace, "the file was replaced by another while it was open"),
     (rewrite, f"the file was rewritten while it was open: its bytes before block {BLOCKS + 1} are not those read"),
     (cut, "the file shrank to {size:,} bytes while it was open: block {block} was to start at byte {offset:,}"),
     (os.remove, "the file was removed while it was open"),
-])
+]
+
+
+@pytest.mark.parametrize("change, reason", CHANGES)
 def test_file_changed_under_the_index_raises(path, change, reason):
     offset = os.path.getsize(path)
     with qa.open(path) as f:
@@ -173,6 +179,13 @@ def test_file_closed_on_exit_and_on_error(path, plot_file):
     (lambda p: _reader.read(p, None), TypeError, "read() takes 3 to 8 positional arguments but 2 were given"),
     (lambda p: _reader.read(p, n_digits=None), TypeError, "read() missing argument 'columns'"),
     (lambda p: _reader.scan(p, None, None, 1, None), TypeError, "scan() takes 2 to 4 positional arguments but 5 were given"),
+    (lambda p: _reader.read(p, None, None, **{"\udcff": 1}), TypeError, "read() got an unexpected keyword argument"),
+    (lambda p: _reader.read(p, None, None, blocks=(5, 6), count_from=[0, 0]), TypeError,
+     "a block start: a (block, offset[, line]) tuple or None"),
+    (lambda p: _reader.scan(p, None, count_from=(0, 0, 0, 0)), TypeError, "a block start: a (block, offset[, line]) tuple or None"),
+    (lambda p: _reader.read(p, None, None, blocks=(0, 6), count_from=(0, 0), count_to="ab"), TypeError,
+     "a block start: a (block, offset[, line]) tuple or None"),
+    (lambda p: _reader.scan(p, None, count_from=(0, 1.5)), TypeError, "a block start: ints"),
 ])
 def test_reader_arguments_by_keyword(path, call, error, message):
     with pytest.raises(error) as caught:
@@ -210,3 +223,128 @@ def test_defect_in_a_range_raises_as_read_does_from_known_offsets(plot_file, bou
         counted = f._counted
         assert defect(lambda: f[slice(*bounds)]) == expected
         assert f._counted == counted
+
+
+@pytest.mark.parametrize("count_from", [(-1, 0), (0, -1), (0, 0, -1)])
+def test_reader_refuses_a_negative_block_start(path, count_from):
+    # Kept unsigned, a negative number would stand for a far block or offset.
+    with pytest.raises(OverflowError):
+        _reader.scan(path, None, count_from=count_from)
+
+
+@pytest.mark.parametrize("key, numpy_key", [
+    ((5,), 5),
+    (np.s_[3:9, np.array([0, 3])], np.s_[3:9, [0, 3]]),
+    (np.s_[4, np.array(3)], np.s_[4, 3]),
+    (np.s_[-5:, ["PARAM1", "PARAM1"]], np.s_[-5:, [1, 1]]),
+])
+def test_numpy_like_keys_give_the_whole_reads_values(path, key, numpy_key):
+    with qa.open(path) as f:
+        got = f[key]
+    same(getattr(got, "values", got), qa.read(path).values[numpy_key])
+
+
+@pytest.mark.parametrize("key, error, message", [
+    ((1, 2, 3), IndexError, "a plot file has 2 dimensions, but 3 were indexed"),
+    ((), IndexError, "a plot file has 2 dimensions, but 0 were indexed"),
+    (np.s_[:, None], TypeError, "columns are chosen by a name, a position, a list of them or ':', not None"),
+    (np.ones(BLOCKS, bool), TypeError, "rows are chosen by an int or a slice, not ndarray"),
+])
+def test_odd_keys_are_refused(path, key, error, message):
+    with qa.open(path) as f, pytest.raises(error) as caught:
+        f[key]
+    assert caught.value.args == (message,)
+
+
+@pytest.mark.parametrize("change, reason", [
+    (replace, "the file was replaced by another while it was open"),
+    (rewrite, f"the file was rewritten while it was open: its bytes before block {BLOCKS + 1} are not those read"),
+    (os.remove, "the file was removed while it was open"),
+])
+@pytest.mark.parametrize("call", [
+    lambda f: f.iter_blocks(chunk=10), lambda f: f.scan(), lambda f: f.follow(idle=0.1),
+])
+def test_reads_afresh_refuse_a_file_changed_under_the_index(path, change, reason, call):
+    with qa.open(path) as f:
+        len(f)
+        change(path)
+        with pytest.raises(qa.PlotFileError) as caught:
+            call(f)
+    assert caught.value.reason == reason
+
+
+@pytest.mark.parametrize("duplicate", [copy.copy, copy.deepcopy, lambda f: pickle.loads(pickle.dumps(f))])
+def test_a_copy_keeps_an_index_of_its_own(path, duplicate):
+    with qa.open(path) as f:
+        len(f)
+        other = duplicate(f)
+        with open(path, "a") as grown:
+            grown.write("\n".join(plot_text(N, rows(0, BLOCKS + 20)).splitlines()[-60:]) + "\n")
+        assert (len(other), len(f)) == (BLOCKS + 20, BLOCKS + 20)
+        same(other[-25:].values, f[-25:].values)
+    with pytest.raises(ValueError, match="closed plot file"):
+        copy.copy(f)
+
+
+@pytest.mark.parametrize("change, reason", CHANGES)
+@pytest.mark.parametrize("call", [lambda f: f[-5:], lambda f: f.read(), lambda f: f.read(blocks=slice(3, 9))])
+def test_file_changed_during_a_read_raises(path, monkeypatch, change, reason, call):
+    offset = os.path.getsize(path)
+    real = plot_file_module.read_result
+
+    def read_then_change(*args, **options):
+        got = real(*args, **options)
+        change(path)  # as if while the reader ran: what it gave may be part of one file and part of another
+        return got
+
+    with qa.open(path) as f:
+        len(f)
+        monkeypatch.setattr(plot_file_module, "read_result", read_then_change)
+        with pytest.raises(qa.PlotFileError) as caught:
+            call(f)
+    size = os.path.getsize(path) if os.path.exists(path) else 0
+    assert caught.value.reason == reason.format(size=size, block=BLOCKS + 1, offset=offset)
+
+
+@pytest.mark.parametrize("missing", [1, 5, 24])  # bytes of the last value line not written yet
+def test_growth_after_a_last_line_still_being_written(plot_file, missing):
+    lines = plot_text(N, rows(0, 20)).splitlines(keepends=True)
+    whole = "".join(lines)
+    written = "".join(lines[:1 + N + 11 * 3])  # eleven blocks, the last of which is cut short below
+    path = plot_file(written[:-missing])
+    with qa.open(path) as f:
+        assert len(f) == 11  # the count takes the cut line for a whole one, as a read of it would
+        with open(path, "a") as grown:
+            grown.write(whole[len(written) - missing:])
+        assert len(f) == 20
+        same(f[8:].values, qa.read(path).values[8:])
+
+
+def test_threads_sharing_a_growing_file(plot_file):
+    lines = plot_text(N, rows(0, 1000)).splitlines(keepends=True)
+    cut = 1 + N + 200 * 3
+    path = plot_file("".join(lines[:cut]))
+    expected = qa.read(plot_file("".join(lines))).values
+    problems = []
+
+    def reader(f, first):
+        for k in range(300):
+            try:
+                start = (first * 37 + k * 101) % len(f)
+                got = f[start:start + 1 + k % 40].values
+                if got.tobytes() != expected[start:start + len(got)].tobytes():
+                    problems.append(("values", start))
+            except Exception as error:  # noqa: BLE001 - every failure is a finding here
+                problems.append(repr(error))
+
+    with qa.open(path) as f:
+        len(f)
+        threads = [threading.Thread(target=reader, args=(f, first)) for first in range(6)]
+        for thread in threads:
+            thread.start()
+        for block in range(200, 1000, 25):  # whole blocks at a time: each look sees complete blocks
+            with open(path, "a") as grown:
+                grown.write("".join(lines[1 + N + block * 3:1 + N + (block + 25) * 3]))
+        for thread in threads:
+            thread.join()
+        assert problems == [] and len(f) == 1000
