@@ -237,8 +237,18 @@ def make_folder(target: str, fill: Callable[[str], None]) -> None:
         os.chmod(temporary, 0o777 & ~current_umask())
         rename_without_replacing(temporary, target)
     except BaseException:
-        shutil.rmtree(temporary, ignore_errors=True)
+        remove_new_folder(temporary)
         raise
+
+
+def remove_new_folder(folder: str) -> None:
+    """Removes a folder this command made; a cluster's task still finishing its chunk may write
+    into it during a pass, so passes are made until it is gone (a second at most)."""
+    for _ in range(10):
+        shutil.rmtree(folder, ignore_errors=True)
+        if not os.path.lexists(folder):
+            return
+        time.sleep(0.1)
 
 
 RENAME_NOREPLACE = 1
