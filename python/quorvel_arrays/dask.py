@@ -14,10 +14,12 @@ from __future__ import annotations
 import dataclasses
 import math
 import os
+import uuid
 import warnings
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, SupportsIndex
 
+import numpy
 from ._blocks import scan
 from ._optional import require
 from ._plot import (
@@ -36,7 +38,7 @@ from ._plot_file import PlotFile
 if TYPE_CHECKING:
     import pandas
 
-__all__ = ["IndexOrderError", "NamesDifferError", "read_dataframe"]
+__all__ = ["IndexOrderError", "NamesDifferError", "read_array", "read_dataframe"]
 
 
 class NamesDifferError(ValueError):
@@ -199,3 +201,55 @@ def read_dataframe(
     reader = _ReadPart(width, selection, empty.names, shown[0])
     return from_map(reader, parts, meta=empty.to_pandas(), divisions=divisions, label="read-plot-blocks",
                     enforce_metadata=False)
+
+
+# Blocks per chunk when none is given: about this many bytes of float32 values a chunk.
+CHUNK_BYTES = 64 * 2**20
+
+
+class _ReadChunk:
+    """Reads blocks [start, stop) of one of the array's files (picklable: the handles pickle with
+    their block index, so a worker counts nothing again)."""
+
+    __slots__ = ("columns", "handles")
+
+    def __init__(self, handles: list[PlotFile], columns: tuple[ParameterKey, ...] | None) -> None:
+        self.handles = handles
+        self.columns = columns
+
+    def __call__(self, file: int, start: int, stop: int) -> Any:
+        return self.handles[file]._range(self.columns, start, stop).values
+
+
+def read_array(
+    paths: PathArg | Iterable[PathArg],
+    n_digits: SupportsIndex | None = None,
+    *,
+    columns: Iterable[ParameterKey] | None = None,
+    chunks: SupportsIndex | None = None,
+) -> Any:
+    """A Dask array (float32) of the files' blocks × their parameters (or `columns`), the files
+    one after the other along the blocks. Every file is scanned now, and must have the names of
+    the first (NamesDifferError); each chunk of `chunks` blocks (None: as many as make about 64 MiB,
+    at least one) is a ranged read of one file from its block index, done where Dask runs it."""
+    array = require("read_array()", "dask.array", "dask")
+    several = not isinstance(paths, (str, bytes, os.PathLike))
+    shown = [check_path(path) for path in (paths if several else [paths])]  # type: ignore[union-attr]
+    if not shown:
+        raise ValueError("paths must name at least one file")
+    size = positive_or_none(chunks, "chunks")
+    selection = check_columns(columns)
+    handles = [PlotFile(path, n_digits) for path in shown]
+    names = handles[0].names
+    for path, handle in zip(shown[1:], handles[1:]):
+        if handle.names != names:
+            raise NamesDifferError(f"{path}: {difference(handle.names, names, shown[0])}")
+    width = len(handles[0]._range(selection, 0, 0).names)  # a bad selection raises now
+    size = size or max(1, CHUNK_BYTES // (4 * max(width, 1)))
+    spans = [(k, start, min(start + size, len(h))) for k, h in enumerate(handles) for start in range(0, len(h), size)]
+    spans = spans or [(0, 0, 0)]
+    reader = _ReadChunk(handles, selection)
+    name = f"read-plot-array-{uuid.uuid4().hex}"
+    graph = {(name, k, 0): (reader, *span) for k, span in enumerate(spans)}
+    rows = tuple(stop - start for _, start, stop in spans)
+    return array.Array(graph, name, (rows, (width,)), dtype=numpy.float32)
