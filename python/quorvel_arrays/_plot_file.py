@@ -241,7 +241,9 @@ class PlotFile:
                           threads=threads, count_from=count_from, count_to=count_to)
         assert got is not None
         plot, result = got
-        if result.file != self._mark.identity:
+        # A file without a value line is not opened past its names (no identity): the check after
+        # the read finds it unchanged or not.
+        if result.file != self._mark.identity and (result.file is not None or len(plot.values)):
             raise self._mark.error("the file was replaced by another while it was open")
         self._still_indexed()
         self._parsed(plot)

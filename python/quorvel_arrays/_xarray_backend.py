@@ -77,15 +77,18 @@ class PlotBackend(BackendEntrypoint):
         handle = PlotFile(filename_or_obj, n_digits)
         try:
             names, blocks = handle.names, len(handle)
-            # The index coordinate is loaded by xarray at once: one column, read once.
-            time = None if "time" in dropped else handle._range((0,), 0, blocks).values[:, 0]
+            # The index coordinate is loaded by xarray at once: one column, read once (its plot
+            # gives the attributes as a whole read does).
+            first = handle._range((0,), 0, 0 if "time" in dropped else blocks)
+            time = None if "time" in dropped else first.values[:, 0]
             columns = {
                 key: xarray.Variable(("time",), indexing.LazilyIndexedArray(PlotColumn(handle, position, blocks)), attrs)
                 for position, key, attrs in variable_names(names)
                 if key not in dropped
             }
-            dataset = dataset_of(xarray, names, time, columns, path=handle.path, header=handle.header,
-                                 n_digits=handle.n_digits)
+            # A file without a value line: a ranged read has found no width (None), a whole read says 0.
+            dataset = dataset_of(xarray, names, time, columns, path=first.path, header=first.header,
+                                 n_digits=first.n_digits or 0)
         except BaseException:
             handle.close()
             raise

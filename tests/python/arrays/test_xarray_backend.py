@@ -45,7 +45,10 @@ def assert_same(got, expected):
         assert got[name].values.tobytes() == variable.values.tobytes()
 
 
-def test_whole_dataset_is_the_reads(path):
+@pytest.mark.parametrize("blocks", [BLOCKS, 0])
+def test_whole_dataset_is_the_reads(tmp_path, blocks):
+    path = tmp_path / "run.plt"
+    path.write_text(plot_with_names(NAMES, rows(blocks)))
     with open_plot(path) as ds:
         assert_same(ds.load(), qa.read(path).to_xarray())
 
@@ -158,8 +161,8 @@ def write_runs(tmp_path, lengths):
 def test_open_mfdataset_over_runs_of_different_lengths(tmp_path):
     pytest.importorskip("dask.array")
     paths = write_runs(tmp_path, [40, 7, 25])
-    expected = xr.concat([qa.read(p).to_xarray() for p in paths], dim="run")
-    with xr.open_mfdataset(paths, engine=PlotBackend, combine="nested", concat_dim="run") as ds:
+    expected = xr.concat([qa.read(p).to_xarray() for p in paths], dim="run", join="outer")
+    with xr.open_mfdataset(paths, engine=PlotBackend, combine="nested", concat_dim="run", join="outer") as ds:
         assert_same(ds.compute(), expected)
 
 
