@@ -233,8 +233,10 @@ def read_array(
     the first (NamesDifferError); each chunk of `chunks` blocks (None: as many as make about 64 MiB,
     at least one) is a ranged read of one file from its block index, done where Dask runs it."""
     array = require("read_array()", "dask.array", "dask")
-    several = not isinstance(paths, (str, bytes, os.PathLike))
-    shown = [check_path(path) for path in (paths if several else [paths])]  # type: ignore[union-attr]
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        shown = [check_path(paths)]
+    else:
+        shown = [check_path(path) for path in paths]
     if not shown:
         raise ValueError("paths must name at least one file")
     size = positive_or_none(chunks, "chunks")
