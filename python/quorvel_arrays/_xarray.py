@@ -37,11 +37,11 @@ def dataset_of(
     library: Any, names: Sequence[str], time: Any, columns: dict[str, Any], *, path: str, header: str,
     n_digits: int | None,
 ) -> xarray.Dataset:
-    """The Dataset of a time coordinate's data and each variable's (by name), with the attributes
-    every plot's Dataset has."""
-    coordinate = library.Variable(("time",), time, {"parameter": names[0], "position": 0})
+    """The Dataset of a time coordinate's data (None: dropped) and each variable's (by name), with
+    the attributes every plot's Dataset has."""
+    coords = {} if time is None else {"time": library.Variable(("time",), time, {"parameter": names[0], "position": 0})}
     dataset: xarray.Dataset = library.Dataset(
-        columns, coords={"time": coordinate}, attrs={"path": path, "header": header, "n_digits": n_digits}
+        columns, coords=coords, attrs={"path": path, "header": header, "n_digits": n_digits}
     )
     return dataset
 

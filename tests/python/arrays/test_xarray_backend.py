@@ -96,10 +96,11 @@ def test_chunks_are_ranged_reads(path, chunks):
         assert_same(ds.compute(scheduler="threads"), qa.read(path).to_xarray())
 
 
-def test_drop_variables(path):
-    with open_plot(path, drop_variables=["TEMP", "X@3"]) as ds:
-        assert list(ds.data_vars) == ["X@1", "time@4"]
-        assert_same(ds.load(), qa.read(path).to_xarray().drop_vars(["TEMP", "X@3"]))
+@pytest.mark.parametrize("dropped, kept", [(["TEMP", "X@3"], ["X@1", "time@4"]), ("time", ["X@1", "TEMP", "X@3", "time@4"])])
+def test_drop_variables(path, dropped, kept):
+    with open_plot(path, drop_variables=dropped) as ds:
+        assert list(ds.data_vars) == kept
+        assert_same(ds.load(), qa.read(path).to_xarray().drop_vars(dropped))
 
 
 def test_pickled_dataset_carries_the_index(path):
