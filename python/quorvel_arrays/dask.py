@@ -207,18 +207,9 @@ def read_dataframe(
 CHUNK_BYTES = 64 * 2**20
 
 
-class _ReadChunk:
-    """Reads blocks [start, stop) of one of the array's files (picklable: the handles pickle with
-    their block index, so a worker counts nothing again)."""
-
-    __slots__ = ("columns", "handles")
-
-    def __init__(self, handles: list[PlotFile], columns: tuple[ParameterKey, ...] | None) -> None:
-        self.handles = handles
-        self.columns = columns
-
-    def __call__(self, file: int, start: int, stop: int) -> Any:
-        return self.handles[file]._range(self.columns, start, stop).values
+def _read_chunk(handle: PlotFile, columns: tuple[ParameterKey, ...] | None, start: int, stop: int) -> Any:
+    """Blocks [start, stop) of one of the array's files, from its block index."""
+    return handle._range(columns, start, stop).values
 
 
 def read_array(
@@ -250,8 +241,12 @@ def read_array(
     size = size or max(1, CHUNK_BYTES // (4 * max(width, 1)))
     spans = [(k, start, min(start + size, len(h))) for k, h in enumerate(handles) for start in range(0, len(h), size)]
     spans = spans or [(0, 0, 0)]
-    reader = _ReadChunk(handles, selection)
     name = f"read-plot-array-{uuid.uuid4().hex}"
-    graph = {(name, k, 0): (reader, *span) for k, span in enumerate(spans)}
+    # Each handle under a key of its own, which the tasks name: it pickles (with its index) once
+    # for a worker, not once a task.
+    files = f"plot-file-{name}"
+    graph: dict[Any, Any] = {(files, k): handle for k, handle in enumerate(handles)}
+    graph.update({(name, k, 0): (_read_chunk, (files, file), selection, start, stop)
+                  for k, (file, start, stop) in enumerate(spans)})
     rows = tuple(stop - start for _, start, stop in spans)
     return array.Array(graph, name, (rows, (width,)), dtype=numpy.float32)
