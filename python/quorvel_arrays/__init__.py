@@ -10,6 +10,7 @@
     qa.compare("a.plt", "b.plt").ok        # two runs within tolerance, parameter by parameter
     with qa.open("run42.plt") as f:        # one file, its block index kept between reads
         f[-50:, ["TIME", "TEMP"]]          # the last 50 blocks of two parameters
+    xarray.open_dataset("run42.plt", engine="quorvel")   # lazy: a variable is read when indexed
 
 `python -m quorvel_arrays` (or `quorvel`) is the command line.
 """

@@ -53,7 +53,10 @@ class PlotFile:
     kept. A file that grows is counted on from the end of the last block known.
     """
 
-    __slots__ = ("_closed", "_counted", "_found", "_lock", "_mark", "_noted", "_path", "_shown", "_starts", "_width_asked")
+    __slots__ = (
+        "_blocks_parsed", "_closed", "_counted", "_found", "_lock", "_mark", "_noted", "_path", "_shown", "_starts",
+        "_values_parsed", "_width_asked",
+    )
 
     def __init__(self, path: PathArg, n_digits: SupportsIndex | None = None) -> None:
         self._shown = check_path(path)
@@ -66,6 +69,9 @@ class PlotFile:
         self._noted: list[int] = []
         self._starts: dict[int, BlockStart] = {}
         self._counted = 0  # blocks the reader counted for this file: a read from known offsets counts none
+        # What the reads through the handle parsed: laziness is shown by these, not by timings.
+        self._blocks_parsed = 0
+        self._values_parsed = 0
         # Threads sharing the handle take turns at the mark and the index (not at the reads): a look
         # between another's size and its check would take a file that grew for one that shrank.
         self._lock = threading.RLock()
@@ -203,6 +209,7 @@ class PlotFile:
         assert got is not None
         if self._mark is not None:
             self._still_indexed()
+        self._parsed(got[0])
         return got[0]
 
     def _rows(self, rows: RowKey) -> tuple[int, int]:
@@ -229,20 +236,30 @@ class PlotFile:
         self._indexed()
         assert self._mark is not None
         count_from = self._starts[self._noted[bisect.bisect_right(self._noted, start) - 1]]
-        count_to = self._starts.get(stop) if count_from[0] == start else None
+        # Both ends given, the reader counts nothing and so has no block index to cut parts by:
+        # on more threads than one it is given the start only (and counts from it).
+        count_to = self._starts.get(stop) if count_from[0] == start and threads == 1 else None
         got = read_result(self._path, self._shown, self._width_asked, columns, stop=token, blocks=(start, stop),
                           threads=threads, count_from=count_from, count_to=count_to)
         assert got is not None
         plot, result = got
-        if result.file != self._mark.identity:
+        # A file without a value line is not opened past its names (no identity): the check after
+        # the read finds it unchanged or not.
+        if result.file != self._mark.identity and (result.file is not None or len(plot.values)):
             raise self._mark.error("the file was replaced by another while it was open")
         self._still_indexed()
+        self._parsed(plot)
         with self._lock:
             self._counted += result.counted
             for reached in (result.start, result.next):
                 if reached is not None:
                     self._note(reached)
         return plot
+
+    def _parsed(self, plot: Plot) -> None:
+        with self._lock:
+            self._blocks_parsed += plot.values.shape[0]
+            self._values_parsed += plot.values.size
 
     def _still_indexed(self) -> None:
         """After a read of the indexed file: a file cut, replaced or rewritten while it was read
@@ -273,7 +290,8 @@ class PlotFile:
             size = self._mark.look()
             if size is None:
                 raise self._mark.removed()
-            if size > self._mark.offset:
+            # Unpickled, the index has no scan yet: one from its last block reads the names only.
+            if size > self._mark.offset or self._found is None:
                 self._scan(self._mark, self._count_on_from(self._mark))
         assert self._found is not None
         return self._found
@@ -312,15 +330,34 @@ class PlotFile:
         else:
             self._indexed()
 
-    def __reduce__(self) -> tuple[type[PlotFile], tuple[PathArg, int | None]]:
-        # A copy (or an unpickled one) opens the path anew: a shared mark would let one copy move
-        # it past a growth the other has not counted.
-        self._check_open()
-        return PlotFile, (self._path, self._width_asked)
+    def __reduce__(self) -> tuple[Any, tuple[PathArg, int | None, IndexState | None]]:
+        # A copy (or an unpickled one, on a worker) takes the index and which file it is, but as its
+        # own: a shared mark would let one copy move it past a growth the other has not counted. A
+        # worker thus counts nothing again, and a file changed since raises at its first access.
+        with self._lock:
+            self._check_open()
+            mark = self._mark
+            state = None if mark is None else (
+                list(self._noted), dict(self._starts), mark.identity, mark.reached, mark.head, mark.tail, mark.largest
+            )
+        return _restored, (self._path, self._width_asked, state)
 
     def _check_open(self) -> None:
         if self._closed:
             raise ValueError(f"I/O operation on a closed plot file: {self._shown}")
+
+
+type IndexState = tuple[list[int], dict[int, BlockStart], Any, BlockStart | None, bytes, bytes, int]
+
+
+def _restored(path: PathArg, n_digits: int | None, state: IndexState | None) -> PlotFile:
+    """A pickled PlotFile with its index and the marks of the file it indexed."""
+    handle = PlotFile(path, n_digits)
+    if state is not None:
+        handle._noted, handle._starts, *kept = state
+        mark = handle._mark = ReadMark(path, handle._shown, "open")
+        mark.identity, mark.reached, mark.head, mark.tail, mark.largest = kept
+    return handle
 
 
 def split_key(key: object) -> tuple[Any, Any]:

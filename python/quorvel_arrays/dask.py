@@ -14,10 +14,12 @@ from __future__ import annotations
 import dataclasses
 import math
 import os
+import uuid
 import warnings
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, SupportsIndex
 
+import numpy
 from ._blocks import scan
 from ._optional import require
 from ._plot import (
@@ -36,7 +38,7 @@ from ._plot_file import PlotFile
 if TYPE_CHECKING:
     import pandas
 
-__all__ = ["IndexOrderError", "NamesDifferError", "read_dataframe"]
+__all__ = ["IndexOrderError", "NamesDifferError", "read_array", "read_dataframe"]
 
 
 class NamesDifferError(ValueError):
@@ -199,3 +201,52 @@ def read_dataframe(
     reader = _ReadPart(width, selection, empty.names, shown[0])
     return from_map(reader, parts, meta=empty.to_pandas(), divisions=divisions, label="read-plot-blocks",
                     enforce_metadata=False)
+
+
+# Blocks per chunk when none is given: about this many bytes of float32 values a chunk.
+CHUNK_BYTES = 64 * 2**20
+
+
+def _read_chunk(handle: PlotFile, columns: tuple[ParameterKey, ...] | None, start: int, stop: int) -> Any:
+    """Blocks [start, stop) of one of the array's files, from its block index."""
+    return handle._range(columns, start, stop).values
+
+
+def read_array(
+    paths: PathArg | Iterable[PathArg],
+    n_digits: SupportsIndex | None = None,
+    *,
+    columns: Iterable[ParameterKey] | None = None,
+    chunks: SupportsIndex | None = None,
+) -> Any:
+    """A Dask array (float32) of the files' blocks × their parameters (or `columns`), the files
+    one after the other along the blocks. Every file is scanned now, and must have the names of
+    the first (NamesDifferError); each chunk of `chunks` blocks (None: as many as make about 64 MiB,
+    at least one) is a ranged read of one file from its block index, done where Dask runs it."""
+    array = require("read_array()", "dask.array", "dask")
+    if isinstance(paths, (str, bytes, os.PathLike)):
+        shown = [check_path(paths)]
+    else:
+        shown = [check_path(path) for path in paths]
+    if not shown:
+        raise ValueError("paths must name at least one file")
+    size = positive_or_none(chunks, "chunks")
+    selection = check_columns(columns)
+    handles = [PlotFile(path, n_digits) for path in shown]
+    names = handles[0].names
+    for path, handle in zip(shown[1:], handles[1:]):
+        if handle.names != names:
+            raise NamesDifferError(f"{path}: {difference(handle.names, names, shown[0])}")
+    width = len(handles[0]._range(selection, 0, 0).names)  # a bad selection raises now
+    size = size or max(1, CHUNK_BYTES // (4 * max(width, 1)))
+    spans = [(k, start, min(start + size, len(h))) for k, h in enumerate(handles) for start in range(0, len(h), size)]
+    spans = spans or [(0, 0, 0)]
+    name = f"read-plot-array-{uuid.uuid4().hex}"
+    # Each handle under a key of its own, which the tasks name: it pickles (with its index) once
+    # for a worker, not once a task.
+    files = f"plot-file-{name}"
+    graph: dict[Any, Any] = {(files, k): handle for k, handle in enumerate(handles)}
+    graph.update({(name, k, 0): (_read_chunk, (files, file), selection, start, stop)
+                  for k, (file, start, stop) in enumerate(spans)})
+    rows = tuple(stop - start for _, start, stop in spans)
+    return array.Array(graph, name, (rows, (width,)), dtype=numpy.float32)

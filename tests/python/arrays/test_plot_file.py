@@ -348,3 +348,11 @@ def test_threads_sharing_a_growing_file(plot_file):
         for thread in threads:
             thread.join()
         assert problems == [] and len(f) == 1000
+
+
+@pytest.mark.parametrize("blocks", [slice(0, None), slice(100, 250), slice(-50, None)])
+def test_ranged_read_of_known_blocks_on_two_threads(path, blocks):
+    """Both ends of the range known from the index, in parts: once a crash."""
+    with qa.open(path) as f:
+        f[blocks]  # notes both ends
+        same(f.read(blocks=blocks, threads=2).values, qa.read(path).values[blocks])

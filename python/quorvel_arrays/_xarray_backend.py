@@ -1,0 +1,128 @@
+"""The xarray engine `quorvel`: a plot file opened as a lazy Dataset over its PlotFile handle.
+
+    ds = xarray.open_dataset("run42.plt", engine="quorvel")
+    ds.TEMP[-50:].values   # the last 50 blocks of one column, a ranged read
+
+Opening scans the file (its block index, header and names) and reads the first column, which
+xarray needs at once as the time index; every other variable is read when indexed, only the blocks
+and the column asked for.
+"""
+
+from __future__ import annotations
+
+import os
+import stat
+from collections.abc import Iterable
+from typing import Any, SupportsIndex
+
+import numpy
+import xarray
+from xarray.backends import BackendArray, BackendEntrypoint
+from xarray.core import indexing
+
+from ._plot_file import PlotFile
+from ._xarray import dataset_of, variable_names
+
+# Enough of a file's start for its first lines; a header line longer than this is not guessed.
+LOOKED_AT = 4096
+
+
+class PlotColumn(BackendArray):
+    """One column of a plot file; pickles as its handle does (path, width, block index)."""
+
+    def __init__(self, handle: PlotFile, position: int, blocks: int) -> None:
+        self.handle = handle
+        self.position = position
+        self.shape = (blocks,)
+        self.dtype = numpy.dtype(numpy.float32)
+
+    def __getitem__(self, key: indexing.ExplicitIndexer) -> Any:
+        return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER, self._read)
+
+    def _read(self, key: tuple[Any, ...]) -> numpy.ndarray[Any, numpy.dtype[numpy.float32]]:
+        """The values at an int, a slice or an array of ints: one ranged read of the blocks from
+        the first asked for to the last."""
+        (chosen,) = key
+        total = self.shape[0]
+        if isinstance(chosen, slice):
+            wanted = numpy.arange(*chosen.indices(total))
+        else:
+            wanted = numpy.asarray(chosen, dtype=numpy.int64)
+            if ((wanted < -total) | (wanted >= total)).any():
+                raise IndexError(f"block index out of range for the {total} blocks of {self.handle.path}")
+            wanted = wanted % max(total, 1)
+        if wanted.size == 0:
+            return numpy.empty(wanted.shape, numpy.float32)
+        low, high = int(wanted.min()), int(wanted.max()) + 1
+        column = self.handle._range((self.position,), low, high).values[:, 0]
+        return column[wanted - low]
+
+
+class PlotBackend(BackendEntrypoint):
+    """Opens KAVRINE plot files lazily: `n_digits` is the field width (found from the file when
+    None)."""
+
+    open_dataset_parameters = ("filename_or_obj", "drop_variables", "n_digits")
+    description = "KAVRINE plot files, read lazily through their block index (quorvel_arrays)"
+    url = "docs/api.md, The xarray engine"
+
+    def open_dataset(  # type: ignore[override]
+        self,
+        filename_or_obj: str | os.PathLike[Any],
+        *,
+        drop_variables: str | Iterable[str] | None = None,
+        n_digits: SupportsIndex | None = None,
+    ) -> xarray.Dataset:
+        dropped = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
+        handle = PlotFile(filename_or_obj, n_digits)
+        try:
+            names, blocks = handle.names, len(handle)
+            # The index coordinate is loaded by xarray at once: one column, read once (its plot
+            # gives the attributes as a whole read does).
+            first = handle._range((0,), 0, 0 if "time" in dropped else blocks)
+            time = None if "time" in dropped else first.values[:, 0]
+            columns = {
+                key: xarray.Variable(("time",), indexing.LazilyIndexedArray(PlotColumn(handle, position, blocks)), attrs)
+                for position, key, attrs in variable_names(names)
+                if key not in dropped
+            }
+            # A file without a value line: a ranged read has found no width (None), a whole read says 0.
+            dataset = dataset_of(xarray, names, time, columns, path=first.path, header=first.header,
+                                 n_digits=first.n_digits or 0)
+        except BaseException:
+            handle.close()
+            raise
+        dataset.set_close(handle.close)
+        return dataset
+
+    def guess_can_open(self, filename_or_obj: Any) -> bool:
+        return looks_like_a_plot_file(filename_or_obj)
+
+
+def looks_like_a_plot_file(path: Any) -> bool:
+    """Whether the file's first line is a header (its last token a parameter count) followed by a
+    name: only a regular file's first bytes are read, and nothing raises."""
+    if not isinstance(path, (str, bytes, os.PathLike)):
+        return False
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | getattr(os, "O_CLOEXEC", 0))
+    except (OSError, ValueError, TypeError):
+        return False
+    try:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            return False
+        start = os.read(fd, LOOKED_AT)
+    except OSError:
+        return False
+    finally:
+        os.close(fd)
+    lines = start.split(b"\n")[:3]
+    if len(lines) < 2:
+        return False
+    try:
+        header, first_name = (line.rstrip(b"\r").decode() for line in lines[:2])
+    except UnicodeDecodeError:
+        return False
+    tokens = header.split()
+    count = tokens[-1] if tokens else ""
+    return count.isascii() and count.isdigit() and bool(count.strip("0")) and bool(first_name.split())
