@@ -149,7 +149,8 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
       request.count_from->block <= static_cast<std::uint64_t>(range.start.value_or(0))) {
     options.count_from = request.count_from;
   }
-  const bool ends_known = from_start && !request.follow && ends_given(request, range);
+  // Parts are cut at counted blocks: a read on several threads counts even when both ends are given.
+  const bool ends_known = from_start && !request.follow && request.threads <= 1 && ends_given(request, range);
   if (ends_known) options.count = false;
   if (request.follow) {
     const std::uint64_t size = file.size_hint().value_or(0);

@@ -203,6 +203,10 @@ def test_reader_results_are_named(path):
     known = _reader.read(path, None, ("PARAM1",), blocks=(10, 20), count_from=ranged.start, count_to=ranged.next)
     assert known.counted == 0 and (known.start, known.next) == (ranged.start, ranged.next)
     assert bytes(known.values) == bytes(ranged.values)
+    # In parts, which are cut at counted blocks: once a crash.
+    wide = _reader.read(path, None, None, blocks=(100, 250))
+    parts = _reader.read(path, None, None, blocks=(100, 250), count_from=wide.start, count_to=wide.next, threads=2)
+    assert bytes(parts.values) == bytes(wide.values)
 
 
 def defect(call):
