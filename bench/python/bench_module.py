@@ -369,6 +369,18 @@ def convert_child(path, out):
     print(peak_rss_kib(), status)
 
 
+def timed_convert_child(path, out, failure):
+    """(the finished child, seconds) of a fresh child converting `path` to `out`; exits with
+    `failure` and the child's errors when it fails."""
+    started = time.perf_counter()
+    done = subprocess.run([sys.executable, os.path.abspath(__file__), "--convert-child", path, out],
+                          capture_output=True, text=True, env=os.environ)
+    elapsed = time.perf_counter() - started
+    if done.returncode != 0 or done.stdout.split()[-1:] != ["0"]:
+        sys.exit(f"{failure}: {done.stderr.strip()}")
+    return done, elapsed
+
+
 def convert_peak(path, truth_path, form):
     """(peak resident MB, seconds) of a fresh child converting the file; the output is read back and
     compared with the generator's values first."""
@@ -377,12 +389,7 @@ def convert_peak(path, truth_path, form):
 
     with tempfile.TemporaryDirectory(dir=os.path.dirname(path)) as folder:
         out = os.path.join(folder, f"out.{form}")
-        started = time.perf_counter()
-        done = subprocess.run([sys.executable, os.path.abspath(__file__), "--convert-child", path, out],
-                              capture_output=True, text=True, env=os.environ)
-        elapsed = time.perf_counter() - started
-        if done.returncode != 0 or done.stdout.split()[-1:] != ["0"]:
-            sys.exit(f"convert failed on {os.path.basename(path)}: {done.stderr.strip()}")
+        done, elapsed = timed_convert_child(path, out, f"convert failed on {os.path.basename(path)}")
         table = pyarrow.parquet.read_table(out)
         got = np.column_stack([column.to_numpy() for column in table.columns])
         problem = matrix_difference(f"convert to {form}", got, np.load(truth_path))
@@ -442,12 +449,7 @@ def run_convert_wide(width, options):
     for form in ("nc", "zarr", "parquet"):
         with tempfile.TemporaryDirectory(dir=os.path.dirname(path)) as folder:
             out = os.path.join(folder, f"out.{form}")
-            started = time.perf_counter()
-            done = subprocess.run([sys.executable, os.path.abspath(__file__), "--convert-child", path, out],
-                                  capture_output=True, text=True, env=os.environ)
-            elapsed = time.perf_counter() - started
-            if done.returncode != 0 or done.stdout.split()[-1:] != ["0"]:
-                sys.exit(f"convert to {form} failed: {done.stderr.strip()}")
+            _, elapsed = timed_convert_child(path, out, f"convert to {form} failed")
             problem = matrix_difference(f"convert to {form}", wide_output(out, form), np.load(truth_path))
             if problem:
                 sys.exit(f"DISAGREEMENT: {problem}")

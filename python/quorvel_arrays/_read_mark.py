@@ -51,9 +51,14 @@ def read_at(fd: int, size: int, offset: int) -> bytes:
     return b"".join(parts)
 
 
+# `doing` completes "while it was …"; the refusal needs the participle ("cannot be opened").
+PARTICIPLES = {"open": "opened"}
+
+
 def refused(mode: int, shown: str, doing: str) -> OSError:
     # Nothing to seek back to: the file would be read as a stream, or block in its open.
-    return OSError(errno.ESPIPE, f"{kind_of(mode)} cannot be {doing}: only a regular file can", shown)
+    return OSError(errno.ESPIPE, f"{kind_of(mode)} cannot be {PARTICIPLES.get(doing, doing)}: only a regular file can",
+                   shown)
 
 
 def kind_of(mode: int) -> str:

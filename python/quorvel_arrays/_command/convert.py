@@ -12,7 +12,7 @@ from typing import Any
 
 from .._plot import ParameterKey
 from . import formats, safe_output
-from .arguments import parameter_keys, worker_count
+from .arguments import parameter_keys, scheduler_address, worker_count
 from .progress import Progress
 from .zarr_store import Interrupted, cluster_client
 from .shared import FILE_ERRORS, PROG, SELECTION_HELP, Command, UsageError, describe, input_paths, refuse_input, stem
@@ -40,7 +40,7 @@ def add_parser(command: Command) -> None:
     cluster.add_argument("--workers", type=worker_count, metavar="N",
                          help="write .zarr with a local Dask cluster of N single-threaded worker processes, each "
                               "reading and writing its own chunks")
-    cluster.add_argument("--scheduler", metavar="ADDRESS",
+    cluster.add_argument("--scheduler", type=scheduler_address, metavar="ADDRESS",
                          help="write .zarr with the Dask cluster whose scheduler is at ADDRESS (its workers must "
                               "see the files and OUT at the same paths)")
     convert.set_defaults(run=run_convert)

@@ -24,7 +24,7 @@ from .._names import unique_names
 from .._optional import require
 from .._plot import ParameterKey, Plot, Values, read
 from .._store_names import store_keys
-from .zarr_store import ChunkChanged, write_store, write_store_on_cluster
+from .zarr_store import ChunkChanged, ChunkUnwritten, write_store, write_store_on_cluster
 from . import text
 from .safe_output import Unwritable, output
 
@@ -269,6 +269,8 @@ def write_zarr_on_cluster(source: Source, path: str, client: Any) -> None:
                                scanned.info, source.first.n_digits, scanned.columns, source.names, source.store_chunk)
     except ChunkChanged as error:
         raise ReadFailed(FileChanged(str(error))) from None
+    except ChunkUnwritten:
+        raise
     except (OSError, PlotFileError, MemoryError) as error:
         raise ReadFailed(error) from error
     if not scanned.unchanged():

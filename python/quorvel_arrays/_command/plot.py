@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import sys
 from collections.abc import Sequence
@@ -57,7 +58,8 @@ def run_plot(args: argparse.Namespace) -> int:
         raise UsageError(f"--labels needs one label per FILE ({len(files)}), not {len(args.labels)}")
     panels = 1 if args.overlay else len(names)
     height = args.height if args.height is not None else figure.default_height(panels, args.overlay)
-    pixels = [round(side * args.dpi) for side in (args.width, height)]
+    # A side of 1e308 inches is a finite number whose product with the dpi is not.
+    pixels = [round(side * args.dpi) if side * args.dpi < math.inf else math.inf for side in (args.width, height)]
     if not all(MIN_SIDE <= side <= MAX_SIDE for side in pixels):
         raise UsageError(f"the picture would be {pixels[0]:,}×{pixels[1]:,} pixels (width and height × dpi): "
                          f"each side must be from {MIN_SIDE} to {MAX_SIDE:,}")

@@ -125,6 +125,11 @@ def write_store(path: str, variables: list[tuple[str, dict[str, Any]]], attribut
     write_group(path, attributes, consolidated)
 
 
+class ChunkUnwritten(OSError):
+    """A chunk's files could not be written (no room, the folder gone), or every worker given it
+    died: the output's failure, not the input's."""
+
+
 class ChunkChanged(ValueError):
     """A worker read other blocks than the scan promised: the file changed meanwhile."""
 
@@ -157,7 +162,10 @@ class ChunkTask:
         folders = [os.path.join(self.store, key, "c") for key in self.keys]
         # A worker that died may have its task run again: the chunk is written anew, in a folder
         # this command made.
-        write_chunk_files(folders, self.index, plot.values, self.chunk, "wb", Zstd(level=0, checksum=False))
+        try:
+            write_chunk_files(folders, self.index, plot.values, self.chunk, "wb", Zstd(level=0, checksum=False))
+        except OSError as error:
+            raise ChunkUnwritten(error.errno, error.strerror, error.filename) from None
         return len(plot)
 
 
@@ -179,11 +187,23 @@ def write_store_on_cluster(client: Any, path: str, variables: list[tuple[str, di
     ]
     futures = client.map(run_chunk, tasks, pure=False)
     try:
-        client.gather(futures)
+        gathered(client, futures)
     except BaseException:
         client.cancel(futures)  # the folder is removed: what has not started never will
         raise
     write_group(path, attributes, consolidated)
+
+
+def gathered(client: Any, futures: list[Any]) -> None:
+    """Waits for every chunk; workers that died on a chunk (killed for their memory, most often)
+    raise OSError, said in one line as any failure to write."""
+    from distributed import KilledWorker
+
+    try:
+        client.gather(futures)
+    except KilledWorker as error:
+        raise ChunkUnwritten(0, f"the cluster's workers died while writing a chunk ({error.allowed_failures + 1} tried "
+                         "it): see their logs") from None
 
 
 class Interrupted(BaseException):
@@ -222,10 +242,24 @@ def connected_client(workers: int | None, scheduler: str | None) -> Iterator[Any
     import distributed
 
     if scheduler is not None:
-        with distributed.Client(scheduler, set_as_default=False) as client:
+        with started(distributed.Client, scheduler, set_as_default=False) as client:
             yield client
         return
-    with distributed.LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None,
-                                  silence_logs=logging.ERROR) as local, \
-            distributed.Client(local, set_as_default=False) as client:
+    # On the loopback only, its web page on a free port (another cluster may hold the usual one),
+    # and the workers' logs silenced: a failed chunk is said once, by the command.
+    with started(distributed.LocalCluster, n_workers=workers, threads_per_worker=1, processes=True,
+                 host="127.0.0.1", dashboard_address="127.0.0.1:0", silence_logs=logging.CRITICAL) as local, \
+            started(distributed.Client, local, set_as_default=False) as client:
         yield client
+
+
+def started(kind: Any, *args: Any, **options: Any) -> Any:
+    """`kind(*args, **options)`, a client or a cluster; one that cannot start raises OSError. The
+    library raises what its layers found (ValueError for an address it cannot use, RuntimeError for
+    a worker that died starting): the command says it in one line."""
+    try:
+        return kind(*args, **options)
+    except (OSError, MemoryError):
+        raise
+    except Exception as error:  # noqa: BLE001 - the library's own error types
+        raise OSError(0, str(error) or type(error).__name__) from None

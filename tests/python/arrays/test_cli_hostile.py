@@ -310,6 +310,19 @@ def wait_for(predicate, child):
         select.select([], [], [], 0.01)
 
 
+def ended_by(child, ready, signum, status):
+    """Sends `signum` to the child once `ready()` holds and expects it to end with `status`; its
+    standard error. The child is killed whatever fails."""
+    try:
+        wait_for(ready, child)
+        child.send_signal(signum)
+        assert child.wait(timeout=120) == status
+    finally:
+        child.kill()
+        errors = child.communicate()[1]
+    return errors
+
+
 def half_written(path):
     return os.path.isdir(path) and os.listdir(path) or os.path.isfile(path) and os.path.getsize(path) > 0
 
@@ -323,13 +336,7 @@ def test_signal_removes_the_partial_file(tmp_path, signum, status, form):
     out.mkdir()
     os.mkfifo(fifo)
     child = blocking_writer(out, fifo, form)
-    try:
-        wait_for(lambda: any(leftovers(out)) and half_written(out / leftovers(out)[0]), child)
-        child.send_signal(signum)
-        assert child.wait(timeout=120) == status
-    finally:
-        child.kill()
-        errors = child.communicate()[1]
+    errors = ended_by(child, lambda: any(leftovers(out)) and half_written(out / leftovers(out)[0]), signum, status)
     assert (errors, os.listdir(out)) == ("", [])
 
 

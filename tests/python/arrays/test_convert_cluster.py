@@ -13,7 +13,7 @@ import pytest
 from conftest import plot_text
 from quorvel_arrays._command import cli, formats
 from test_cli import quorvel
-from test_cli_hostile import child_env, defaults, leftovers, wait_for
+from test_cli_hostile import child_env, defaults, ended_by, leftovers
 from test_convert_stream import long_file  # noqa: F401 - a fixture
 
 pytest.importorskip("zarr")
@@ -46,7 +46,8 @@ def test_workers_write_the_store_written_here(monkeypatch, capsys, tmp_path, lon
 
 def test_a_scheduler_given_by_address_writes_the_same_store(monkeypatch, capsys, tmp_path, long_file):  # noqa: F811
     assert convert(monkeypatch, capsys, long_file, "-o", tmp_path / "here.zarr") == (0, "")
-    with distributed.LocalCluster(n_workers=1, processes=False, dashboard_address=None) as cluster:
+    with distributed.LocalCluster(n_workers=1, processes=False, protocol="tcp://", host="127.0.0.1",
+                                  dashboard_address=None) as cluster:
         assert convert(monkeypatch, capsys, long_file, "-o", tmp_path / "there.zarr",
                        "--scheduler", cluster.scheduler_address) == (0, "")
     assert store_files(tmp_path / "there.zarr") == store_files(tmp_path / "here.zarr")
@@ -57,7 +58,8 @@ def test_a_defect_in_a_later_chunk_leaves_nothing(monkeypatch, capsys, tmp_path)
     path.write_text(plot_text(3, [[str(b), "1", "2"] for b in range(6)] + [["7", "1.2.3", "2"]]))
     status, plain = convert(monkeypatch, capsys, path, "-o", tmp_path / "plain.zarr")
     assert status == 1 and "1.2.3" in plain
-    with distributed.LocalCluster(n_workers=1, processes=False, dashboard_address=None) as cluster:
+    with distributed.LocalCluster(n_workers=1, processes=False, protocol="tcp://", host="127.0.0.1",
+                                  dashboard_address=None) as cluster:
         assert convert(monkeypatch, capsys, path, "-o", tmp_path / "out.zarr",
                        "--scheduler", cluster.scheduler_address) == (1, plain)
     assert sorted(os.listdir(tmp_path)) == ["in.plt"]
@@ -77,20 +79,14 @@ def test_a_signal_ends_a_cluster_convert_leaving_nothing(tmp_path, signum, statu
     """
     child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stderr=subprocess.PIPE, text=True,
                              env=child_env(), preexec_fn=defaults)
-    try:
-        # Until the workers have written some chunks into the new folder.
-        wait_for(lambda: any(os.listdir(out / part / "time" / "c") for part in leftovers(out)
-                             if os.path.isdir(out / part / "time" / "c")), child)
-        child.send_signal(signum)
-        assert child.wait(timeout=120) == status
-    finally:
-        child.kill()
-        child.wait()
+    # Until the workers have written some chunks into the new folder.
+    ended_by(child, lambda: any(os.listdir(out / part / "time" / "c") for part in leftovers(out)
+                                if os.path.isdir(out / part / "time" / "c")), signum, status)
     assert os.listdir(out) == []
 
 
 @pytest.mark.parametrize("args, message", [
-    (["-o", "out.zarr", "--workers", "0"], "argument --workers: must be a whole number >= 1, not '0'"),
+    (["-o", "out.zarr", "--workers", "0"], "argument --workers: must be a whole number from 1 to 256, not '0'"),
     (["-o", "out.zarr", "--workers", "2", "--scheduler", "h:1"], "argument --scheduler: not allowed with argument --workers"),
     (["-o", "out.csv", "--workers", "2"], "--workers writes .zarr, not .csv"),
     (["-o", "out.nc", "--scheduler", "h:1"], "--scheduler writes .zarr, not .nc"),

@@ -17,7 +17,7 @@ from quorvel_arrays import _store_names
 from quorvel_arrays._command import figure as _figure, safe_output
 from test_arrays_api import same_bits
 from test_cli import LIBRARIES, W12
-from test_cli_hostile import COMMAND, child_env, defaults, leftovers, run
+from test_cli_hostile import COMMAND, child_env, defaults, ended_by, leftovers, run
 
 STORE_FORMATS = ["nc", "zarr"]
 
@@ -166,14 +166,7 @@ def test_a_signal_during_the_library_write_leaves_nothing(tmp_path, big, form, s
     out.mkdir()
     child = subprocess.Popen([*COMMAND, "convert", str(big), "-o", str(out / f"big.{form}")], stderr=subprocess.PIPE,
                              text=True, env=child_env(), preexec_fn=defaults)
-    try:
-        while not (leftovers(out) and writing(out / leftovers(out)[0])):
-            assert child.poll() is None, child.stderr.read()
-        child.send_signal(signum)
-        assert child.wait(timeout=120) == status
-    finally:
-        child.kill()
-        errors = child.communicate()[1]
+    errors = ended_by(child, lambda: leftovers(out) and writing(out / leftovers(out)[0]), signum, status)
     assert (errors, os.listdir(out)) == ("", [])
 
 

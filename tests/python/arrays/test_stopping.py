@@ -40,9 +40,10 @@ CHILD = """
 """
 
 
-def blocked_reader(pid, main=False):
+def blocked_reader(pid, main=False, waits=("wait_for_partner", "0", "")):
     """Whether a thread of the child named quorvel-read… (or its main thread) waits in the FIFO's
-    open (where the kernel does not say where a thread waits: sleeps at all)."""
+    open, or in another of `waits` (where the kernel does not say where a thread waits: sleeps at
+    all)."""
     for task in os.listdir(f"/proc/{pid}/task"):
         if main != (task == str(pid)):
             continue
@@ -54,7 +55,7 @@ def blocked_reader(pid, main=False):
         except FileNotFoundError:
             continue
         name, rest = text.split("(", 1)[1].rsplit(")", 1)
-        if (main or name.startswith("quorvel-read")) and rest.split()[0] == "S" and waits_in in ("wait_for_partner", "0", ""):
+        if (main or name.startswith("quorvel-read")) and rest.split()[0] == "S" and waits_in in waits:
             return True
     return False
 
