@@ -23,6 +23,10 @@ from xarray.core import indexing
 from ._plot_file import PlotFile
 from ._xarray import dataset_of, variable_names
 
+# The decoding keywords xarray hands every engine (open_mfdataset too): a plot file holds float32
+# values without encoding attributes, so they have nothing to decode and change nothing.
+DECODERS = ("mask_and_scale", "decode_times", "concat_characters", "decode_coords", "use_cftime", "decode_timedelta")
+
 # Enough of a file's start for its first lines; a header line longer than this is not guessed.
 LOOKED_AT = 4096
 
@@ -62,7 +66,7 @@ class PlotBackend(BackendEntrypoint):
     """Opens KAVRINE plot files lazily: `n_digits` is the field width (found from the file when
     None)."""
 
-    open_dataset_parameters = ("filename_or_obj", "drop_variables", "n_digits")
+    open_dataset_parameters = ("filename_or_obj", "drop_variables", "n_digits", *DECODERS)
     description = "KAVRINE plot files, read lazily through their block index (quorvel_arrays)"
     url = "docs/api.md, The xarray engine"
 
@@ -72,8 +76,14 @@ class PlotBackend(BackendEntrypoint):
         *,
         drop_variables: str | Iterable[str] | None = None,
         n_digits: SupportsIndex | None = None,
+        mask_and_scale: object = None,
+        decode_times: object = None,
+        concat_characters: object = None,
+        decode_coords: object = None,
+        use_cftime: object = None,
+        decode_timedelta: object = None,
     ) -> xarray.Dataset:
-        dropped = {drop_variables} if isinstance(drop_variables, str) else set(drop_variables or ())
+        dropped = dropped_names(drop_variables)
         handle = PlotFile(filename_or_obj, n_digits)
         try:
             names, blocks = handle.names, len(handle)
@@ -97,6 +107,17 @@ class PlotBackend(BackendEntrypoint):
 
     def guess_can_open(self, filename_or_obj: Any) -> bool:
         return looks_like_a_plot_file(filename_or_obj)
+
+
+def dropped_names(drop_variables: object) -> set[Any]:
+    """The names of `drop_variables`: one name, an iterable of them, or None."""
+    if drop_variables is None:
+        return set()
+    if isinstance(drop_variables, str):
+        return {drop_variables}
+    if isinstance(drop_variables, Iterable) and not isinstance(drop_variables, (bytes, bytearray)):
+        return set(drop_variables)
+    raise TypeError(f"drop_variables must be a name, an iterable of names or None, not {type(drop_variables).__name__}")
 
 
 def looks_like_a_plot_file(path: Any) -> bool:
