@@ -9,6 +9,7 @@ turn; the figures are medians over the rounds, with their spread.
 """
 
 import argparse
+import filecmp
 import os
 import statistics
 import subprocess
@@ -75,15 +76,15 @@ def timed_convert(path, out, workers):
     return elapsed, own / 1024, max(peaks.values(), default=0) / 1024
 
 
-def store_files(store):
-    """Every file of a store by its path within it, with its bytes."""
-    found = {}
-    for folder, _, names in os.walk(store):
-        for name in names:
-            full = os.path.join(folder, name)
-            with open(full, "rb") as f:
-                found[os.path.relpath(full, store)] = f.read()
-    return found
+def same_stores(one, other):
+    """Whether two stores hold the same files with the same bytes."""
+    def listed(store):
+        return sorted(os.path.relpath(os.path.join(folder, name), store)
+                      for folder, _, names in os.walk(store) for name in names)
+
+    names = listed(one)
+    return names == listed(other) and all(
+        filecmp.cmp(os.path.join(one, name), os.path.join(other, name), shallow=False) for name in names)
 
 
 def check_values(store, truth_path):
@@ -125,7 +126,7 @@ def main():
                 worker_peaks[workers].append(worker)
                 print(f"  round {round_number}, --workers {workers}: {elapsed:.2f} s, command {own:.0f} MB, "
                       f"largest worker {worker:.0f} MB (load average {os.getloadavg()[0]:.2f})", flush=True)
-            if store_files(stores[1]) != store_files(stores[2]):
+            if not same_stores(stores[1], stores[2]):
                 sys.exit("DISAGREEMENT: the stores of one and two workers differ")
             problem = check_values(stores[2], truth_path)
             if problem:
