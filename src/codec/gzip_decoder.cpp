@@ -1,0 +1,56 @@
+// gzip through zlib's inflate, member after member.
+
+#include "codec/decoder.h"
+
+#if QUORVEL_HAVE_ZLIB
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+namespace quorvel::codec {
+namespace {
+
+class GzipDecoder final : public Decoder {
+ public:
+  GzipDecoder() {
+    // 16 + the largest window: gzip framing only, any window size.
+    if (inflateInit2(&stream_, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+  }
+  GzipDecoder(const GzipDecoder&) = delete;
+  GzipDecoder& operator=(const GzipDecoder&) = delete;
+  ~GzipDecoder() override { inflateEnd(&stream_); }
+
+  std::expected<Step, IoError> decode(std::span<const char> in, std::span<char> out, bool) override {
+    if (ended_ && !in.empty()) {
+      inflateReset(&stream_);
+      ended_ = false;
+    }
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    stream_.avail_in = static_cast<uInt>(std::min<std::size_t>(in.size(), UINT_MAX));
+    stream_.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream_.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size(), UINT_MAX));
+    const uInt in_before = stream_.avail_in;
+    const uInt out_before = stream_.avail_out;
+    const int status = ended_ ? Z_STREAM_END : inflate(&stream_, Z_NO_FLUSH);
+    if (status == Z_MEM_ERROR) throw std::bad_alloc();
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return corrupt_data();
+    ended_ = status == Z_STREAM_END;
+    return Step{.consumed = in_before - stream_.avail_in, .produced = out_before - stream_.avail_out,
+                .between_streams = ended_};
+  }
+
+ private:
+  z_stream stream_{};
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Decoder> make_gzip_decoder() { return std::make_unique<GzipDecoder>(); }
+
+}  // namespace quorvel::codec
+#else
+std::unique_ptr<quorvel::codec::Decoder> quorvel::codec::make_gzip_decoder() { return nullptr; }
+#endif

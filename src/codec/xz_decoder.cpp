@@ -1,0 +1,50 @@
+// xz through liblzma, which decodes concatenated streams (and their padding) itself.
+
+#include "codec/decoder.h"
+
+#if QUORVEL_HAVE_LZMA
+#include <lzma.h>
+
+#include <cstdint>
+#include <new>
+
+namespace quorvel::codec {
+namespace {
+
+class XzDecoder final : public Decoder {
+ public:
+  XzDecoder() {
+    if (lzma_stream_decoder(&stream_, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) throw std::bad_alloc();
+  }
+  XzDecoder(const XzDecoder&) = delete;
+  XzDecoder& operator=(const XzDecoder&) = delete;
+  ~XzDecoder() override { lzma_end(&stream_); }
+
+  std::expected<Step, IoError> decode(std::span<const char> in, std::span<char> out, bool last) override {
+    if (ended_) return Step{.between_streams = true};
+    stream_.next_in = reinterpret_cast<const std::uint8_t*>(in.data());
+    stream_.avail_in = in.size();
+    stream_.next_out = reinterpret_cast<std::uint8_t*>(out.data());
+    stream_.avail_out = out.size();
+    // Only told to finish with the input's last bytes: the decoder then knows no stream follows.
+    const lzma_ret status = lzma_code(&stream_, last ? LZMA_FINISH : LZMA_RUN);
+    if (status == LZMA_MEM_ERROR) throw std::bad_alloc();
+    if (status != LZMA_OK && status != LZMA_STREAM_END && status != LZMA_BUF_ERROR) return corrupt_data();
+    ended_ = status == LZMA_STREAM_END;
+    return Step{.consumed = in.size() - stream_.avail_in, .produced = out.size() - stream_.avail_out,
+                .between_streams = ended_};
+  }
+
+ private:
+  lzma_stream stream_ = LZMA_STREAM_INIT;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Decoder> make_xz_decoder() { return std::make_unique<XzDecoder>(); }
+
+}  // namespace quorvel::codec
+#else
+std::unique_ptr<quorvel::codec::Decoder> quorvel::codec::make_xz_decoder() { return nullptr; }
+#endif

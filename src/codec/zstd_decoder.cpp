@@ -1,0 +1,48 @@
+// zstd through libzstd's streaming decoder, which goes on from one frame to the next itself.
+
+#include "codec/decoder.h"
+
+#if QUORVEL_HAVE_ZSTD
+#include <zstd.h>
+
+#include <new>
+
+namespace quorvel::codec {
+namespace {
+
+struct ContextRelease {
+  void operator()(ZSTD_DCtx* context) const noexcept { ZSTD_freeDCtx(context); }
+};
+
+class ZstdDecoder final : public Decoder {
+ public:
+  ZstdDecoder() : context_(ZSTD_createDCtx()) {
+    if (!context_) throw std::bad_alloc();
+  }
+
+  std::expected<Step, IoError> decode(std::span<const char> in, std::span<char> out, bool) override {
+    ZSTD_inBuffer input{in.data(), in.size(), 0};
+    ZSTD_outBuffer output{out.data(), out.size(), 0};
+    const std::size_t hint = ZSTD_decompressStream(context_.get(), &output, &input);
+    if (ZSTD_isError(hint)) {
+      if (ZSTD_getErrorCode(hint) == ZSTD_error_memory_allocation) throw std::bad_alloc();
+      return corrupt_data();
+    }
+    // 0: a frame ended and all of it was given out.
+    between_ = hint == 0 || (between_ && input.pos == 0 && output.pos == 0);
+    return Step{.consumed = input.pos, .produced = output.pos, .between_streams = between_};
+  }
+
+ private:
+  std::unique_ptr<ZSTD_DCtx, ContextRelease> context_;
+  bool between_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Decoder> make_zstd_decoder() { return std::make_unique<ZstdDecoder>(); }
+
+}  // namespace quorvel::codec
+#else
+std::unique_ptr<quorvel::codec::Decoder> quorvel::codec::make_zstd_decoder() { return nullptr; }
+#endif
