@@ -31,7 +31,7 @@ class Bzip2Decoder final : public Decoder {
  public:
   Bzip2Decoder() : stream_(std::make_unique<Bzip2Stream>()) {}
 
-  std::expected<Step, IoError> decode(std::span<const char> in, std::span<char> out, bool) override {
+  Step decode(std::span<const char> in, std::span<char> out, bool) override {
     if (ended_ && !in.empty()) {
       stream_ = std::make_unique<Bzip2Stream>();
       ended_ = false;
@@ -46,10 +46,11 @@ class Bzip2Decoder final : public Decoder {
     const unsigned out_before = stream.avail_out;
     const int status = BZ2_bzDecompress(&stream);
     if (status == BZ_MEM_ERROR) throw std::bad_alloc();
-    if (status != BZ_OK && status != BZ_STREAM_END) return corrupt_data();
     ended_ = status == BZ_STREAM_END;
-    return Step{.consumed = in_before - stream.avail_in, .produced = out_before - stream.avail_out,
-                .between_streams = ended_};
+    Step step{.consumed = in_before - stream.avail_in, .produced = out_before - stream.avail_out,
+              .between_streams = ended_};
+    if (status != BZ_OK && status != BZ_STREAM_END) step.error = corrupt_data();
+    return step;
   }
 
  private:

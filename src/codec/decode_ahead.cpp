@@ -28,8 +28,10 @@ void DecodeAhead::run(std::stop_token stop) {
     chunk.resize(chunk_size);
     std::size_t filled = 0;
     std::optional<IoError> failed;
-    while (filled < chunk.size()) {
-      auto got = stream_.read(std::span<char>(chunk.data() + filled, chunk.size() - filled));
+    // Asked in the pieces the parse asks for itself, so that a decoder that loses the text of the
+    // step where it meets a corruption loses the same: the error names the same line either way.
+    while (chunk.size() - filled >= piece_size) {
+      auto got = stream_.read(std::span<char>(chunk.data() + filled, piece_size));
       if (!got) {
         failed = std::move(got.error());
         break;
@@ -38,7 +40,7 @@ void DecodeAhead::run(std::stop_token stop) {
       filled += *got;
     }
     chunk.resize(filled);
-    const bool last = failed || filled < chunk_size;
+    const bool last = failed || filled == 0;
     {
       std::lock_guard lock(mutex_);
       if (filled != 0) ready_.push_back(std::move(chunk));

@@ -31,7 +31,8 @@ class DecodeAhead {
  private:
   void run(std::stop_token stop);
 
-  static constexpr std::size_t chunk_size = std::size_t{1} << 20;
+  static constexpr std::size_t piece_size = std::size_t{1} << 16;  // the array line reader's buffer
+  static constexpr std::size_t chunk_size = 16 * piece_size;
   static constexpr std::size_t most_chunks = 4;
   DecodedStream stream_;
   std::mutex mutex_;

@@ -27,20 +27,23 @@ std::expected<void, IoError> DecodedStream::refill() {
 
 std::expected<std::size_t, IoError> DecodedStream::read(std::span<char> into) {
   if (into.empty()) return 0;
+  if (failed_) return std::unexpected(*failed_);
   for (;;) {
     if (input_at_ == input_filled_ && !input_ended_) {
       if (auto refilled = refill(); !refilled) return std::unexpected(refilled.error());
     }
     const std::span<const char> in(input_.get() + input_at_, input_filled_ - input_at_);
-    auto step = decoder_->decode(in, into, input_ended_);
-    if (!step) return std::unexpected(step.error());
-    input_at_ += step->consumed;
-    position_ += step->produced;
-    if (step->produced != 0) return step->produced;
+    Step step = decoder_->decode(in, into, input_ended_);
+    input_at_ += step.consumed;
+    position_ += step.produced;
+    // The text before a corruption is given first, so that the error names the line it reached.
+    if (step.error) failed_ = std::move(step.error);
+    if (step.produced != 0) return step.produced;
+    if (failed_) return std::unexpected(*failed_);
     // Input there and room for text, yet no progress: the decoder cannot go on.
-    if (step->consumed == 0 && !in.empty()) return corrupt_data();
-    if (input_ended_ && step->consumed == 0) {
-      if (step->between_streams) return 0;
+    if (step.consumed == 0 && !in.empty()) return std::unexpected(corrupt_data());
+    if (input_ended_ && step.consumed == 0) {
+      if (step.between_streams) return 0;
       return std::unexpected(IoError::simple_message(ErrorKind::UnexpectedEof, codec_messages::truncated));
     }
   }
@@ -54,6 +57,7 @@ std::expected<void, IoError> DecodedStream::skip_to(std::uint64_t offset) {
     input_at_ = input_filled_ = 0;
     raw_offset_ = position_ = 0;
     input_ended_ = false;
+    failed_.reset();
   }
   char discard[16384];
   while (position_ < offset) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "codec/decoder.h"
@@ -42,6 +43,7 @@ class DecodedStream {
   std::size_t input_filled_ = 0;
   std::uint64_t raw_offset_ = 0;  // of the next compressed byte to read
   bool input_ended_ = false;
+  std::optional<IoError> failed_;  // met after the text given last
   std::uint64_t position_ = 0;  // in the text
 };
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "codec/format.h"
@@ -18,14 +19,16 @@ struct Step {
   std::size_t produced = 0;
   // Every stream begun has ended: the input may end here.
   bool between_streams = false;
+  // A corrupt stream: kind InvalidInput (never InvalidData, which means text that is not UTF-8).
+  // The text produced before it was found is still given.
+  std::optional<IoError> error{};
 };
 
 class Decoder {
  public:
   virtual ~Decoder() = default;
-  // Decodes from `in` into `out`; `last` says that no input follows `in`. A corrupt stream gives
-  // an error of kind InvalidInput (never InvalidData: that one means text that is not UTF-8).
-  virtual std::expected<Step, IoError> decode(std::span<const char> in, std::span<char> out, bool last) = 0;
+  // Decodes from `in` into `out`; `last` says that no input follows `in`.
+  virtual Step decode(std::span<const char> in, std::span<char> out, bool last) = 0;
 };
 
 // A fresh decoder, or an error of kind Unsupported when this build has no library for `format`.
@@ -46,8 +49,6 @@ inline constexpr std::string_view no_xz = "xz files cannot be read: this build o
 inline constexpr std::string_view no_zstd = "zstd files cannot be read: this build of quorvel has no libzstd";
 }  // namespace codec_messages
 
-inline std::unexpected<IoError> corrupt_data() {
-  return std::unexpected(IoError::simple_message(ErrorKind::InvalidInput, codec_messages::corrupt));
-}
+inline IoError corrupt_data() { return IoError::simple_message(ErrorKind::InvalidInput, codec_messages::corrupt); }
 
 }  // namespace quorvel::codec

@@ -22,7 +22,7 @@ class GzipDecoder final : public Decoder {
   GzipDecoder& operator=(const GzipDecoder&) = delete;
   ~GzipDecoder() override { inflateEnd(&stream_); }
 
-  std::expected<Step, IoError> decode(std::span<const char> in, std::span<char> out, bool) override {
+  Step decode(std::span<const char> in, std::span<char> out, bool) override {
     if (ended_ && !in.empty()) {
       inflateReset(&stream_);
       ended_ = false;
@@ -35,10 +35,11 @@ class GzipDecoder final : public Decoder {
     const uInt out_before = stream_.avail_out;
     const int status = ended_ ? Z_STREAM_END : inflate(&stream_, Z_NO_FLUSH);
     if (status == Z_MEM_ERROR) throw std::bad_alloc();
-    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) return corrupt_data();
     ended_ = status == Z_STREAM_END;
-    return Step{.consumed = in_before - stream_.avail_in, .produced = out_before - stream_.avail_out,
-                .between_streams = ended_};
+    Step step{.consumed = in_before - stream_.avail_in, .produced = out_before - stream_.avail_out,
+              .between_streams = ended_};
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) step.error = corrupt_data();
+    return step;
   }
 
  private:

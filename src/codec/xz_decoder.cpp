@@ -20,7 +20,7 @@ class XzDecoder final : public Decoder {
   XzDecoder& operator=(const XzDecoder&) = delete;
   ~XzDecoder() override { lzma_end(&stream_); }
 
-  std::expected<Step, IoError> decode(std::span<const char> in, std::span<char> out, bool last) override {
+  Step decode(std::span<const char> in, std::span<char> out, bool last) override {
     if (ended_) return Step{.between_streams = true};
     stream_.next_in = reinterpret_cast<const std::uint8_t*>(in.data());
     stream_.avail_in = in.size();
@@ -29,10 +29,11 @@ class XzDecoder final : public Decoder {
     // Only told to finish with the input's last bytes: the decoder then knows no stream follows.
     const lzma_ret status = lzma_code(&stream_, last ? LZMA_FINISH : LZMA_RUN);
     if (status == LZMA_MEM_ERROR) throw std::bad_alloc();
-    if (status != LZMA_OK && status != LZMA_STREAM_END && status != LZMA_BUF_ERROR) return corrupt_data();
     ended_ = status == LZMA_STREAM_END;
-    return Step{.consumed = in.size() - stream_.avail_in, .produced = out.size() - stream_.avail_out,
-                .between_streams = ended_};
+    Step step{.consumed = in.size() - stream_.avail_in, .produced = out.size() - stream_.avail_out,
+              .between_streams = ended_};
+    if (status != LZMA_OK && status != LZMA_STREAM_END && status != LZMA_BUF_ERROR) step.error = corrupt_data();
+    return step;
   }
 
  private:

@@ -20,13 +20,13 @@ class ZstdDecoder final : public Decoder {
     if (!context_) throw std::bad_alloc();
   }
 
-  std::expected<Step, IoError> decode(std::span<const char> in, std::span<char> out, bool) override {
+  Step decode(std::span<const char> in, std::span<char> out, bool) override {
     ZSTD_inBuffer input{in.data(), in.size(), 0};
     ZSTD_outBuffer output{out.data(), out.size(), 0};
     const std::size_t hint = ZSTD_decompressStream(context_.get(), &output, &input);
     if (ZSTD_isError(hint)) {
       if (ZSTD_getErrorCode(hint) == ZSTD_error_memory_allocation) throw std::bad_alloc();
-      return corrupt_data();
+      return Step{.consumed = input.pos, .produced = output.pos, .error = corrupt_data()};
     }
     // 0: a frame ended and all of it was given out.
     between_ = hint == 0 || (between_ && input.pos == 0 && output.pos == 0);
