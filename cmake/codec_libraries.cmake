@@ -13,6 +13,7 @@ function(quorvel_codec_library define)
       return()
     endif()
   endforeach()
+  target_compile_definitions(quorvel_core PRIVATE ${define}=0)
   message(STATUS "quorvel: ${define} off: that format of compressed plot files will be refused")
 endfunction()
 

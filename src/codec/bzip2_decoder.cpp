@@ -60,9 +60,8 @@ class Bzip2Decoder final : public Decoder {
 
 }  // namespace
 
-std::unique_ptr<Decoder> make_bzip2_decoder() { return std::make_unique<Bzip2Decoder>(); }
+template <>
+std::unique_ptr<Decoder> decoder_of<Format::Bzip2>() { return std::make_unique<Bzip2Decoder>(); }
 
 }  // namespace quorvel::codec
-#else
-std::unique_ptr<quorvel::codec::Decoder> quorvel::codec::make_bzip2_decoder() { return nullptr; }
 #endif

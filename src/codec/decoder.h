@@ -34,11 +34,9 @@ class Decoder {
 // A fresh decoder, or an error of kind Unsupported when this build has no library for `format`.
 std::expected<std::unique_ptr<Decoder>, IoError> make_decoder(Format format);
 
-// The decoders themselves, one file each (nothing where the build lacks the library).
-std::unique_ptr<Decoder> make_gzip_decoder();
-std::unique_ptr<Decoder> make_bzip2_decoder();
-std::unique_ptr<Decoder> make_xz_decoder();
-std::unique_ptr<Decoder> make_zstd_decoder();
+// The decoders themselves, one file each, defined only where the build has the library.
+template <Format F>
+std::unique_ptr<Decoder> decoder_of();
 
 namespace codec_messages {
 inline constexpr std::string_view corrupt = "the compressed data is corrupt";

@@ -13,6 +13,9 @@ namespace quorvel::codec {
 namespace {
 
 class GzipDecoder final : public Decoder {
+  z_stream stream_{};
+  bool ended_ = false;  // a member ended: the next bytes start another
+
  public:
   GzipDecoder() {
     // 16 + the largest window: gzip framing only, any window size.
@@ -41,17 +44,12 @@ class GzipDecoder final : public Decoder {
     if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) step.error = corrupt_data();
     return step;
   }
-
- private:
-  z_stream stream_{};
-  bool ended_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Decoder> make_gzip_decoder() { return std::make_unique<GzipDecoder>(); }
+template <>
+std::unique_ptr<Decoder> decoder_of<Format::Gzip>() { return std::make_unique<GzipDecoder>(); }
 
 }  // namespace quorvel::codec
-#else
-std::unique_ptr<quorvel::codec::Decoder> quorvel::codec::make_gzip_decoder() { return nullptr; }
 #endif

@@ -12,6 +12,9 @@ namespace quorvel::codec {
 namespace {
 
 class XzDecoder final : public Decoder {
+  lzma_stream stream_ = LZMA_STREAM_INIT;
+  bool ended_ = false;  // only at the input's end: liblzma goes on to the next stream itself
+
  public:
   XzDecoder() {
     if (lzma_stream_decoder(&stream_, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) throw std::bad_alloc();
@@ -30,22 +33,16 @@ class XzDecoder final : public Decoder {
     const lzma_ret status = lzma_code(&stream_, last ? LZMA_FINISH : LZMA_RUN);
     if (status == LZMA_MEM_ERROR) throw std::bad_alloc();
     ended_ = status == LZMA_STREAM_END;
-    Step step{.consumed = in.size() - stream_.avail_in, .produced = out.size() - stream_.avail_out,
-              .between_streams = ended_};
-    if (status != LZMA_OK && status != LZMA_STREAM_END && status != LZMA_BUF_ERROR) step.error = corrupt_data();
-    return step;
+    const bool failed = status != LZMA_OK && !ended_ && status != LZMA_BUF_ERROR;
+    return Step{.consumed = in.size() - stream_.avail_in, .produced = out.size() - stream_.avail_out,
+                .between_streams = ended_, .error = failed ? std::optional(corrupt_data()) : std::nullopt};
   }
-
- private:
-  lzma_stream stream_ = LZMA_STREAM_INIT;
-  bool ended_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Decoder> make_xz_decoder() { return std::make_unique<XzDecoder>(); }
+template <>
+std::unique_ptr<Decoder> decoder_of<Format::Xz>() { return std::make_unique<XzDecoder>(); }
 
 }  // namespace quorvel::codec
-#else
-std::unique_ptr<quorvel::codec::Decoder> quorvel::codec::make_xz_decoder() { return nullptr; }
 #endif

@@ -15,6 +15,9 @@ struct ContextRelease {
 };
 
 class ZstdDecoder final : public Decoder {
+  std::unique_ptr<ZSTD_DCtx, ContextRelease> context_;
+  bool between_ = false;  // the last frame ended and was given out whole
+
  public:
   ZstdDecoder() : context_(ZSTD_createDCtx()) {
     if (!context_) throw std::bad_alloc();
@@ -32,17 +35,12 @@ class ZstdDecoder final : public Decoder {
     between_ = hint == 0 || (between_ && input.pos == 0 && output.pos == 0);
     return Step{.consumed = input.pos, .produced = output.pos, .between_streams = between_};
   }
-
- private:
-  std::unique_ptr<ZSTD_DCtx, ContextRelease> context_;
-  bool between_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<Decoder> make_zstd_decoder() { return std::make_unique<ZstdDecoder>(); }
+template <>
+std::unique_ptr<Decoder> decoder_of<Format::Zstd>() { return std::make_unique<ZstdDecoder>(); }
 
 }  // namespace quorvel::codec
-#else
-std::unique_ptr<quorvel::codec::Decoder> quorvel::codec::make_zstd_decoder() { return nullptr; }
 #endif
