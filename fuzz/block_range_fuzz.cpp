@@ -258,7 +258,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto opened = quorvel::platform::File::open_for_reading(file.path());
     if (!opened) disagree("the memory file does not open");
     try {
-      layout = quorvel::scan_plot(*opened, {.n_digits = choice.width, .columns = &choice.columns, .count = false});
+      quorvel::PlotInput input(std::move(*opened));
+      layout = quorvel::scan_plot(input, {.n_digits = choice.width, .columns = &choice.columns, .count = false});
     } catch (const quorvel::PlotDefect&) {
     } catch (const quorvel::SelectionError&) {
     }

@@ -6,13 +6,14 @@ import bisect
 import dataclasses
 import operator
 import os
+import stat
 from collections.abc import Iterator
 from typing import SupportsIndex
 
 from . import _reader
 from ._plot_values import ParameterKey, PathArg, Plot
 from ._read_call import BlockStart, positive, read_range
-from ._read_mark import ReadMark
+from ._read_mark import MAGIC, ReadMark
 
 
 @dataclasses.dataclass(frozen=True, slots=True)
@@ -69,10 +70,17 @@ def pieces(
         size = mark.look()
         if size is None:
             raise mark.removed()
+        if mark.compressed:
+            size = None  # the text is larger than the file: no bound on the blocks from it
 
 
 def bytes_in(path: PathArg) -> int | None:
+    """The file's size, a bound on its blocks; None where it bounds nothing (a compressed file)."""
     try:
-        return os.stat(path).st_size
+        if not stat.S_ISREG(os.stat(path).st_mode):
+            return None
+        with open(path, "rb") as file:
+            first = file.read(MAGIC)
+            return None if _reader.compression(first) is not None else os.fstat(file.fileno()).st_size
     except OSError:
         return None  # the read says why

@@ -12,6 +12,7 @@ import stat
 from collections.abc import Iterator
 from typing import NoReturn
 
+from . import _reader
 from ._errors import PlotFileError
 from ._plot_values import PathArg
 from ._read_call import BlockStart
@@ -19,6 +20,8 @@ from ._read_call import BlockStart
 # Bytes kept of the file's start (the header and the names, most often whole) and of what precedes
 # the place reached (the end of the last block read): enough to tell two runs apart.
 KEPT = 64 * 1024
+# Enough of the start to tell a compressed file by.
+MAGIC = 6
 # Opening a FIFO for reading blocks until a writer comes: a non-blocking open lets it be refused.
 OPEN_FLAGS = os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_BINARY", 0) | getattr(os, "O_CLOEXEC", 0)
 
@@ -84,6 +87,8 @@ class ReadMark:
         # The largest size seen: a file cut back to the place reached, a block boundary, would
         # otherwise look like one that just ended there.
         self.largest = 0
+        # A compressed file's offsets are in its text, not in the file: only its identity is kept.
+        self.compressed = False
 
     @property
     def offset(self) -> int:
@@ -120,6 +125,9 @@ class ReadMark:
         if self.identity is not None and identity != self.identity:
             raise self.error(f"the file was replaced by another while it was {self.doing}")
         self.identity = identity
+        self.compressed = _reader.compression(read_at(fd, MAGIC, 0)) is not None
+        if self.compressed:
+            return status.st_size
         if status.st_size < self.offset:
             self.shrank(status.st_size, self.reached)
         if status.st_size < self.largest:
@@ -150,6 +158,9 @@ class ReadMark:
                 size = self.check(fd)
         except FileNotFoundError:
             raise self.removed() from None
+        if self.compressed:
+            self.reached = reached
+            return
         if size < offset:
             self.shrank(size, reached)
         if len(head) < min(KEPT, offset) or len(tail) < min(KEPT, offset):

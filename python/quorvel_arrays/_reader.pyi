@@ -63,6 +63,9 @@ class FolderWatch:
 def watch_folder(path: str | bytes | os.PathLike[str] | os.PathLike[bytes], /) -> FolderWatch | None:
     """A watch on the folder of `path`; None where the system has none."""
 
+def compression(first_bytes: bytes, /) -> str | None:
+    """The compressed format a file's first bytes name ("gzip", "bzip2", "xz", "zstd"); None for a plain file."""
+
 @final
 class ScanResult(tuple[object, ...]):
     """A scan: the first six fields unpack as a tuple, `counted` by name only."""

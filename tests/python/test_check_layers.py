@@ -41,6 +41,8 @@ BASE = {"reader/lines/line_reader.h": '#include "text/utf8.h"\n', "text/utf8.h":
          "(lines, layout, targets, scan, parts, readers)", "layers: 1 problem(s)"]),
     ({"text/tokens.h": '#include "reader/lines/line_reader.h"\n'},
      1, ['src/text/tokens.h:1: text includes "reader/lines/line_reader.h" from a layer above', "layers: 1 problem(s)"]),
-], ids=["downward", "upward-sub-layer", "unknown-sub-layer", "loose-file", "upward-layer"])
+    ({"codec/decoder.h": '#include "platform/platform.h"\n#include "console/raw_sink.h"\n'},
+     1, ['src/codec/decoder.h:2: codec includes "console/raw_sink.h" from a layer above', "layers: 1 problem(s)"]),
+], ids=["downward", "upward-sub-layer", "unknown-sub-layer", "loose-file", "upward-layer", "codec-below-console"])
 def test_reader_sub_layers_are_ordered(tmp_path, files, code, lines):
     assert run_on(tmp_path, BASE | files) == (code, lines)

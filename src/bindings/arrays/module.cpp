@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "bindings/arrays/arguments.h"
+#include "bindings/arrays/compression.h"
 #include "bindings/arrays/detached_call.h"
 #include "bindings/arrays/folder_watch.h"
 #include "bindings/arrays/module_state.h"
@@ -152,6 +153,8 @@ PyMethodDef methods[] = {
      "read that its StopToken stops raises InterruptedError. None: a followed file has no block yet."},
     {"watch_folder", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&watch_folder_of>)), METH_FASTCALL | METH_KEYWORDS,
      "watch_folder(path, /) -> FolderWatch or None\n\nA watch on the folder of `path`; None where the system has none."},
+    {"compression", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&compression_of>)), METH_FASTCALL | METH_KEYWORDS,
+     "compression(first_bytes, /) -> str or None\n\nThe compressed format a file's first bytes name; None for a plain file."},
     {"scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&scan_plot>)), METH_FASTCALL | METH_KEYWORDS,
      "scan(path, n_digits, stop=None, threads=1, *, count_from=None) -> ScanResult\n\n"
      "Counts the blocks of a plot file without parsing a value; quorvel_arrays.scan is the public face."},

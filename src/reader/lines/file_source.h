@@ -16,13 +16,14 @@
 
 #include "failure/caller_error.h"
 #include "platform/platform.h"
+#include "reader/lines/plot_input.h"
 
 namespace quorvel {
 
 class FileSource {
  public:
   // Reads `file`, which outlives this source.
-  FileSource(platform::File& file, platform::InterruptCheck check, std::optional<std::uint64_t> offset = std::nullopt) noexcept
+  FileSource(PlotInput& file, platform::InterruptCheck check, std::optional<std::uint64_t> offset = std::nullopt) noexcept
       : file_(&file), check_(check), offset_(offset), position_(offset.value_or(0)) {}
   // Owns `file` and reads it from where it stands (the list reader's way): only the file's own
   // check can stop it.
@@ -34,8 +35,7 @@ class FileSource {
   std::expected<std::size_t, IoError> read(std::span<char> into) {
     if (end_) into = into.first(static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), *end_ - std::min(*end_, position_))));
     if (into.empty() && end_) return 0;
-    platform::File& file = owned_ ? *owned_ : *file_;
-    auto got = offset_ ? file.read_at(*offset_, into) : file.read(into);
+    auto got = owned_ ? owned_->read(into) : offset_ ? file_->read_at(*offset_, into) : file_->read(into);
     if (!got) {
       if (got.error().kind() == ErrorKind::Interrupted) [[unlikely]] throw CallerError{};
       return got;
@@ -57,7 +57,7 @@ class FileSource {
  private:
   static constexpr std::uint64_t bytes_between_checks = std::uint64_t{16} << 20;
   std::optional<platform::File> owned_;
-  platform::File* file_ = nullptr;  // when nothing is owned
+  PlotInput* file_ = nullptr;  // when nothing is owned
   platform::InterruptCheck check_{};
   std::optional<std::uint64_t> offset_;
   std::optional<std::uint64_t> end_;

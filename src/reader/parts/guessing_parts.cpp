@@ -35,7 +35,7 @@ struct GuessedPart {
 
 class GuessingRead {
  public:
-  GuessingRead(platform::File& file, const PlotLayout& layout, const Selection& selection, const Region& region,
+  GuessingRead(PlotInput& file, const PlotLayout& layout, const Selection& selection, const Region& region,
                std::size_t parts, platform::InterruptCheck interrupt)
       : file_(file), layout_(layout), selection_(selection), region_(region), parts_(parts), interrupt_(interrupt),
         cut_(cuts_of(region, parts)), guessed_(parts), row_length_(selection.names.size()) {}
@@ -149,7 +149,7 @@ class GuessingRead {
     }
   }
 
-  platform::File& file_;
+  PlotInput& file_;
   const PlotLayout& layout_;
   const Selection& selection_;
   const Region& region_;
@@ -165,7 +165,7 @@ class GuessingRead {
 
 }  // namespace
 
-std::optional<RowStore> read_guessing_parts(platform::File& file, const PlotLayout& layout, const Selection& selection,
+std::optional<RowStore> read_guessing_parts(PlotInput& file, const PlotLayout& layout, const Selection& selection,
                                             const Region& region, std::size_t parts, platform::InterruptCheck interrupt) {
   GuessingRead read(file, layout, selection, region, parts, interrupt);
   if (!read.guess_starts()) return std::nullopt;

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/platform.h"
+#include "reader/lines/plot_input.h"
 #include "reader/parts/region.h"
 #include "reader/scan/plot_scan.h"
 #include "reader/targets/row_store.h"
@@ -14,7 +15,7 @@
 namespace quorvel {
 
 // Nothing when a cut has no block start that can be guessed.
-std::optional<RowStore> read_guessing_parts(platform::File& file, const PlotLayout& layout, const Selection& selection,
+std::optional<RowStore> read_guessing_parts(PlotInput& file, const PlotLayout& layout, const Selection& selection,
                                             const Region& region, std::size_t parts, platform::InterruptCheck interrupt);
 
 }  // namespace quorvel

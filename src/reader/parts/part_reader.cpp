@@ -14,7 +14,7 @@ std::uint64_t next_line_offset(ArrayLineReader& lines) { return lines.source().p
 
 }  // namespace
 
-void read_part(platform::File& file, const PlotLayout& layout, const Selection& selection, const PartPlan& plan,
+void read_part(PlotInput& file, const PlotLayout& layout, const Selection& selection, const PartPlan& plan,
                std::uint64_t end, RowWindow& rows, PartProgress& progress, platform::InterruptCheck check) {
   ArrayLineReader lines(FileSource(file, check, plan.offset));
   lines.source().end_at(end);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "reader/lines/plot_input.h"
 #include "reader/parts/region.h"
 #include "reader/scan/plot_scan.h"
 #include "reader/targets/row_target.h"
@@ -33,7 +34,7 @@ struct PartProgress {
 };
 
 // Reads the part's blocks into `rows`, keeping `progress` up to date as it goes.
-void read_part(platform::File& file, const PlotLayout& layout, const Selection& selection, const PartPlan& plan,
+void read_part(PlotInput& file, const PlotLayout& layout, const Selection& selection, const PartPlan& plan,
                std::uint64_t end, RowWindow& rows, PartProgress& progress, platform::InterruptCheck check);
 
 // Rows enough for every block that starts in `bytes` bytes: a block's values take at least their

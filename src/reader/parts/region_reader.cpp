@@ -14,7 +14,7 @@ namespace quorvel {
 namespace {
 
 // The blocks of a range: parts of about equal block counts, each found from the index.
-RowStore read_counted(platform::File& file, const PlotLayout& layout, const Selection& selection, const Region& region,
+RowStore read_counted(PlotInput& file, const PlotLayout& layout, const Selection& selection, const Region& region,
                       std::size_t parts, platform::InterruptCheck interrupt) {
   const std::uint64_t blocks = *region.blocks;
   parts = static_cast<std::size_t>(std::clamp<std::uint64_t>(blocks, 1, parts));
@@ -37,7 +37,7 @@ RowStore read_counted(platform::File& file, const PlotLayout& layout, const Sele
 }
 
 // Every block of the stretch on this thread, into rows sized from its bytes.
-RowStore read_in_one_part(platform::File& file, const PlotLayout& layout, const Selection& selection,
+RowStore read_in_one_part(PlotInput& file, const PlotLayout& layout, const Selection& selection,
                           const Region& region, platform::InterruptCheck interrupt) {
   const std::size_t row_length = selection.names.size();
   const std::size_t capacity = most_blocks(region.end - region.begin, layout);
@@ -54,7 +54,7 @@ RowStore read_in_one_part(platform::File& file, const PlotLayout& layout, const 
 
 }  // namespace
 
-RowStore read_region(platform::File& file, const PlotLayout& layout, const Selection& selection, const Region& region,
+RowStore read_region(PlotInput& file, const PlotLayout& layout, const Selection& selection, const Region& region,
                      std::size_t parts, platform::InterruptCheck interrupt) {
   parts = std::max<std::size_t>(parts, 1);
   if (region.blocks) return read_counted(file, layout, selection, region, parts, interrupt);

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "reader/lines/plot_input.h"
 #include "reader/parts/region.h"
 #include "reader/scan/plot_scan.h"
 #include "reader/targets/row_store.h"
@@ -14,7 +15,7 @@
 namespace quorvel {
 
 // Throws PlotDefect, CallerError, std::bad_alloc; with parts, the first of them in file order.
-RowStore read_region(platform::File& file, const PlotLayout& layout, const Selection& selection, const Region& region,
+RowStore read_region(PlotInput& file, const PlotLayout& layout, const Selection& selection, const Region& region,
                      std::size_t parts, platform::InterruptCheck interrupt);
 
 }  // namespace quorvel

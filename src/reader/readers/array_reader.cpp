@@ -51,8 +51,13 @@ platform::File open_plot(std::string_view path, platform::InterruptCheck interru
   return std::move(*file);
 }
 
+// A compressed file is read through its decoder; one this build cannot decode fails as an open.
+void recognise_plot(PlotInput& input) {
+  if (auto recognised = input.recognise(); !recognised) throw OpenError{recognised.error()};
+}
+
 // Every block, in one pass from where the file stands.
-ArrayRead read_in_one_pass(platform::File& file, const ArrayRequest& request) {
+ArrayRead read_in_one_pass(PlotInput& file, const ArrayRequest& request) {
   const std::optional<std::uint64_t> file_size = file.size_hint();
   ArrayLineReader lines(FileSource(file, request.interrupt));
   CurrentLine line;
@@ -113,7 +118,7 @@ bool ends_given(const ArrayRequest& request, const BlockRange& range) {
 }
 
 // The stretch to read, from the count: the range's blocks, or the whole file.
-Region counted_region(platform::File& file, const PlotLayout& layout, const ArrayRequest& request) {
+Region counted_region(PlotInput& file, const PlotLayout& layout, const ArrayRequest& request) {
   Region region{.begin = layout.data_start, .first_block = 0, .to_end = true};
   if (!request.blocks) {
     region.end = file.size_hint().value_or(layout.data_start);
@@ -132,8 +137,8 @@ Region counted_region(platform::File& file, const PlotLayout& layout, const Arra
 
 // The blocks of a range, or every block in parts: the file's stretch is found first (counted, for
 // a range), then read.
-ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
-  if (!file.size_hint()) {
+ArrayRead read_stretch(PlotInput& file, const ArrayRequest& request) {
+  if (!file.seekable()) {
     if (request.blocks) throw NotSeekable{};
     return read_in_one_pass(file, request);
   }
@@ -185,18 +190,35 @@ ArrayRead read_stretch(platform::File& file, const ArrayRequest& request) {
   return result;
 }
 
+// A compressed file's text can only be decoded from its start: one part, and every range found by
+// decoding up to it. Two threads or more overlap the decoding with the parse of a whole read.
+ArrayRead read_compressed(PlotInput& file, const ArrayRequest& request) {
+  if (request.follow) defect("a compressed file cannot be followed: its end is not where the text ends", 1);
+  if (!request.blocks) {
+    if (request.threads >= 2) file.decode_ahead();
+    return read_in_one_pass(file, request);
+  }
+  ArrayRequest in_order = request;
+  in_order.threads = 1;
+  return read_stretch(file, in_order);
+}
+
 }  // namespace
 
 ArrayRead read_plot_arrays(const ArrayRequest& request) {
-  platform::File file = open_plot(request.path, request.interrupt);
+  PlotInput file(open_plot(request.path, request.interrupt));
+  recognise_plot(file);
+  if (file.compressed()) return read_compressed(file, request);
   if (!request.blocks && request.threads <= 1) return read_in_one_pass(file, request);
   return read_stretch(file, request);
 }
 
 PlotLayout scan_plot_file(const ScanRequest& request) {
-  platform::File file = open_plot(request.path, request.interrupt);
+  PlotInput file(open_plot(request.path, request.interrupt));
+  recognise_plot(file);
   PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .check_width = true,
-                                        .count_from = request.count_from, .threads = request.threads,
+                                        .count_from = request.count_from,
+                                        .threads = file.compressed() ? 1 : request.threads,
                                         .least_part_bytes = least_count_part_bytes(request.least_part_bytes),
                                         .interrupt = request.interrupt});
   if (layout.tail_lines != 0) tail_defect(layout);

@@ -10,7 +10,7 @@ namespace quorvel {
 namespace {
 
 // The bytes at [begin, begin + size), fewer where the file ends or a read fails.
-std::vector<char> bytes_at(platform::File& file, std::uint64_t begin, std::size_t size) {
+std::vector<char> bytes_at(PlotInput& file, std::uint64_t begin, std::size_t size) {
   std::vector<char> bytes(size);
   std::size_t got = 0;
   while (got < size) {
@@ -58,7 +58,7 @@ std::optional<Lines> whole_lines(const std::vector<char>& bytes, std::uint64_t b
 
 // The first `wanted` whole lines that start at or after `scope.from`, read a growing window at a
 // time: two blocks are usually far fewer bytes than the guess may read.
-std::optional<Lines> lines_after(platform::File& file, const GuessScope& scope, std::uint64_t wanted) {
+std::optional<Lines> lines_after(PlotInput& file, const GuessScope& scope, std::uint64_t wanted) {
   // The byte before `from` too: a line starts at `from` when it is a line feed.
   const bool mid_line = scope.from > scope.floor;
   const std::uint64_t begin = mid_line ? scope.from - 1 : scope.from;
@@ -72,7 +72,7 @@ std::optional<Lines> lines_after(platform::File& file, const GuessScope& scope, 
 
 }  // namespace
 
-std::optional<GuessedBlock> guess_block_start(platform::File& file, const Preamble& preamble, std::uint64_t width,
+std::optional<GuessedBlock> guess_block_start(PlotInput& file, const Preamble& preamble, std::uint64_t width,
                                               const GuessScope& scope) {
   const std::uint64_t per_block = preamble.lines_per_block();
   // Two blocks' worth of whole lines but one: every laying of a block over them is then whole.

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/platform.h"
+#include "reader/lines/plot_input.h"
 #include "reader/layout/plot_preamble.h"
 
 namespace quorvel {
@@ -28,7 +29,7 @@ struct GuessedBlock {
 
 // The first block that starts at or after `scope.from`, when exactly one laying of blocks over
 // the lines read fits: nothing when several do, none does, or too few lines were read.
-std::optional<GuessedBlock> guess_block_start(platform::File& file, const Preamble& preamble, std::uint64_t width,
+std::optional<GuessedBlock> guess_block_start(PlotInput& file, const Preamble& preamble, std::uint64_t width,
                                               const GuessScope& scope);
 
 }  // namespace quorvel

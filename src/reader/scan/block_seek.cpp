@@ -9,7 +9,7 @@
 
 namespace quorvel {
 
-std::uint64_t last_line_end(platform::File& file, std::uint64_t size, std::uint64_t floor) {
+std::uint64_t last_line_end(PlotInput& file, std::uint64_t size, std::uint64_t floor) {
   constexpr std::size_t step = std::size_t{1} << 16;
   auto buffer = std::make_unique_for_overwrite<char[]>(step);
   std::uint64_t end = size;
@@ -25,7 +25,7 @@ std::uint64_t last_line_end(platform::File& file, std::uint64_t size, std::uint6
   return floor;
 }
 
-std::uint64_t skip_lines(platform::File& file, std::uint64_t offset, std::uint64_t n, platform::InterruptCheck interrupt) {
+std::uint64_t skip_lines(PlotInput& file, std::uint64_t offset, std::uint64_t n, platform::InterruptCheck interrupt) {
   if (n == 0) return offset;
   FileSource source(file, interrupt, offset);
   std::uint64_t found = offset;  // where the search ended: the end of the file until the line feed is met
@@ -43,7 +43,7 @@ std::uint64_t skip_lines(platform::File& file, std::uint64_t offset, std::uint64
   return found;
 }
 
-std::uint64_t block_offset(platform::File& file, const PlotLayout& layout, std::uint64_t block,
+std::uint64_t block_offset(PlotInput& file, const PlotLayout& layout, std::uint64_t block,
                            platform::InterruptCheck interrupt) {
   const auto [noted, offset] = layout.index.nearest(block);
   return skip_lines(file, offset, (block - noted) * layout.preamble.lines_per_block(), interrupt);

@@ -10,7 +10,7 @@
 
 namespace quorvel {
 
-PartsCounted count_in_parts(platform::File& file, BlockCounter& counter, const CountInParts& scope) {
+PartsCounted count_in_parts(PlotInput& file, BlockCounter& counter, const CountInParts& scope) {
   const std::size_t parts = scope.parts;
   const std::uint64_t bytes = scope.end - scope.from;
   std::vector<std::uint64_t> starts(parts + 1, scope.from);

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/platform.h"
+#include "reader/lines/plot_input.h"
 #include "reader/layout/plot_preamble.h"
 #include "reader/scan/block_counter.h"
 
@@ -30,6 +31,6 @@ enum class PartsCounted {
   wrong,      // a guess was wrong, or a part could not read: count again from the start
 };
 
-PartsCounted count_in_parts(platform::File& file, BlockCounter& counter, const CountInParts& scope);
+PartsCounted count_in_parts(PlotInput& file, BlockCounter& counter, const CountInParts& scope);
 
 }  // namespace quorvel

@@ -34,7 +34,7 @@ std::uint64_t find_width(ArrayLineReader& lines, CurrentLine& line, PlotLayout& 
 }
 
 // Whether a whole file counted from its start goes on several threads, and on how many.
-std::size_t parts_to_count(platform::File& file, ArrayLineReader& lines, const ScanOptions& options) {
+std::size_t parts_to_count(PlotInput& file, ArrayLineReader& lines, const ScanOptions& options) {
   if (options.threads <= 1 || options.count_from || options.enough_blocks || options.end) return 1;
   const std::optional<std::uint64_t> size = file.size_hint();
   const std::uint64_t from = lines.source().position();
@@ -55,7 +55,7 @@ void settle(PlotLayout& layout, const BlockCounter& counter, const std::optional
 }
 
 // Counts from the line reader's unread bytes on, or from `count_from` with reads of its own.
-void count_blocks(platform::File& file, ArrayLineReader& lines, PlotLayout& layout, std::uint64_t lines_read,
+void count_blocks(PlotInput& file, ArrayLineReader& lines, PlotLayout& layout, std::uint64_t lines_read,
                   const ScanOptions& options) {
   const std::uint64_t per_block = layout.preamble.lines_per_block();
   std::optional<FileSource> own_source;
@@ -97,8 +97,8 @@ void count_blocks(platform::File& file, ArrayLineReader& lines, PlotLayout& layo
 
 }  // namespace
 
-std::optional<PlotLayout> scan_plot(platform::File& file, const ScanOptions& options) {
-  const bool seekable = file.size_hint().has_value();
+std::optional<PlotLayout> scan_plot(PlotInput& file, const ScanOptions& options) {
+  const bool seekable = file.seekable();
   ArrayLineReader lines(FileSource(file, options.interrupt, seekable ? std::optional<std::uint64_t>(0) : std::nullopt));
   if (options.end) lines.source().end_at(*options.end);
   CurrentLine line;
@@ -114,7 +114,7 @@ std::optional<PlotLayout> scan_plot(platform::File& file, const ScanOptions& opt
   return layout;
 }
 
-void count_from_start(platform::File& file, PlotLayout& layout, std::optional<std::uint64_t> end,
+void count_from_start(PlotInput& file, PlotLayout& layout, std::optional<std::uint64_t> end,
                       platform::InterruptCheck interrupt) {
   BlockCounter counter(layout.preamble.lines_per_block(), 0, layout.data_start, layout.data_start, 0);
   FileSource source(file, interrupt, layout.data_start);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "reader/lines/plot_input.h"
 #include "reader/layout/plot_preamble.h"
 #include "reader/scan/block_counter.h"
 #include "reader/targets/selection.h"
@@ -59,11 +60,11 @@ struct PlotLayout {
 // Reads the file from where it stands (for a file that can seek: from its start). Throws
 // PlotDefect for a defect of the header, the names or the first value line (when the width is
 // found from it), SelectionError, CallerError.
-std::optional<PlotLayout> scan_plot(platform::File& file, const ScanOptions& options);
+std::optional<PlotLayout> scan_plot(PlotInput& file, const ScanOptions& options);
 
 // Counts the blocks from block 0 on, on this thread, up to `end` (nothing: the end of the file),
 // into `layout`: its blocks, tail, size and index. Throws PlotDefect for a read that failed.
-void count_from_start(platform::File& file, PlotLayout& layout, std::optional<std::uint64_t> end,
+void count_from_start(PlotInput& file, PlotLayout& layout, std::optional<std::uint64_t> end,
                       platform::InterruptCheck interrupt);
 
 // The message and line a whole read gives for the block the file ends inside.

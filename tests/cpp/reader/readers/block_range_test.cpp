@@ -227,8 +227,9 @@ std::variant<std::vector<std::uint64_t>, PlotDefect> scanned_starts(const std::s
     const PlotLayout layout = scan_plot_file({.path = path, .threads = threads, .least_part_bytes = 1});
     auto file = platform::File::open_for_reading(path);
     if (!file) return PlotDefect{"cannot open", 0, {}};
+    PlotInput input(std::move(*file));
     std::vector<std::uint64_t> starts;
-    for (std::uint64_t b = 0; b <= layout.blocks; ++b) starts.push_back(block_offset(*file, layout, b, {}));
+    for (std::uint64_t b = 0; b <= layout.blocks; ++b) starts.push_back(block_offset(input, layout, b, {}));
     starts.push_back(layout.size);
     return starts;
   } catch (const PlotDefect& defect) {

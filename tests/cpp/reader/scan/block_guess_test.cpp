@@ -62,7 +62,7 @@ class BlockGuess : public testing::TestWithParam<GuessCase> {
 
   const Built built = build(GetParam(), 5);
   const TempFile temp{built.text};
-  std::optional<platform::File> file;
+  std::optional<PlotInput> file;
   Preamble preamble;
 };
 
@@ -106,12 +106,13 @@ TEST(BlockGuessWindow, GrowsUntilTwoLongBlocksFit) {
   const GuessCase c{"long_blocks", 6000, " STEP", "\n", true};
   const Built built = build(c, 4);
   const TempFile temp(built.text);
-  auto file = platform::File::open_for_reading(temp.path());
-  ASSERT_TRUE(file) << file.error().display();
+  auto opened = platform::File::open_for_reading(temp.path());
+  ASSERT_TRUE(opened) << opened.error().display();
+  PlotInput file(std::move(*opened));
   Preamble preamble;
   preamble.parameters = 6000;
   for (const std::uint64_t from : {built.block_starts[1] - 100, built.block_starts[1] + 1}) {
-    const auto got = guess_block_start(*file, preamble, 13, {.from = from, .floor = built.data_start, .most_bytes = 1u << 20});
+    const auto got = guess_block_start(file, preamble, 13, {.from = from, .floor = built.data_start, .most_bytes = 1u << 20});
     ASSERT_TRUE(got.has_value()) << "from " << from;
     const std::size_t block = from < built.block_starts[1] ? 1 : 2;
     EXPECT_EQ(got->offset, built.block_starts[block]);

@@ -40,7 +40,8 @@ TEST_P(ChunkCount, StopsAfterTheChunkThatBringsEnough) {
   const TempFile temp(lines());
   auto file = platform::File::open_for_reading(temp.path());
   ASSERT_TRUE(file) << file.error().display();
-  FileSource source(*file, {}, 0);
+  PlotInput input(std::move(*file));
+  FileSource source(input, {}, 0);
   BlockCounter counter(2, 0, 0, 0, 0);
   EXPECT_FALSE(count_chunks(source, counter, c.enough));
   EXPECT_EQ(counter.line_feeds(), c.counted);

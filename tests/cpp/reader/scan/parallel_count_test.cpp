@@ -49,10 +49,11 @@ Counted count_cut_at(const Plot& p, std::uint64_t cut) {
   const TempFile temp(p.text);
   auto file = platform::File::open_for_reading(temp.path());
   EXPECT_TRUE(file) << file.error().display();
+  PlotInput input(std::move(*file));
   Preamble preamble;
   preamble.parameters = parameters;
   BlockCounter counter(preamble.lines_per_block(), 0, p.data_start, p.data_start, 0);
-  const PartsCounted outcome = count_in_parts(*file, counter,
+  const PartsCounted outcome = count_in_parts(input, counter,
                                               {.preamble = &preamble, .width = 12, .data_start = p.data_start,
                                                .from = p.data_start, .end = end, .parts = 2});
   return {outcome, counter};

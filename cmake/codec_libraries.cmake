@@ -1,0 +1,31 @@
+# The compression libraries behind src/codec, each optional: a build without one still builds and
+# says, when a file of that format is read, that it cannot read it (the cross-build for Windows and
+# an install from the sources without the headers have none).
+
+include(FindPkgConfig OPTIONAL RESULT_VARIABLE quorvel_have_pkg_config)
+
+function(quorvel_codec_library define)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "TARGETS")
+  foreach(target IN LISTS arg_TARGETS)
+    if(TARGET ${target})
+      target_link_libraries(quorvel_core PRIVATE ${target})
+      target_compile_definitions(quorvel_core PRIVATE ${define}=1)
+      return()
+    endif()
+  endforeach()
+  target_compile_definitions(quorvel_core PRIVATE ${define}=0)
+  message(STATUS "quorvel: ${define} off: that format of compressed plot files will be refused")
+endfunction()
+
+find_package(ZLIB QUIET)
+find_package(BZip2 QUIET)
+find_package(LibLZMA QUIET)
+find_package(zstd CONFIG QUIET)
+if(NOT TARGET zstd::libzstd_shared AND NOT TARGET zstd::libzstd_static AND quorvel_have_pkg_config)
+  pkg_check_modules(quorvel_zstd QUIET IMPORTED_TARGET libzstd)
+endif()
+
+quorvel_codec_library(QUORVEL_HAVE_ZLIB TARGETS ZLIB::ZLIB)
+quorvel_codec_library(QUORVEL_HAVE_BZIP2 TARGETS BZip2::BZip2)
+quorvel_codec_library(QUORVEL_HAVE_LZMA TARGETS LibLZMA::LibLZMA)
+quorvel_codec_library(QUORVEL_HAVE_ZSTD TARGETS zstd::libzstd_shared zstd::libzstd_static PkgConfig::quorvel_zstd)
