@@ -10,10 +10,12 @@ function(quorvel_codec_library define)
     if(TARGET ${target})
       target_link_libraries(quorvel_core PRIVATE ${target})
       target_compile_definitions(quorvel_core PRIVATE ${define}=1)
+      set(${define} 1 PARENT_SCOPE)
       return()
     endif()
   endforeach()
   target_compile_definitions(quorvel_core PRIVATE ${define}=0)
+  set(${define} 0 PARENT_SCOPE)
   message(STATUS "quorvel: ${define} off: that format of compressed plot files will be refused")
 endfunction()
 
@@ -21,7 +23,9 @@ find_package(ZLIB QUIET)
 find_package(BZip2 QUIET)
 find_package(LibLZMA QUIET)
 find_package(zstd CONFIG QUIET)
-if(NOT TARGET zstd::libzstd_shared AND NOT TARGET zstd::libzstd_static AND quorvel_have_pkg_config)
+# pkg-config describes the build machine's libraries: never those of a cross-build's target.
+if(NOT TARGET zstd::libzstd_shared AND NOT TARGET zstd::libzstd_static AND quorvel_have_pkg_config
+   AND NOT CMAKE_CROSSCOMPILING)
   pkg_check_modules(quorvel_zstd QUIET IMPORTED_TARGET libzstd)
 endif()
 
