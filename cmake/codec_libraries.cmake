@@ -5,7 +5,18 @@
 include(FindPkgConfig OPTIONAL RESULT_VARIABLE quorvel_have_pkg_config)
 
 function(quorvel_codec_library define)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "TARGETS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "ARCHIVE" "TARGETS")
+  # The archive first, when asked for, where one is named and the build machine's libraries are
+  # the target's.
+  if(QUORVEL_CODEC_ARCHIVES AND arg_ARCHIVE AND NOT CMAKE_CROSSCOMPILING)
+    find_library(quorvel_archive_${define} NAMES ${arg_ARCHIVE})
+    if(quorvel_archive_${define})
+      target_link_libraries(quorvel_core PRIVATE ${quorvel_archive_${define}})
+      target_compile_definitions(quorvel_core PRIVATE ${define}=1)
+      set(${define} 1 PARENT_SCOPE)
+      return()
+    endif()
+  endif()
   foreach(target IN LISTS arg_TARGETS)
     if(TARGET ${target})
       target_link_libraries(quorvel_core PRIVATE ${target})
@@ -31,5 +42,10 @@ endif()
 
 quorvel_codec_library(QUORVEL_HAVE_ZLIB TARGETS ZLIB::ZLIB)
 quorvel_codec_library(QUORVEL_HAVE_BZIP2 TARGETS BZip2::BZip2)
-quorvel_codec_library(QUORVEL_HAVE_LZMA TARGETS LibLZMA::LibLZMA)
+# liblzma's symbols carry versions of its own, which the wheels' repair will not take from a shared
+# library: the wheels built by the test command link its archive into the module instead (Debian's
+# is position-independent; another system's may not be, so a build from the sources links the
+# shared library).
+option(QUORVEL_CODEC_ARCHIVES "Link the archives of the compression libraries that have one named" OFF)
+quorvel_codec_library(QUORVEL_HAVE_LZMA ARCHIVE liblzma.a TARGETS LibLZMA::LibLZMA)
 quorvel_codec_library(QUORVEL_HAVE_ZSTD TARGETS zstd::libzstd_shared zstd::libzstd_static PkgConfig::quorvel_zstd)

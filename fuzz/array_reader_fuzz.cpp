@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return -1;  // not kept in the corpus
+  if (size == 0 || quorvel::fuzz::looks_compressed(data + 1, size - 1)) return -1;  // not kept in the corpus
   quorvel::fuzz::MemoryFile& file = quorvel::fuzz::plot_file();
   const std::uint64_t width = file.hold(data, size);
 

@@ -233,7 +233,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < header_bytes) return -1;  // not kept in the corpus
+  if (size < header_bytes || quorvel::fuzz::looks_compressed(data + header_bytes, size - header_bytes)) {
+    return -1;  // not kept in the corpus
+  }
   const Choice choice = choice_of(data);
   const std::uint8_t* bytes = data + header_bytes;
   const std::size_t length = size - header_bytes;
