@@ -7,19 +7,24 @@
 namespace quorvel::codec {
 
 DecodeAhead::DecodeAhead(DecodedStream stream)
-    : stream_(std::move(stream)), thread_([this](std::stop_token stop) { run(std::move(stop)); }) {}
+    : stream_(std::move(stream)), thread_([this] { run(); }) {}
 
 DecodeAhead::~DecodeAhead() {
-  thread_.request_stop();
-  if (thread_.joinable()) thread_.join();
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
 }
 
-void DecodeAhead::run(std::stop_token stop) {
+void DecodeAhead::run() {
   for (;;) {
     std::vector<char> chunk;
     {
       std::unique_lock lock(mutex_);
-      if (!changed_.wait(lock, stop, [&] { return ready_.size() < most_chunks; })) return;
+      changed_.wait(lock, [&] { return stopping_ || ready_.size() < most_chunks; });
+      if (stopping_) return;
       if (!spare_.empty()) {
         chunk = std::move(spare_.back());
         spare_.pop_back();

@@ -29,20 +29,23 @@ class DecodeAhead {
   std::expected<std::size_t, IoError> read(std::span<char> into);
 
  private:
-  void run(std::stop_token stop);
+  void run();
 
   static constexpr std::size_t piece_size = std::size_t{1} << 16;  // the array line reader's buffer
   static constexpr std::size_t chunk_size = 16 * piece_size;
   static constexpr std::size_t most_chunks = 4;
   DecodedStream stream_;
   std::mutex mutex_;
-  std::condition_variable_any changed_;
+  std::condition_variable changed_;
   std::deque<std::vector<char>> ready_;  // decoded, not read yet
   std::vector<std::vector<char>> spare_;  // read, for the thread to fill again
   std::size_t taken_ = 0;                 // bytes of the front chunk read
   bool ended_ = false;                    // the thread has finished: `error_` or the end follows the chunks
+  bool stopping_ = false;                 // the reader has gone: the thread ends at its next wait
   std::optional<IoError> error_;
-  std::jthread thread_;  // last: started once everything it uses is there, stopped first
+  // Last: started once everything it uses is there. A plain thread and condition variable: the
+  // stop tokens of newer libraries need a libstdc++ newer than the wheels may assume.
+  std::thread thread_;
 };
 
 }  // namespace quorvel::codec
