@@ -235,13 +235,17 @@ print(type(xarray.backends.list_engines()["quorvel"]).__name__, float(ds.TEMP[-1
 def test_entry_point_name_opens_without_engine(tmp_path, path):
     """A dist-info with the entry point, as an installed wheel has it, on the child's path."""
     info = tmp_path / "site" / "quorvel-0.1.0.dist-info"
-    info.mkdir(parents=True)
-    (info / "METADATA").write_text("Metadata-Version: 2.1\nName: quorvel\nVersion: 0.1.0\n")
+    (tmp_path / "site").mkdir()
     project = Path(__file__).parents[3] / "pyproject.toml"
-    # Without the checkout (the installed wheel's stage), the wheel's own entry point is found.
-    table = tomllib.loads(project.read_text())["project"]["entry-points"] if project.exists() else {}
-    entries = "".join(f"[{group}]\n" + "".join(f"{k} = {v}\n" for k, v in points.items()) for group, points in table.items())
-    (info / "entry_points.txt").write_text(entries)
+    # Without the checkout (the installed wheel's stage) the wheel's own entry point is found: a
+    # dist-info of the same name here would hide it.
+    if project.exists():
+        info.mkdir()
+        (info / "METADATA").write_text("Metadata-Version: 2.1\nName: quorvel\nVersion: 0.1.0\n")
+        table = tomllib.loads(project.read_text())["project"]["entry-points"]
+        entries = "".join(f"[{group}]\n" + "".join(f"{k} = {v}\n" for k, v in points.items())
+                          for group, points in table.items())
+        (info / "entry_points.txt").write_text(entries)
     done = subprocess.run([sys.executable, "-c", CHILD, str(tmp_path / "site"), path],
                           capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
