@@ -239,9 +239,7 @@ class PlotFile:
             self._indexed()
             assert self._mark is not None
             count_from = self._starts[self._noted[bisect.bisect_right(self._noted, start) - 1]]
-            # Both ends given, the reader counts nothing and so has no block index to cut parts by:
-            # on more threads than one it is given the start only (and counts from it).
-            count_to = self._starts.get(stop) if count_from[0] == start and threads == 1 else None
+            count_to = self._starts.get(stop) if count_from[0] == start else None
         got = read_result(self._path, self._shown, self._width_asked, columns, stop=token, blocks=(start, stop),
                           threads=threads, count_from=count_from, count_to=count_to)
         assert got is not None
