@@ -257,6 +257,26 @@ class PlotFile:
                     self._note(reached)
         return plot
 
+    def _first_column(self) -> numpy.ndarray[Any, numpy.dtype[numpy.float32]]:
+        """The first value of every complete block (the time column): kept by the scan that builds
+        the index, which parses each block's first field as it counts; a ranged read of the column
+        when that scan has passed (or the file grew since) or a first field was not in the layout,
+        so that a defect is raised as a read raises it."""
+        with self._lock:
+            if self._mark is None:
+                self._check_open()
+                mark = ReadMark(self._path, self._shown, "open")
+                mark.look()
+                self._scan(mark, None, first_values=True)
+                self._mark = mark
+            found = self._indexed_now()
+            kept = found.first_values
+            if kept is not None and len(kept) == 4 * found.blocks:
+                self._blocks_parsed += found.blocks
+                self._values_parsed += found.blocks
+                return numpy.frombuffer(kept, numpy.float32).copy()
+        return self._range((0,), 0, found.blocks).values[:, 0]
+
     def _parsed(self, plot: Plot) -> None:
         with self._lock:
             self._blocks_parsed += plot.values.shape[0]
@@ -309,9 +329,9 @@ class PlotFile:
         before = bisect.bisect_right(self._noted, last - 1) - 1
         return self._starts[self._noted[before]] if before >= 0 else None
 
-    def _scan(self, mark: ReadMark, count_from: BlockStart | None) -> None:
+    def _scan(self, mark: ReadMark, count_from: BlockStart | None, first_values: bool = False) -> None:
         width = self._found.n_digits if self._found is not None else self._width_asked
-        found = _reader.scan(self._path, width, count_from=count_from)
+        found = _reader.scan(self._path, width, count_from=count_from, first_values=first_values)
         noted, starts = found.noted
         for block, offset in zip(noted, starts):
             if block not in self._starts:

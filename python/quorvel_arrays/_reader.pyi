@@ -68,7 +68,7 @@ def compression(first_bytes: bytes, /) -> str | None:
 
 @final
 class ScanResult(tuple[object, ...]):
-    """A scan: the first six fields unpack as a tuple, `counted` by name only."""
+    """A scan: the first six fields unpack as a tuple, `counted` and `first_values` by name only."""
 
     header: str
     names: tuple[str, ...]
@@ -77,6 +77,7 @@ class ScanResult(tuple[object, ...]):
     size: int
     noted: tuple[tuple[int, ...], tuple[int, ...]]  # some blocks (increasing) and their offsets
     counted: int  # the blocks this scan counted (from `count_from` on)
+    first_values: bytes | None  # with first_values=True: each block's first value, native float32
 
 def scan(
     path: _PathArg,
@@ -85,5 +86,6 @@ def scan(
     threads: int = 1,
     *,
     count_from: _BlockStart | None = None,
+    first_values: bool = False,
 ) -> ScanResult:
     """Raises as read does."""

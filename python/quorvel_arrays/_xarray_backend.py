@@ -86,19 +86,17 @@ class PlotBackend(BackendEntrypoint):
         dropped = dropped_names(drop_variables)
         handle = PlotFile(filename_or_obj, n_digits)
         try:
-            names, blocks = handle.names, len(handle)
-            # The index coordinate is loaded by xarray at once: one column, read once (its plot
-            # gives the attributes as a whole read does).
-            first = handle._range((0,), 0, 0 if "time" in dropped else blocks)
-            time = None if "time" in dropped else first.values[:, 0]
+            # The index coordinate is loaded by xarray at once: kept by the scan as it counts.
+            time = None if "time" in dropped else handle._first_column()
+            names, blocks = handle.names, len(handle) if time is None else len(time)
             columns = {
                 key: xarray.Variable(("time",), indexing.LazilyIndexedArray(PlotColumn(handle, position, blocks)), attrs)
                 for position, key, attrs in variable_names(names)
                 if key not in dropped
             }
-            # A file without a value line: a ranged read has found no width (None), a whole read says 0.
-            dataset = dataset_of(xarray, names, time, columns, path=first.path, header=first.header,
-                                 n_digits=first.n_digits or 0)
+            # A file without a value line has no width (None); a whole read says 0.
+            dataset = dataset_of(xarray, names, time, columns, path=handle.path, header=handle.header,
+                                 n_digits=handle.n_digits or 0)
         except BaseException:
             handle.close()
             raise

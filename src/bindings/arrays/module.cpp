@@ -94,7 +94,8 @@ std::expected<OwnedRef, PythonError> read_plot(PyObject* module, PyObject* const
       [&](ArrayRead&& read) { return build_read_result(module, std::move(read)); });
 }
 
-constexpr std::array<std::string_view, 5> scan_parameters{"path", "n_digits", "stop", "threads", "count_from"};
+constexpr std::array<std::string_view, 6> scan_parameters{"path", "n_digits", "stop", "threads", "count_from",
+                                                         "first_values"};
 constexpr Signature scan_signature{.name = "scan", .parameters = scan_parameters, .required = 2, .most_positional = 4};
 
 std::expected<OwnedRef, PythonError> scan_plot(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
@@ -106,7 +107,8 @@ std::expected<OwnedRef, PythonError> scan_plot(PyObject* module, PyObject* const
   std::optional<PythonError> error;
   const bool converted = take(convert_n_digits(given[1]), request.n_digits, error) &&
                          take(convert_threads(given[3]), request.threads, error) &&
-                         take(convert_block_start(given[4]), request.count_from, error);
+                         take(convert_block_start(given[4]), request.count_from, error) &&
+                         take(convert_flag(given[5]), request.first_values, error);
   if (!converted) return std::unexpected(std::move(*error));
   const std::uint64_t counted_from = request.count_from ? request.count_from->block : 0;
   return call_detached<PlotLayout>(
@@ -156,7 +158,7 @@ PyMethodDef methods[] = {
     {"compression", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&compression_of>)), METH_FASTCALL | METH_KEYWORDS,
      "compression(first_bytes, /) -> str or None\n\nThe compressed format a file's first bytes name; None for a plain file."},
     {"scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&entry<&scan_plot>)), METH_FASTCALL | METH_KEYWORDS,
-     "scan(path, n_digits, stop=None, threads=1, *, count_from=None) -> ScanResult\n\n"
+     "scan(path, n_digits, stop=None, threads=1, *, count_from=None, first_values=False) -> ScanResult\n\n"
      "Counts the blocks of a plot file without parsing a value; quorvel_arrays.scan is the public face."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -36,6 +36,7 @@ PyStructSequence_Field scan_fields[] = {
     {"size", "the bytes counted"},
     {"noted", "(some blocks, their offsets)"},
     {"counted", "the blocks counted by this scan"},
+    {"first_values", "each block's first value as float32 bytes, when asked and every one was kept; or None"},
     {nullptr, nullptr},
 };
 
@@ -141,6 +142,10 @@ std::expected<OwnedRef, PythonError> build_scan_result(PyObject* module, PlotLay
   items.push_back(count(layout.size));
   items.push_back(OwnedRef::steal(Py_BuildValue("(NN)", noted->release(), offsets->release())));
   items.push_back(count(counted));
+  items.push_back(layout.first_values
+                      ? OwnedRef::steal(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(layout.first_values->data()),
+                                                                  static_cast<Py_ssize_t>(layout.first_values->size() * sizeof(float))))
+                      : OwnedRef::steal(Py_NewRef(Py_None)));
   return filled(state_of(module).scan_result_type, std::move(items));
 }
 

@@ -218,6 +218,7 @@ PlotLayout scan_plot_file(const ScanRequest& request) {
   recognise_plot(file);
   PlotLayout layout = *scan_plot(file, {.n_digits = request.n_digits, .check_width = true,
                                         .count_from = request.count_from,
+                                        .first_values = request.first_values,
                                         .threads = file.compressed() ? 1 : request.threads,
                                         .least_part_bytes = least_count_part_bytes(request.least_part_bytes),
                                         .interrupt = request.interrupt});

@@ -3,6 +3,10 @@
 #include <algorithm>
 
 #include "reader/lines/line_feeds.h"
+#include "text/float/padded_field.h"
+#include "text/float_parse.h"
+#include "text/tokens.h"
+#include "text/utf8.h"
 
 namespace quorvel {
 
@@ -17,6 +21,22 @@ void halve(BlockIndex& index) {
   }
   index.blocks.resize(kept);
   index.starts.resize(kept);
+}
+
+// A block's first value from the start of its first value line (`width` bytes and the one after,
+// or only `width` at the end of the line or file): a field a read gives the same value for, or
+// nothing. Printable ASCII only, so that no line ends inside it, and not cut inside a character.
+std::optional<float> kept_value(std::string_view kept, std::uint64_t width) {
+  if (width == 0 || kept.size() < width) return std::nullopt;
+  for (std::uint64_t i = 0; i < width; ++i) {
+    if (kept[i] < ' ' || kept[i] > '~') return std::nullopt;
+  }
+  if (kept.size() > width && is_continuation_byte(static_cast<unsigned char>(kept[width]))) return std::nullopt;
+  float value;
+  if (width >= 10 && parse_padded_field(kept.data(), width, value)) return value;
+  auto parsed = parse_float32(trim(kept.substr(0, width)));
+  if (!parsed) return std::nullopt;
+  return *parsed;
 }
 
 }  // namespace
@@ -62,6 +82,53 @@ void BlockCounter::note(std::uint64_t offset) {
   next_note_ = index_.starts.size() * stride_ * lines_per_block_;
 }
 
+void BlockCounter::keep_first_values(std::uint64_t width) {
+  value_width_ = width;
+  // The first block's value line starts after its title's line feed: still to come, where the
+  // count goes on, or read before it (given by first_value_line).
+  if (line_feeds_ == 0) {
+    next_value_line_ = 1;
+    return;
+  }
+  if (line_feeds_ == 1 && !mid_line_) {
+    field_.clear();
+    keeping_field_ = true;
+  }
+  next_value_line_ = 1 + lines_per_block_;
+}
+
+void BlockCounter::first_value_line(std::string_view text) {
+  field_.assign(text.substr(0, value_width_ + 1));
+  field_kept();
+}
+
+std::optional<std::vector<float>> BlockCounter::first_values(std::uint64_t blocks) const {
+  if (value_width_ == 0) return std::nullopt;
+  std::vector<float> values(first_values_.begin(),
+                            first_values_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(first_values_.size(), blocks)));
+  // The file ended inside the bytes after a field.
+  if (values.size() < blocks && keeping_field_) {
+    if (auto last = kept_value(field_, value_width_)) values.push_back(*last);
+  }
+  if (values.size() < blocks) return std::nullopt;
+  return values;
+}
+
+void BlockCounter::keep_field(const char* bytes, std::size_t size) {
+  const std::size_t wanted = static_cast<std::size_t>(value_width_ + 1 - field_.size());
+  field_.append(bytes, std::min(wanted, size));
+  if (field_.size() == value_width_ + 1) field_kept();
+}
+
+void BlockCounter::field_kept() {
+  keeping_field_ = false;
+  if (auto value = kept_value(field_, value_width_)) {
+    first_values_.push_back(*value);
+  } else {
+    next_value_line_ = never;  // the later ones are of no use without this one
+  }
+}
+
 void BlockCounter::absorb(const BlockCounter& later) {
   index_.join(later.index_, first_block_ + line_feeds_ / lines_per_block_);
   line_feeds_ += later.line_feeds_;
@@ -71,26 +138,34 @@ void BlockCounter::absorb(const BlockCounter& later) {
 
 void BlockCounter::feed(const char* bytes, std::size_t size) {
   if (size == 0) return;
+  if (keeping_field_) keep_field(bytes, size);
   // Counted a segment at a time; a segment a noted block starts in is searched again for it, so
   // segments are small: a page, where the count's own sums fall anyway.
   constexpr std::size_t segment = 4096;
   for (std::size_t begin = 0; begin < size; begin += segment) {
     const std::size_t end = std::min(size, begin + segment);
     const std::uint64_t here = count_line_feeds(bytes + begin, end - begin);
-    if (line_feeds_ + here < next_note_) {
+    if (line_feeds_ + here < std::min(next_note_, next_value_line_)) {
       line_feeds_ += here;
       continue;
     }
     std::size_t at = begin;
     for (;;) {
-      const LineFeedSearch search = nth_line_feed(bytes + at, end - at, next_note_ - line_feeds_);
+      const std::uint64_t stop = std::min(next_note_, next_value_line_);
+      const LineFeedSearch search = nth_line_feed(bytes + at, end - at, stop - line_feeds_);
       if (!search.at) {
         line_feeds_ += search.seen;
         break;
       }
-      line_feeds_ = next_note_;
+      line_feeds_ = stop;
       at += *search.at + 1;
-      note(offset_ + at);
+      if (stop == next_note_) note(offset_ + at);
+      if (stop == next_value_line_) {
+        next_value_line_ += lines_per_block_;
+        field_.clear();
+        keeping_field_ = true;
+        keep_field(bytes + at, size - at);
+      }
     }
   }
   offset_ += size;

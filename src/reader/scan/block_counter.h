@@ -6,6 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel {
@@ -35,6 +39,16 @@ class BlockCounter {
                std::uint64_t offset, std::uint64_t lines_already,
                std::size_t most_entries = BlockIndex::most_entries);
 
+  // Keeps the first value of each block from the counter's first one on: the first `width` bytes
+  // of the block's first value line (its second line), parsed as a read parses a field. Keeping
+  // stops at the first that is not a printable field ending on a character boundary. Called
+  // before the first feed.
+  void keep_first_values(std::uint64_t width);
+  // The first block's first value line, when it was read before the count began.
+  void first_value_line(std::string_view text);
+  // The first values of the first `blocks` blocks counted, when each was kept.
+  std::optional<std::vector<float>> first_values(std::uint64_t blocks) const;
+
   // The next bytes of the file, in order.
   void feed(const char* bytes, std::size_t size);
 
@@ -53,6 +67,10 @@ class BlockCounter {
 
  private:
   void note(std::uint64_t offset);
+  void keep_field(const char* bytes, std::size_t size);
+  void field_kept();
+
+  static constexpr std::uint64_t never = std::numeric_limits<std::uint64_t>::max();
 
   std::uint64_t lines_per_block_;
   std::uint64_t line_feeds_ = 0;
@@ -63,6 +81,13 @@ class BlockCounter {
   std::uint64_t stride_ = 1;
   std::size_t most_entries_;
   BlockIndex index_;
+  // The first values kept, and the one whose bytes are still coming (`field_` has fewer than its
+  // width and the byte after it).
+  std::uint64_t value_width_ = 0;  // 0: none kept
+  std::uint64_t next_value_line_ = never;  // the line feed count after which the next one starts
+  bool keeping_field_ = false;
+  std::string field_;
+  std::vector<float> first_values_;
 };
 
 }  // namespace quorvel

@@ -35,7 +35,7 @@ std::uint64_t find_width(ArrayLineReader& lines, CurrentLine& line, PlotLayout& 
 
 // Whether a whole file counted from its start goes on several threads, and on how many.
 std::size_t parts_to_count(PlotInput& file, ArrayLineReader& lines, const ScanOptions& options) {
-  if (options.threads <= 1 || options.count_from || options.enough_blocks || options.end) return 1;
+  if (options.threads <= 1 || options.first_values || options.count_from || options.enough_blocks || options.end) return 1;
   const std::optional<std::uint64_t> size = file.size_hint();
   const std::uint64_t from = lines.source().position();
   if (!size || *size <= from) return 1;
@@ -55,8 +55,9 @@ void settle(PlotLayout& layout, const BlockCounter& counter, const std::optional
 }
 
 // Counts from the line reader's unread bytes on, or from `count_from` with reads of its own.
+// `first_line`: block 0's first value line, when it was read (`lines_read` 2).
 void count_blocks(PlotInput& file, ArrayLineReader& lines, PlotLayout& layout, std::uint64_t lines_read,
-                  const ScanOptions& options) {
+                  std::string_view first_line, const ScanOptions& options) {
   const std::uint64_t per_block = layout.preamble.lines_per_block();
   std::optional<FileSource> own_source;
   std::optional<BlockCounter> counter;
@@ -67,6 +68,10 @@ void count_blocks(PlotInput& file, ArrayLineReader& lines, PlotLayout& layout, s
   } else {
     const std::string_view unread = lines.unread();
     counter.emplace(per_block, 0, layout.data_start, lines.source().position() - unread.size(), lines_read);
+    if (options.first_values && layout.width != 0) {
+      counter->keep_first_values(layout.width);
+      if (lines_read == 2) counter->first_value_line(first_line);
+    }
     counter->feed(unread.data(), unread.size());
   }
   FileSource& source = own_source ? *own_source : lines.source();
@@ -93,6 +98,7 @@ void count_blocks(PlotInput& file, ArrayLineReader& lines, PlotLayout& layout, s
     if (enough_line_feeds) layout.counted_to_end = counter->line_feeds() < *enough_line_feeds;
   }
   settle(layout, *counter, failed);
+  if (options.first_values && !options.count_from) layout.first_values = counter->first_values(layout.blocks);
 }
 
 }  // namespace
@@ -110,7 +116,7 @@ std::optional<PlotLayout> scan_plot(PlotInput& file, const ScanOptions& options)
   layout.data_start = lines.source().position() - lines.unread().size();
   const std::uint64_t lines_read = find_width(lines, line, layout, options);
   if (options.end && layout.width == 0) return std::nullopt;
-  if (options.count) count_blocks(file, lines, layout, lines_read, options);
+  if (options.count) count_blocks(file, lines, layout, lines_read, line.text, options);
   return layout;
 }
 

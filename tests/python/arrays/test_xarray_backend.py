@@ -87,6 +87,31 @@ def test_opening_parses_no_variable_and_the_tail_only_its_blocks(path):
         assert handle._blocks_parsed == BLOCKS + 54
 
 
+# Block 2's first field: in the layout, or not (a tab, a letter), which the scan leaves to a
+# ranged read of the column, so that the coordinate and any error are the read's.
+@pytest.mark.parametrize("first, kept", [(" 1.00000E-03", True), ("       0.001", True), ("\t1.00000E-03", False),
+                                          (" 1.0000XE-03", False)])
+def test_time_is_kept_by_the_scan_or_read(tmp_path, first, kept):
+    lines = plot_with_names(NAMES, rows(5)).split("\n")
+    value_line = 1 + len(NAMES) + 2 * 2 + 1
+    lines[value_line] = first + lines[value_line][12:]
+    path = tmp_path / "run.plt"
+    path.write_text("\n".join(lines))
+    scanned = qa._reader.scan(str(path), None, first_values=True).first_values
+    assert (scanned is not None) == kept
+    try:
+        expected = qa.read(path).to_xarray()["time"].values
+    except qa.PlotFileError as error:
+        with pytest.raises(qa.PlotFileError) as raised:
+            open_plot(path)
+        assert str(raised.value) == str(error)
+        return
+    with open_plot(path) as ds:
+        assert ds["time"].values.tobytes() == expected.tobytes()
+    if kept:
+        assert np.frombuffer(scanned, np.float32).tobytes() == expected.tobytes()
+
+
 @pytest.mark.parametrize("chunks", [{"time": 64}, "auto"])
 def test_chunks_are_ranged_reads(path, chunks):
     pytest.importorskip("dask.array")
