@@ -104,6 +104,10 @@ class BulkMemory {
   BulkMemory& operator=(const BulkMemory&) = delete;
   ~BulkMemory() { release(); }
 
+  // To `bytes` (not 0), the contents kept and any new bytes zero, by moving the pages rather than
+  // the bytes; false where the system cannot, the memory unchanged.
+  bool resize(std::size_t bytes) noexcept;
+
   // Page-aligned; null once moved from.
   std::byte* data() const noexcept { return base_; }
   std::size_t size() const noexcept { return size_; }

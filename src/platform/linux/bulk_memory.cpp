@@ -13,6 +13,15 @@ std::optional<BulkMemory> BulkMemory::allocate(std::size_t bytes) noexcept {
   return BulkMemory(static_cast<std::byte*>(base), bytes);
 }
 
+bool BulkMemory::resize(std::size_t bytes) noexcept {
+  if (base_ == nullptr || bytes == 0) return false;
+  void* moved = ::mremap(base_, size_, bytes, MREMAP_MAYMOVE);
+  if (moved == MAP_FAILED) return false;
+  base_ = static_cast<std::byte*>(moved);
+  size_ = bytes;
+  return true;
+}
+
 void BulkMemory::release() noexcept {
   if (base_ != nullptr) ::munmap(base_, size_);
 }

@@ -13,6 +13,9 @@ std::optional<BulkMemory> BulkMemory::allocate(std::size_t bytes) noexcept {
   return BulkMemory(static_cast<std::byte*>(base), bytes);
 }
 
+// Reserved memory cannot be moved, only copied: the caller copies.
+bool BulkMemory::resize(std::size_t) noexcept { return false; }
+
 void BulkMemory::release() noexcept {
   if (base_ != nullptr) ::VirtualFree(base_, 0, MEM_RELEASE);
 }

@@ -8,12 +8,15 @@
 namespace quorvel {
 namespace {
 
-platform::BulkMemory allocate_rows(std::size_t rows, std::size_t row_length) {
+std::size_t bytes_of(std::size_t rows, std::size_t row_length) {
   // A row of no value takes no memory, yet rows are counted: one byte stands in for the piece.
   const std::size_t limit = std::numeric_limits<std::size_t>::max() / sizeof(float);
   if (row_length != 0 && rows > limit / row_length) throw std::bad_alloc();
-  const std::size_t bytes = std::max<std::size_t>(rows * row_length * sizeof(float), 1);
-  auto memory = platform::BulkMemory::allocate(bytes);
+  return std::max<std::size_t>(rows * row_length * sizeof(float), 1);
+}
+
+platform::BulkMemory allocate_rows(std::size_t rows, std::size_t row_length) {
+  auto memory = platform::BulkMemory::allocate(bytes_of(rows, row_length));
   if (!memory) throw std::bad_alloc();
   return std::move(*memory);
 }
@@ -26,17 +29,19 @@ RowStore::RowStore(std::size_t row_length, std::size_t expected_rows)
 }
 
 void RowStore::claim_rows(std::size_t rows) {
-  if (rows > capacity_rows_ - rows_) {
-    platform::BulkMemory bigger = allocate_rows(rows_ + rows, row_length_);
-    if (memory_) std::memcpy(bigger.data(), memory_->data(), size_bytes());
-    memory_ = std::move(bigger);
-    capacity_rows_ = rows_ + rows;
-  }
+  if (rows > capacity_rows_ - rows_) reserve(rows_ + rows);
   rows_ += rows;
 }
 
-void RowStore::grow() {
-  const std::size_t rows = std::max<std::size_t>(capacity_rows_ * 2, 16);
+void RowStore::grow() { reserve(std::max<std::size_t>(capacity_rows_ * 2, 16)); }
+
+void RowStore::reserve(std::size_t rows) {
+  // Where the system can, the pages move instead of the bytes: a read whose size is not known
+  // beforehand (a compressed file's) then costs no copy and holds no second matrix.
+  if (memory_ && memory_->resize(bytes_of(rows, row_length_))) {
+    capacity_rows_ = rows;
+    return;
+  }
   platform::BulkMemory bigger = allocate_rows(rows, row_length_);
   if (memory_) std::memcpy(bigger.data(), memory_->data(), size_bytes());
   memory_ = std::move(bigger);

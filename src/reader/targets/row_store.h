@@ -42,6 +42,7 @@ class RowStore {
 
  private:
   void grow();
+  void reserve(std::size_t rows);
 
   std::optional<platform::BulkMemory> memory_;
   std::size_t row_length_ = 0;
