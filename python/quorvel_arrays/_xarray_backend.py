@@ -10,8 +10,11 @@ and the column asked for.
 
 from __future__ import annotations
 
+import bz2
+import lzma
 import os
 import stat
+import zlib
 from collections.abc import Iterable
 from typing import Any, SupportsIndex
 
@@ -20,6 +23,7 @@ import xarray
 from xarray.backends import BackendArray, BackendEntrypoint
 from xarray.core import indexing
 
+from . import _reader
 from ._plot_file import PlotFile
 from ._xarray import dataset_of, variable_names
 
@@ -29,6 +33,9 @@ DECODERS = ("mask_and_scale", "decode_times", "concat_characters", "decode_coord
 
 # Enough of a file's start for its first lines; a header line longer than this is not guessed.
 LOOKED_AT = 4096
+# Of a compressed file, at most this much is read to decode those first lines (bzip2 gives nothing
+# before its first block of up to 900 kB ends).
+LOOKED_AT_PACKED = 1 << 20
 
 
 class PlotColumn(BackendArray):
@@ -118,9 +125,37 @@ def dropped_names(drop_variables: object) -> set[Any]:
     raise TypeError(f"drop_variables must be a name, an iterable of names or None, not {type(drop_variables).__name__}")
 
 
+def unpacked_start(fd: int, format: str, packed: bytes) -> bytes:
+    """The first LOOKED_AT bytes (or fewer) of a compressed file's text, from its first bytes on,
+    reading no more than LOOKED_AT_PACKED of it. Raises what the decompressor raises."""
+    decompressor: Any
+    if format == "gzip":
+        decompressor = zlib.decompressobj(16 + zlib.MAX_WBITS)
+    elif format == "bzip2":
+        decompressor = bz2.BZ2Decompressor()
+    elif format == "xz":
+        decompressor = lzma.LZMADecompressor()
+    else:
+        from compression import zstd  # Python 3.14 on; an ImportError is not claimed
+
+        decompressor = zstd.ZstdDecompressor()
+    text, read = b"", len(packed)
+    while True:
+        text += decompressor.decompress(packed, LOOKED_AT - len(text))
+        if len(text) >= LOOKED_AT or read >= LOOKED_AT_PACKED:
+            return text
+        more = os.read(fd, 1 << 16)
+        read += len(more)
+        # Input held back at the length asked stays in the decompressor, except zlib's, handed back.
+        packed = getattr(decompressor, "unconsumed_tail", b"") + more
+        if not packed:
+            return text
+
+
 def looks_like_a_plot_file(path: Any) -> bool:
     """Whether the file's first line is a header (its last token a parameter count) followed by a
-    name: only a regular file's first bytes are read, and nothing raises."""
+    name: only a regular file's first bytes are read (decoded first when they are compressed), and
+    nothing raises."""
     if not isinstance(path, (str, bytes, os.PathLike)):
         return False
     try:
@@ -131,7 +166,10 @@ def looks_like_a_plot_file(path: Any) -> bool:
         if not stat.S_ISREG(os.fstat(fd).st_mode):
             return False
         start = os.read(fd, LOOKED_AT)
-    except OSError:
+        format = _reader.compression(start)
+        if format is not None:
+            start = unpacked_start(fd, format, start)
+    except Exception:  # a guess never raises: whatever fails to read or decode is not claimed
         return False
     finally:
         os.close(fd)

@@ -4,6 +4,7 @@ leaves open, and which files it claims."""
 
 import os
 import pickle
+import random
 import subprocess
 import sys
 import tomllib
@@ -241,6 +242,33 @@ def test_guess_can_open(tmp_path, content, suffix, expected):
     elif content is not None:
         target.write_bytes(content if isinstance(content, bytes) else content.encode())
     assert PlotBackend().guess_can_open(str(target)) is expected
+    assert PlotBackend().guess_can_open(target) is expected
+
+
+def packers():
+    import bz2, gzip, lzma
+    yield pytest.param(gzip.compress, id="gz")
+    yield pytest.param(bz2.compress, id="bz2")
+    yield pytest.param(lzma.compress, id="xz")
+    try:
+        from compression import zstd
+    except ImportError:
+        return
+    yield pytest.param(zstd.compress, id="zst")
+
+
+# A compressed file is guessed by its decoded first lines; a long one (its start spread over many
+# reads of the packed bytes), a text that is not a plot file and a stream cut short are not mixed up.
+@pytest.mark.parametrize("pack", list(packers()))
+@pytest.mark.parametrize("text, cut, expected", [
+    (plot_with_names(NAMES, rows(2)), None, True),
+    (plot_with_names(NAMES, rows(2)) + random.Random(1).randbytes(400_000).hex(), None, True),
+    ("a,b,c\n1,2,3\n", None, False),
+    (plot_with_names(NAMES, rows(2)), 12, False),
+])
+def test_guess_can_open_a_compressed_file(tmp_path, pack, text, cut, expected):
+    target = tmp_path / "run.plt.packed"
+    target.write_bytes(pack(text.encode())[:cut])
     assert PlotBackend().guess_can_open(target) is expected
 
 
