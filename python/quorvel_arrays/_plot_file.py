@@ -267,7 +267,8 @@ class PlotFile:
                 self._check_open()
                 mark = ReadMark(self._path, self._shown, "open")
                 mark.look()
-                self._scan(mark, None, first_values=True)
+                # The open's one pass: on every core, as a read on several threads counts.
+                self._scan(mark, None, first_values=True, threads=os.cpu_count() or 1)
                 self._mark = mark
             found = self._indexed_now()
             kept = found.first_values
@@ -329,9 +330,9 @@ class PlotFile:
         before = bisect.bisect_right(self._noted, last - 1) - 1
         return self._starts[self._noted[before]] if before >= 0 else None
 
-    def _scan(self, mark: ReadMark, count_from: BlockStart | None, first_values: bool = False) -> None:
+    def _scan(self, mark: ReadMark, count_from: BlockStart | None, first_values: bool = False, threads: int = 1) -> None:
         width = self._found.n_digits if self._found is not None else self._width_asked
-        found = _reader.scan(self._path, width, count_from=count_from, first_values=first_values)
+        found = _reader.scan(self._path, width, None, threads, count_from=count_from, first_values=first_values)
         noted, starts = found.noted
         for block, offset in zip(noted, starts):
             if block not in self._starts:

@@ -88,7 +88,7 @@ struct ScanRequest {
   std::optional<BlockStart> count_from{};  // a block an earlier scan found: counted on from there
   std::size_t threads = 1;                // the count, split at block boundaries
   std::uint64_t least_part_bytes = 4096;  // as a read's, for its parts
-  bool first_values = false;              // each block's first value too (counted on one thread)
+  bool first_values = false;              // each block's first value too
   platform::InterruptCheck interrupt{};
 };
 // Throws OpenError, PlotDefect (a block the file ends inside too), CallerError or std::bad_alloc.

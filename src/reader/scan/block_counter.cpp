@@ -130,6 +130,19 @@ void BlockCounter::field_kept() {
 }
 
 void BlockCounter::absorb(const BlockCounter& later) {
+  if (value_width_ != 0) {
+    const bool whole = later.value_width_ == value_width_ && !keeping_field_ &&
+                       first_values_.size() == line_feeds_ / lines_per_block_;
+    if (whole) {
+      first_values_.insert(first_values_.end(), later.first_values_.begin(), later.first_values_.end());
+      keeping_field_ = later.keeping_field_;
+      field_ = later.field_;
+      next_value_line_ = later.next_value_line_ == never ? never : line_feeds_ + later.next_value_line_;
+    } else {
+      next_value_line_ = never;
+      keeping_field_ = false;
+    }
+  }
   index_.join(later.index_, first_block_ + line_feeds_ / lines_per_block_);
   line_feeds_ += later.line_feeds_;
   offset_ = later.offset_;

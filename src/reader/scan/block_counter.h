@@ -48,12 +48,14 @@ class BlockCounter {
   void first_value_line(std::string_view text);
   // The first values of the first `blocks` blocks counted, when each was kept.
   std::optional<std::vector<float>> first_values(std::uint64_t blocks) const;
+  std::uint64_t first_value_width() const noexcept { return value_width_; }  // 0: none kept
 
   // The next bytes of the file, in order.
   void feed(const char* bytes, std::size_t size);
 
   // Takes on the count of the bytes after this one's, made by a counter that began there at its
   // own block 0: this count must end on a block boundary. Afterwards this counter is read, not fed.
+  // The first values go on only when both kept them, and this one one for each of its blocks.
   void absorb(const BlockCounter& later);
 
   // Whether the count ends where a block starts.

@@ -30,7 +30,10 @@ PartsCounted count_in_parts(PlotInput& file, BlockCounter& counter, const CountI
   ParallelParts counting(parts, scope.interrupt);
   counting.run([&](std::size_t k) {
     BlockCounter* into = &counter;
-    if (k > 0) into = &later[k].emplace(per_block, 0, starts[k], starts[k], 0, entries);
+    if (k > 0) {
+      into = &later[k].emplace(per_block, 0, starts[k], starts[k], 0, entries);
+      if (counter.first_value_width() != 0) into->keep_first_values(counter.first_value_width());
+    }
     FileSource source(file, counting.check_for(k), starts[k]);
     if (k + 1 < parts) source.end_at(starts[k + 1]);
     reached_end[k] = count_chunks(source, *into) ? 0 : 1;

@@ -35,7 +35,7 @@ std::uint64_t find_width(ArrayLineReader& lines, CurrentLine& line, PlotLayout& 
 
 // Whether a whole file counted from its start goes on several threads, and on how many.
 std::size_t parts_to_count(PlotInput& file, ArrayLineReader& lines, const ScanOptions& options) {
-  if (options.threads <= 1 || options.first_values || options.count_from || options.enough_blocks || options.end) return 1;
+  if (options.threads <= 1 || options.count_from || options.enough_blocks || options.end) return 1;
   const std::optional<std::uint64_t> size = file.size_hint();
   const std::uint64_t from = lines.source().position();
   if (!size || *size <= from) return 1;

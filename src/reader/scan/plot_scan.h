@@ -32,8 +32,8 @@ struct ScanOptions {
   bool count = true;                          // false: the preamble and the width only
   std::optional<BlockStart> count_from{};     // for a file that can seek: count from there on
   std::optional<std::uint64_t> enough_blocks{};  // stop counting once this many blocks are known
-  // A count from the start on one thread also keeps each block's first value (its time), when
-  // every one is a field in the layout a read parses.
+  // A count from the start also keeps each block's first value (its time), when every one is a
+  // field in the layout a read parses.
   bool first_values = false;
   // A file still being written: read up to `end` only (the end of its last finished line), and a
   // file that ends before its first value line is not a defect (the scan gives nothing).

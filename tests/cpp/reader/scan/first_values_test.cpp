@@ -65,11 +65,12 @@ std::string plot_text(const Plot& p, std::size_t* data_start = nullptr, int bad_
 }
 
 // As a scan from the start finds them (a file that ends inside a block too).
-std::optional<std::vector<float>> scanned_first_values(const std::string& path) {
+std::optional<std::vector<float>> scanned_first_values(const std::string& path, std::size_t threads = 1) {
   auto file = platform::File::open_for_reading(path);
   if (!file) throw std::runtime_error(file.error().display());
   PlotInput input(std::move(*file));
-  return scan_plot(input, {.check_width = true, .first_values = true})->first_values;
+  return scan_plot(input, {.check_width = true, .first_values = true, .threads = threads, .least_part_bytes = 64})
+      ->first_values;
 }
 
 std::vector<float> first_column(const std::string& path) {
@@ -118,6 +119,41 @@ TEST_P(FirstValues, DoNotDependOnThePiecesTheBytesComeIn) {
   }
 }
 
+// Counted in two parts cut where a block starts, as a count on several threads joins them, the
+// first values are those of one count; and those of a scan on two threads too.
+TEST_P(FirstValues, AreJoinedFromPartsCutAtBlockStarts) {
+  const Plot& p = GetParam();
+  std::size_t data_start = 0;
+  const std::string text = plot_text(p, &data_start);
+  const TempFile temp(text);
+  const auto expected = scanned_first_values(temp.path());
+  ASSERT_TRUE(expected);
+  const std::uint64_t per_block = 1 + static_cast<std::uint64_t>(p.parameters + 9) / 10;
+  std::vector<std::size_t> block_starts;
+  for (std::size_t at = data_start, lines = 0; at < text.size(); ++at) {
+    if (lines % per_block == 0 && (at == data_start || text[at - 1] == '\n')) block_starts.push_back(at);
+    if (text[at] == '\n') ++lines;
+  }
+  for (std::size_t cut : {block_starts[1], block_starts[block_starts.size() / 2], block_starts.back()}) {
+    BlockCounter first(per_block, 0, data_start, data_start, 0);
+    BlockCounter later(per_block, 0, cut, cut, 0);
+    first.keep_first_values(static_cast<std::uint64_t>(p.width));
+    later.keep_first_values(static_cast<std::uint64_t>(p.width));
+    first.feed(text.data() + data_start, cut - data_start);
+    later.feed(text.data() + cut, text.size() - cut);
+    first.absorb(later);
+    const auto kept = first.first_values(expected->size());
+    ASSERT_TRUE(kept) << "cut at " << cut;
+    expect_same_bits(*kept, *expected);
+  }
+  auto file = platform::File::open_for_reading(temp.path());
+  ASSERT_TRUE(file);
+  PlotInput input(std::move(*file));
+  const auto on_two = scan_plot(input, {.check_width = true, .first_values = true, .threads = 2, .least_part_bytes = 64});
+  ASSERT_TRUE(on_two->first_values);
+  expect_same_bits(*on_two->first_values, *expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Layouts, FirstValues,
     testing::Values(Plot{.parameters = 1, .width = 12, .blocks = 40}, Plot{.parameters = 10, .width = 12, .blocks = 30},
@@ -137,12 +173,17 @@ class FirstValuesRefused : public testing::TestWithParam<BadField> {};
 
 TEST_P(FirstValuesRefused, WhenACompleteBlocksFieldIsNotInTheLayout) {
   const Plot p{.parameters = 12, .width = 12, .blocks = 6, .tail_lines = 2};
-  const TempFile inside(plot_text(p, nullptr, 3, GetParam().text));
-  EXPECT_FALSE(scanned_first_values(inside.path()));
+  for (int bad_block : {1, 3, 5}) {  // on two threads, in the first part or the second
+    const TempFile inside(plot_text(p, nullptr, bad_block, GetParam().text));
+    EXPECT_FALSE(scanned_first_values(inside.path()));
+    EXPECT_FALSE(scanned_first_values(inside.path(), 2));
+  }
   const TempFile in_tail(plot_text(p, nullptr, p.blocks, GetParam().text));
-  const auto kept = scanned_first_values(in_tail.path());
-  ASSERT_TRUE(kept);
-  EXPECT_EQ(kept->size(), 6U);
+  for (std::size_t threads : {1, 2}) {
+    const auto kept = scanned_first_values(in_tail.path(), threads);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->size(), 6U);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
