@@ -98,60 +98,65 @@ TEST_P(FirstValues, AreTheWholeReadsFirstColumn) {
   expect_same_bits(*kept, first_column(complete.path()));
 }
 
+// A layout's text, its file, and the first values a scan of it on one thread keeps.
+struct Scanned {
+  explicit Scanned(const Plot& p)
+      : text(plot_text(p, &data_start)), per_block(1 + static_cast<std::uint64_t>(p.parameters + 9) / 10),
+        width(static_cast<std::uint64_t>(p.width)), temp(text), expected(scanned_first_values(temp.path())) {}
+
+  // A counter keeping first values, from `offset` (a block start) on.
+  BlockCounter counter_from(std::size_t offset) const {
+    BlockCounter counter(per_block, 0, offset, offset, 0);
+    counter.keep_first_values(width);
+    return counter;
+  }
+
+  std::size_t data_start = 0;
+  std::string text;
+  std::uint64_t per_block;
+  std::uint64_t width;
+  TempFile temp;
+  std::optional<std::vector<float>> expected;
+};
+
 // Fed in pieces of every small size, a counter keeps what the scan keeps.
 TEST_P(FirstValues, DoNotDependOnThePiecesTheBytesComeIn) {
-  const Plot& p = GetParam();
-  std::size_t data_start = 0;
-  const std::string text = plot_text(p, &data_start);
-  const TempFile temp(text);
-  const auto expected = scanned_first_values(temp.path());
-  ASSERT_TRUE(expected);
-  const std::uint64_t per_block = 1 + static_cast<std::uint64_t>(p.parameters + 9) / 10;
+  const Scanned s(GetParam());
+  ASSERT_TRUE(s.expected);
   for (std::size_t piece : {1, 2, 7, 13, 16, 4097}) {
-    BlockCounter counter(per_block, 0, data_start, data_start, 0);
-    counter.keep_first_values(static_cast<std::uint64_t>(p.width));
-    for (std::size_t at = data_start; at < text.size(); at += piece) {
-      counter.feed(text.data() + at, std::min(piece, text.size() - at));
+    BlockCounter counter = s.counter_from(s.data_start);
+    for (std::size_t at = s.data_start; at < s.text.size(); at += piece) {
+      counter.feed(s.text.data() + at, std::min(piece, s.text.size() - at));
     }
-    const auto kept = counter.first_values(expected->size());
+    const auto kept = counter.first_values(s.expected->size());
     ASSERT_TRUE(kept) << "pieces of " << piece;
-    expect_same_bits(*kept, *expected);
+    expect_same_bits(*kept, *s.expected);
   }
 }
 
 // Counted in two parts cut where a block starts, as a count on several threads joins them, the
 // first values are those of one count; and those of a scan on two threads too.
 TEST_P(FirstValues, AreJoinedFromPartsCutAtBlockStarts) {
-  const Plot& p = GetParam();
-  std::size_t data_start = 0;
-  const std::string text = plot_text(p, &data_start);
-  const TempFile temp(text);
-  const auto expected = scanned_first_values(temp.path());
-  ASSERT_TRUE(expected);
-  const std::uint64_t per_block = 1 + static_cast<std::uint64_t>(p.parameters + 9) / 10;
+  const Scanned s(GetParam());
+  ASSERT_TRUE(s.expected);
   std::vector<std::size_t> block_starts;
-  for (std::size_t at = data_start, lines = 0; at < text.size(); ++at) {
-    if (lines % per_block == 0 && (at == data_start || text[at - 1] == '\n')) block_starts.push_back(at);
-    if (text[at] == '\n') ++lines;
+  for (std::size_t at = s.data_start, lines = 0; at < s.text.size(); ++at) {
+    if (lines % s.per_block == 0 && (at == s.data_start || s.text[at - 1] == '\n')) block_starts.push_back(at);
+    if (s.text[at] == '\n') ++lines;
   }
   for (std::size_t cut : {block_starts[1], block_starts[block_starts.size() / 2], block_starts.back()}) {
-    BlockCounter first(per_block, 0, data_start, data_start, 0);
-    BlockCounter later(per_block, 0, cut, cut, 0);
-    first.keep_first_values(static_cast<std::uint64_t>(p.width));
-    later.keep_first_values(static_cast<std::uint64_t>(p.width));
-    first.feed(text.data() + data_start, cut - data_start);
-    later.feed(text.data() + cut, text.size() - cut);
+    BlockCounter first = s.counter_from(s.data_start);
+    BlockCounter later = s.counter_from(cut);
+    first.feed(s.text.data() + s.data_start, cut - s.data_start);
+    later.feed(s.text.data() + cut, s.text.size() - cut);
     first.absorb(later);
-    const auto kept = first.first_values(expected->size());
+    const auto kept = first.first_values(s.expected->size());
     ASSERT_TRUE(kept) << "cut at " << cut;
-    expect_same_bits(*kept, *expected);
+    expect_same_bits(*kept, *s.expected);
   }
-  auto file = platform::File::open_for_reading(temp.path());
-  ASSERT_TRUE(file);
-  PlotInput input(std::move(*file));
-  const auto on_two = scan_plot(input, {.check_width = true, .first_values = true, .threads = 2, .least_part_bytes = 64});
-  ASSERT_TRUE(on_two->first_values);
-  expect_same_bits(*on_two->first_values, *expected);
+  const auto on_two = scanned_first_values(s.temp.path(), 2);
+  ASSERT_TRUE(on_two);
+  expect_same_bits(*on_two, *s.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
