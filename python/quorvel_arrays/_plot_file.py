@@ -263,14 +263,7 @@ class PlotFile:
         when that scan has passed (or the file grew since) or a first field was not in the layout,
         so that a defect is raised as a read raises it."""
         with self._lock:
-            if self._mark is None:
-                self._check_open()
-                mark = ReadMark(self._path, self._shown, "open")
-                mark.look()
-                # The open's one pass: on every core, as a read on several threads counts.
-                self._scan(mark, None, first_values=True, threads=os.cpu_count() or 1)
-                self._mark = mark
-            found = self._indexed_now()
+            found = self._indexed_now(first_values=True)
             kept = found.first_values
             if kept is not None and len(kept) == 4 * found.blocks:
                 self._blocks_parsed += found.blocks
@@ -301,12 +294,13 @@ class PlotFile:
         with self._lock:
             return self._indexed_now()
 
-    def _indexed_now(self) -> _reader.ScanResult:
+    def _indexed_now(self, first_values: bool = False) -> _reader.ScanResult:
         self._check_open()
         if self._mark is None:
             mark = ReadMark(self._path, self._shown, "open")
             mark.look()  # refuses what is not a regular file: its offsets could not be kept
-            self._scan(mark, None)
+            # With the first values, the open's one pass: on every core, as a read on several threads counts.
+            self._scan(mark, None, first_values, (os.cpu_count() or 1) if first_values else 1)
             self._mark = mark
         else:
             size = self._mark.look()
