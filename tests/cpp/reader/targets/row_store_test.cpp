@@ -1,5 +1,5 @@
 // Rows that grow past every capacity keep their values, whether the system moves the pages
-// (resize) or the bytes are copied; memory resized keeps its contents and zero-fills what it adds.
+// (resize) or the bytes are copied.
 
 #include "reader/targets/row_store.h"
 
@@ -7,7 +7,6 @@
 
 #include <cstddef>
 
-#include "platform/platform.h"
 
 namespace quorvel {
 namespace {
@@ -27,22 +26,6 @@ TEST(RowStore, RowsKeepTheirValuesThroughEveryGrowth) {
     }
   }
   store.data()[1001 * length - 1] = 1.0f;  // the claimed rows are there to write
-}
-
-TEST(BulkMemory, ResizedKeepsItsContentsAndZeroFillsTheRest) {
-  auto memory = platform::BulkMemory::allocate(std::size_t{5} << 12);
-  ASSERT_TRUE(memory);
-  memory->data()[0] = std::byte{1};
-  memory->data()[(std::size_t{5} << 12) - 1] = std::byte{2};
-  if (!memory->resize(std::size_t{9} << 20)) GTEST_SKIP() << "this system copies instead";
-  ASSERT_EQ(memory->size(), std::size_t{9} << 20);
-  EXPECT_EQ(memory->data()[0], std::byte{1});
-  EXPECT_EQ(memory->data()[(std::size_t{5} << 12) - 1], std::byte{2});
-  EXPECT_EQ(memory->data()[std::size_t{5} << 12], std::byte{0});
-  EXPECT_EQ(memory->data()[(std::size_t{9} << 20) - 1], std::byte{0});
-  ASSERT_TRUE(memory->resize(4096));
-  EXPECT_EQ(memory->data()[0], std::byte{1});
-  EXPECT_FALSE(memory->resize(0));
 }
 
 }  // namespace
