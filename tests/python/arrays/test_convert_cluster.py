@@ -7,6 +7,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -65,8 +66,24 @@ def test_a_defect_in_a_later_chunk_leaves_nothing(monkeypatch, capsys, tmp_path)
     assert sorted(os.listdir(tmp_path)) == ["in.plt"]
 
 
-@pytest.mark.parametrize("signum, status", [(signal.SIGTERM, 143), (signal.SIGINT, 130)])
-def test_a_signal_ends_a_cluster_convert_leaving_nothing(tmp_path, signum, status):
+def processes_marked(mark):
+    """The pids of the processes whose environment holds `mark`: a child and all it started."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as environ:
+                if mark.encode() in environ.read().split(b"\0"):
+                    found.append(int(pid))
+        except OSError:  # gone, or another user's
+            pass
+    return found
+
+
+# SIGINT ignored is how a job started with `nohup ... &` from a script runs: SIGTERM must still end
+# the cluster, its workers included.
+@pytest.mark.parametrize("signum, status, ignore_sigint", [(signal.SIGTERM, 143, False), (signal.SIGINT, 130, False),
+                                                           (signal.SIGTERM, 143, True)])
+def test_a_signal_ends_a_cluster_convert_leaving_nothing(tmp_path, signum, status, ignore_sigint):
     path = tmp_path / "in.plt"
     path.write_text(plot_text(3, [[str(b), "1", "2"] for b in range(3000)]))
     out = tmp_path / "out"
@@ -77,12 +94,28 @@ def test_a_signal_ends_a_cluster_convert_leaving_nothing(tmp_path, signum, statu
         formats.PIECE_VALUES = 3  # a task a block
         sys.exit(cli.main(["convert", {str(path)!r}, "-o", {str(out / "o.zarr")!r}, "--workers", "2"]))
     """
+    value = f"{os.getpid()}-{signum}-{ignore_sigint}"
+    mark = f"QUORVEL_TEST_CHILD={value}"
+
+    def setup():
+        defaults()
+        if ignore_sigint:
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
+
     child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stderr=subprocess.PIPE, text=True,
-                             env=child_env(), preexec_fn=defaults)
-    # Until the workers have written some chunks into the new folder.
-    ended_by(child, lambda: any(os.listdir(out / part / "time" / "c") for part in leftovers(out)
-                                if os.path.isdir(out / part / "time" / "c")), signum, status)
-    assert os.listdir(out) == []
+                             env={**child_env(), "QUORVEL_TEST_CHILD": value}, preexec_fn=setup)
+    try:
+        # Until the workers have written some chunks into the new folder.
+        ended_by(child, lambda: any(os.listdir(out / part / "time" / "c") for part in leftovers(out)
+                                    if os.path.isdir(out / part / "time" / "c")), signum, status)
+        assert os.listdir(out) == []
+        deadline = time.monotonic() + 60  # the workers' own exit follows the scheduler's
+        while processes_marked(mark) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        assert processes_marked(mark) == []
+    finally:
+        for pid in processes_marked(mark):
+            os.kill(pid, signal.SIGKILL)
 
 
 @pytest.mark.parametrize("args, message", [
