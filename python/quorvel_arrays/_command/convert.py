@@ -14,7 +14,7 @@ from .._plot import ParameterKey
 from . import formats, safe_output
 from .arguments import parameter_keys, scheduler_address, worker_count
 from .progress import Progress
-from .zarr_store import Interrupted, cluster_client
+from .cluster import Interrupted, cluster_client
 from .shared import FILE_ERRORS, PROG, SELECTION_HELP, Command, UsageError, describe, input_paths, refuse_input, stem
 
 STDOUT = safe_output.STDOUT

@@ -7,20 +7,15 @@ so it is written here directly, and zarr (its codecs library) only compresses.""
 
 from __future__ import annotations
 
-import contextlib
 import dataclasses
 import json
-import logging
 import os
-import signal
-import threading
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterable
 from typing import Any
 
 import numpy
 
 from .._blocks import PlotInfo
-from .._optional import require
 from .._plot import BlockStart, ParameterKey, Plot, read_range, read_whole
 
 METADATA = "zarr.json"
@@ -204,62 +199,3 @@ def gathered(client: Any, futures: list[Any]) -> None:
     except KilledWorker as error:
         raise ChunkUnwritten(0, f"the cluster's workers died while writing a chunk ({error.allowed_failures + 1} tried "
                          "it): see their logs") from None
-
-
-class Interrupted(BaseException):
-    """Ctrl-C while a cluster is in use. Not a KeyboardInterrupt: the cluster's client, stopped by
-    one while it waits, cancels its own work in a way that keeps the command from ending."""
-
-
-@contextlib.contextmanager
-def interrupts_raise_interrupted() -> Iterator[None]:
-    if threading.current_thread() is not threading.main_thread() or \
-            signal.getsignal(signal.SIGINT) is not signal.default_int_handler:
-        yield
-        return
-
-    def interrupted(signum: int, frame: Any) -> None:
-        raise Interrupted
-
-    signal.signal(signal.SIGINT, interrupted)
-    try:
-        yield
-    finally:
-        signal.signal(signal.SIGINT, signal.default_int_handler)
-
-
-@contextlib.contextmanager
-def cluster_client(workers: int | None, scheduler: str | None) -> Iterator[Any]:
-    """A client of the cluster at `scheduler`, or of a local one of `workers` single-threaded
-    worker processes, closed on leaving; Ctrl-C meanwhile raises Interrupted."""
-    with interrupts_raise_interrupted(), connected_client(workers, scheduler) as client:
-        yield client
-
-
-@contextlib.contextmanager
-def connected_client(workers: int | None, scheduler: str | None) -> Iterator[Any]:
-    require("converting on a cluster", "distributed", "dask")
-    import distributed
-
-    if scheduler is not None:
-        with started(distributed.Client, scheduler, set_as_default=False) as client:
-            yield client
-        return
-    # On the loopback only, its web page on a free port (another cluster may hold the usual one),
-    # and the workers' logs silenced: a failed chunk is said once, by the command.
-    with started(distributed.LocalCluster, n_workers=workers, threads_per_worker=1, processes=True,
-                 host="127.0.0.1", dashboard_address="127.0.0.1:0", silence_logs=logging.CRITICAL) as local, \
-            started(distributed.Client, local, set_as_default=False) as client:
-        yield client
-
-
-def started(kind: Any, *args: Any, **options: Any) -> Any:
-    """`kind(*args, **options)`, a client or a cluster; one that cannot start raises OSError. The
-    library raises what its layers found (ValueError for an address it cannot use, RuntimeError for
-    a worker that died starting): the command says it in one line."""
-    try:
-        return kind(*args, **options)
-    except (OSError, MemoryError):
-        raise
-    except Exception as error:  # noqa: BLE001 - the library's own error types
-        raise OSError(0, str(error) or type(error).__name__) from None

@@ -118,6 +118,28 @@ def test_a_signal_ends_a_cluster_convert_leaving_nothing(tmp_path, signum, statu
             os.kill(pid, signal.SIGKILL)
 
 
+def test_a_cluster_short_of_memory_fails_in_one_line(tmp_path):
+    """Workers that cannot start under an address-space limit once left the command waiting
+    forever; now it gives up after its deadline (shortened here) and says so, leaving nothing."""
+    path = tmp_path / "in.plt"
+    path.write_text(plot_text(3, [[str(b), "1", "2"] for b in range(30)]))
+    out = tmp_path / "out"
+    out.mkdir()
+    code = f"""
+        import resource, sys
+        from quorvel_arrays._command import cli, cluster
+        cluster.START_SECONDS = 10
+        resource.setrlimit(resource.RLIMIT_AS, (400 << 20, 400 << 20))
+        sys.exit(cli.main(["convert", {str(path)!r}, "-o", {str(out / "o.zarr")!r}, "--workers", "2"]))
+    """
+    value = f"{os.getpid()}-memory"
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=300,
+                          env={**child_env(), "QUORVEL_TEST_CHILD": value}, preexec_fn=defaults)
+    # The starved workers may print their own failure first; the command's word is the last line.
+    assert done.returncode == 1 and done.stderr.splitlines()[-1].startswith("quorvel: "), done.stderr
+    assert os.listdir(out) == [] and processes_marked(f"QUORVEL_TEST_CHILD={value}") == []
+
+
 @pytest.mark.parametrize("args, message", [
     (["-o", "out.zarr", "--workers", "0"], "argument --workers: must be a whole number from 1 to 256, not '0'"),
     (["-o", "out.zarr", "--workers", "2", "--scheduler", "h:1"], "argument --scheduler: not allowed with argument --workers"),

@@ -1,0 +1,93 @@
+"""The cluster `quorvel convert --workers N` and `--scheduler ADDRESS` write through: a client of
+an existing scheduler, or of a local cluster of single-threaded worker processes, each started
+within a deadline, and Ctrl-C while one is in use."""
+
+from __future__ import annotations
+
+import contextlib
+import logging
+import signal
+import threading
+from collections.abc import Iterator
+from typing import Any
+
+from .._optional import require
+
+# Time for a cluster, a client or a worker process to start and reach the scheduler; a worker
+# also ends itself when it has lost the scheduler for this long.
+START_SECONDS = 120
+
+
+class Interrupted(BaseException):
+    """Ctrl-C while a cluster is in use. Not a KeyboardInterrupt: the cluster's client, stopped by
+    one while it waits, cancels its own work in a way that keeps the command from ending."""
+
+
+@contextlib.contextmanager
+def interrupts_raise_interrupted() -> Iterator[None]:
+    if threading.current_thread() is not threading.main_thread() or \
+            signal.getsignal(signal.SIGINT) is not signal.default_int_handler:
+        yield
+        return
+
+    def interrupted(signum: int, frame: Any) -> None:
+        raise Interrupted
+
+    signal.signal(signal.SIGINT, interrupted)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
+@contextlib.contextmanager
+def cluster_client(workers: int | None, scheduler: str | None) -> Iterator[Any]:
+    """A client of the cluster at `scheduler`, or of a local one of `workers` single-threaded
+    worker processes, closed on leaving; Ctrl-C meanwhile raises Interrupted."""
+    with interrupts_raise_interrupted(), connected_client(workers, scheduler) as client:
+        yield client
+
+
+@contextlib.contextmanager
+def connected_client(workers: int | None, scheduler: str | None) -> Iterator[Any]:
+    require("converting on a cluster", "distributed", "dask")
+    import distributed
+
+    if scheduler is not None:
+        with started(distributed.Client, scheduler, set_as_default=False) as client:
+            yield client
+        return
+    # On the loopback only, its web page on a free port (another cluster may hold the usual one),
+    # and the workers' logs silenced: a failed chunk is said once, by the command. A worker that
+    # cannot start (short of memory, say) is given up after START_SECONDS, not waited for.
+    with started(distributed.LocalCluster, n_workers=workers, threads_per_worker=1, processes=True,
+                 host="127.0.0.1", dashboard_address="127.0.0.1:0", silence_logs=logging.CRITICAL,
+                 death_timeout=START_SECONDS) as local, \
+            started(distributed.Client, local, set_as_default=False) as client:
+        yield client
+
+
+def started(kind: Any, *args: Any, **options: Any) -> Any:
+    """`kind(*args, **options)`, a client or a cluster; one that cannot start raises OSError. The
+    library raises what its layers found (ValueError for an address it cannot use, RuntimeError for
+    a worker that died starting): the command says it in one line. A start that has not ended
+    within START_SECONDS raises OSError too: short of memory, a worker that failed can leave the
+    library waiting for it forever. The start then goes on in a thread the command's exit ends."""
+    outcome: list[Any] = []
+
+    def start() -> None:
+        try:
+            outcome.append(kind(*args, **options))
+        except BaseException as error:  # noqa: BLE001 - handed to the waiting thread
+            outcome.append(error)
+
+    starter = threading.Thread(target=start, name="quorvel cluster start", daemon=True)
+    starter.start()
+    starter.join(START_SECONDS)
+    if not outcome:
+        raise OSError(0, f"it did not start within {START_SECONDS:g} s")
+    if not isinstance(outcome[0], BaseException):
+        return outcome[0]
+    if isinstance(outcome[0], (OSError, MemoryError)) or not isinstance(outcome[0], Exception):
+        raise outcome[0]
+    raise OSError(0, str(outcome[0]) or type(outcome[0]).__name__) from None
