@@ -67,27 +67,42 @@ def connected_client(workers: int | None, scheduler: str | None) -> Iterator[Any
         yield client
 
 
+class StartTimedOut(BaseException):
+    """A cluster or client still starting at its deadline; raised where it waits, as Ctrl-C is."""
+
+
+@contextlib.contextmanager
+def start_deadline(seconds: float) -> Iterator[None]:
+    """Raises StartTimedOut in this thread after `seconds` (only in the main thread, where a
+    signal handler runs, and where the system has interval timers)."""
+    if threading.current_thread() is not threading.main_thread() or not hasattr(signal, "setitimer"):
+        yield
+        return
+
+    def expired(signum: int, frame: Any) -> None:
+        raise StartTimedOut
+
+    previous = signal.signal(signal.SIGALRM, expired)
+    signal.setitimer(signal.ITIMER_REAL, seconds)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
 def started(kind: Any, *args: Any, **options: Any) -> Any:
     """`kind(*args, **options)`, a client or a cluster; one that cannot start raises OSError. The
     library raises what its layers found (ValueError for an address it cannot use, RuntimeError for
-    a worker that died starting): the command says it in one line. A start that has not ended
-    within START_SECONDS raises OSError too: short of memory, a worker that failed can leave the
-    library waiting for it forever. The start then goes on in a thread the command's exit ends."""
-    outcome: list[Any] = []
-
-    def start() -> None:
-        try:
-            outcome.append(kind(*args, **options))
-        except BaseException as error:  # noqa: BLE001 - handed to the waiting thread
-            outcome.append(error)
-
-    starter = threading.Thread(target=start, name="quorvel cluster start", daemon=True)
-    starter.start()
-    starter.join(START_SECONDS)
-    if not outcome:
-        raise OSError(0, f"it did not start within {START_SECONDS:g} s")
-    if not isinstance(outcome[0], BaseException):
-        return outcome[0]
-    if isinstance(outcome[0], (OSError, MemoryError)) or not isinstance(outcome[0], Exception):
-        raise outcome[0]
-    raise OSError(0, str(outcome[0]) or type(outcome[0]).__name__) from None
+    a worker that died starting): the command says it in one line. So does a start that has not
+    ended within START_SECONDS: short of memory, a worker that failed can leave the library
+    waiting for it forever."""
+    try:
+        with start_deadline(START_SECONDS):
+            return kind(*args, **options)
+    except StartTimedOut:
+        raise OSError(0, f"it did not start within {START_SECONDS:g} s") from None
+    except (OSError, MemoryError):
+        raise
+    except Exception as error:  # noqa: BLE001 - the library's own error types
+        raise OSError(0, str(error) or type(error).__name__) from None
