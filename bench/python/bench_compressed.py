@@ -4,10 +4,12 @@ thread (target: at most decoding + plain) and two (decoding ahead of the parse; 
 1.2 x the larger of the two). Medians of the rounds, with their spread."""
 
 import argparse
+import contextlib
 import gzip
 import os
 import statistics
 import sys
+import tempfile
 import time
 
 import plotgen
@@ -16,18 +18,26 @@ ROUND_TARGETS = {"threads=1": "decode + plain", "threads=2": "1.2 x max(decode, 
 
 
 def packed_copy(path, suffix):
+    """The file packed beside it, made once. Written under a name of this run's own and linked into
+    place, never over another's: two runs at once each pack, and the first to finish places its copy."""
     packed = f"{path}.{suffix}"
-    if not os.path.exists(packed):
-        with open(path, "rb") as plain:
-            data = plain.read()
-        if suffix == "gz":
-            data = gzip.compress(data, compresslevel=6)
-        else:
-            from compression import zstd
-            data = zstd.compress(data)
-        with open(packed + ".part", "wb") as out:
+    if os.path.exists(packed):
+        return packed
+    with open(path, "rb") as plain:
+        data = plain.read()
+    if suffix == "gz":
+        data = gzip.compress(data, compresslevel=6)
+    else:
+        from compression import zstd
+        data = zstd.compress(data)
+    handle, part = tempfile.mkstemp(dir=os.path.dirname(packed) or ".", prefix=os.path.basename(packed) + ".", suffix=".part")
+    try:
+        with os.fdopen(handle, "wb") as out:
             out.write(data)
-        os.replace(packed + ".part", packed)
+        with contextlib.suppress(FileExistsError):
+            os.link(part, packed)
+    finally:
+        os.unlink(part)
     return packed
 
 

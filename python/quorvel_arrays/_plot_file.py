@@ -31,7 +31,7 @@ from ._read_call import (
     check_threads,
     read_result,
 )
-from ._read_mark import ReadMark
+from ._read_mark import KEPT, ReadMark, opened, read_at
 
 type RowKey = SupportsIndex | slice
 type ColumnKey = ParameterKey | Iterable[ParameterKey] | slice
@@ -299,8 +299,13 @@ class PlotFile:
         if self._mark is None:
             mark = ReadMark(self._path, self._shown, "open")
             mark.look()  # refuses what is not a regular file: its offsets could not be kept
+            before = self._ends()
             # With the first values, the open's one pass: on every core, as a read on several threads counts.
             self._scan(mark, None, first_values, (os.cpu_count() or 1) if first_values else 1)
+            # The mark keeps the bytes as they are after the scan: a file rewritten while it was
+            # scanned would pass for the one scanned, with offsets and first values of the other.
+            if self._ends(before[0]) != before:
+                raise mark.error("the file was rewritten while it was open: its bytes are not those scanned")
             self._mark = mark
         else:
             size = self._mark.look()
@@ -311,6 +316,13 @@ class PlotFile:
                 self._scan(self._mark, self._count_on_from(self._mark))
         assert self._found is not None
         return self._found
+
+    def _ends(self, size: int | None = None) -> tuple[int, bytes, bytes]:
+        """The file's size (or `size`) and its bytes at both ends of it, KEPT at most each."""
+        with opened(self._path, self._shown, "open") as fd:
+            if size is None:
+                size = os.fstat(fd).st_size
+            return size, read_at(fd, min(KEPT, size), 0), read_at(fd, min(KEPT, size), max(size - KEPT, 0))
 
     def _count_on_from(self, mark: ReadMark) -> BlockStart | None:
         """Where a grown file is counted on from: the end of the last block counted, unless the

@@ -11,6 +11,7 @@ and the column asked for.
 from __future__ import annotations
 
 import bz2
+import codecs
 import lzma
 import os
 import stat
@@ -36,6 +37,9 @@ LOOKED_AT = 4096
 # Of a compressed file, at most this much is read to decode those first lines (bzip2 gives nothing
 # before its first block of up to 900 kB ends).
 LOOKED_AT_PACKED = 1 << 20
+# Members, streams or frames without text decoded before the guess gives up.
+MOST_EMPTY_MEMBERS = 64
+NOT_SPACE = dict.fromkeys(range(0x1C, 0x20), "x")
 
 
 class PlotColumn(BackendArray):
@@ -125,36 +129,51 @@ def dropped_names(drop_variables: object) -> set[Any]:
     raise TypeError(f"drop_variables must be a name, an iterable of names or None, not {type(drop_variables).__name__}")
 
 
+def new_decompressor(format: str) -> Any:
+    if format == "gzip":
+        return zlib.decompressobj(16 + zlib.MAX_WBITS)
+    if format == "bzip2":
+        return bz2.BZ2Decompressor()
+    if format == "xz":
+        return lzma.LZMADecompressor()
+    from compression import zstd  # Python 3.14 on; an ImportError is not claimed
+
+    return zstd.ZstdDecompressor()
+
+
 def unpacked_start(fd: int, format: str, packed: bytes) -> bytes:
     """The first LOOKED_AT bytes (or fewer) of a compressed file's text, from its first bytes on,
-    reading no more than LOOKED_AT_PACKED of it. Raises what the decompressor raises."""
-    decompressor: Any
-    if format == "gzip":
-        decompressor = zlib.decompressobj(16 + zlib.MAX_WBITS)
-    elif format == "bzip2":
-        decompressor = bz2.BZ2Decompressor()
-    elif format == "xz":
-        decompressor = lzma.LZMADecompressor()
-    else:
-        from compression import zstd  # Python 3.14 on; an ImportError is not claimed
-
-        decompressor = zstd.ZstdDecompressor()
-    text, read = b"", len(packed)
+    reading no more than LOOKED_AT_PACKED of it. Members, streams or frames one after another are
+    one text, as a read decodes them. Raises what the decompressor raises."""
+    decompressor = new_decompressor(format)
+    text, read, begun, empty = b"", len(packed), 0, 0
     while True:
         text += decompressor.decompress(packed, LOOKED_AT - len(text))
         if len(text) >= LOOKED_AT or read >= LOOKED_AT_PACKED:
             return text
+        if decompressor.eof:
+            # Members that hold no text cost a decompressor each, and are not what a writer makes.
+            empty, begun = empty + (len(text) == begun), len(text)
+            if empty > MOST_EMPTY_MEMBERS:
+                return text
+            # The next member, stream or frame (xz streams may have zero bytes between them).
+            packed = decompressor.unused_data.lstrip(b"\0") if format == "xz" else decompressor.unused_data
+            decompressor = new_decompressor(format)
+            if packed:
+                continue
+        else:
+            # Input held back at the length asked stays in the decompressor, except zlib's, handed back.
+            packed = getattr(decompressor, "unconsumed_tail", b"")
         more = os.read(fd, 1 << 16)
         read += len(more)
-        # Input held back at the length asked stays in the decompressor, except zlib's, handed back.
-        packed = getattr(decompressor, "unconsumed_tail", b"") + more
+        packed += more
         if not packed:
             return text
 
 
 def looks_like_a_plot_file(path: Any) -> bool:
     """Whether the file's first line is a header (its last token a parameter count) followed by a
-    name: only a regular file's first bytes are read (decoded first when they are compressed), and
+    line (the first name, which may be blank): only a regular file's first bytes are read (decoded first when they are compressed), and
     nothing raises."""
     if not isinstance(path, (str, bytes, os.PathLike)):
         return False
@@ -174,12 +193,16 @@ def looks_like_a_plot_file(path: Any) -> bool:
     finally:
         os.close(fd)
     lines = start.split(b"\n")[:3]
-    if len(lines) < 2:
+    if len(lines) < 2 or not (lines[1] or len(lines) > 2):  # no name line after the header
         return False
     try:
-        header, first_name = (line.rstrip(b"\r").decode() for line in lines[:2])
+        header = lines[0].rstrip(b"\r").decode()
+        # The second line may be cut inside a character where the bytes looked at end.
+        codecs.getincrementaldecoder("utf-8")().decode(lines[1], final=len(lines) > 2)
     except UnicodeDecodeError:
         return False
-    tokens = header.split()
-    count = tokens[-1] if tokens else ""
-    return count.isascii() and count.isdigit() and bool(count.strip("0")) and bool(first_name.split())
+    # The separators U+001C..U+001F split a str but are not whitespace to the reader; a name may be blank.
+    tokens = header.translate(NOT_SPACE).split()
+    # The count as the reader takes it: a '+' or none, then ASCII digits, 1 to 2**64 - 1.
+    count = tokens[-1].removeprefix("+") if tokens else ""
+    return count.isascii() and count.isdigit() and 0 < int(count) < 1 << 64

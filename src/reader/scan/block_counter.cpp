@@ -103,15 +103,11 @@ void BlockCounter::first_value_line(std::string_view text) {
 }
 
 std::optional<std::vector<float>> BlockCounter::first_values(std::uint64_t blocks) const {
-  if (value_width_ == 0) return std::nullopt;
-  std::vector<float> values(first_values_.begin(),
-                            first_values_.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(first_values_.size(), blocks)));
-  // The file ended inside the bytes after a field.
-  if (values.size() < blocks && keeping_field_) {
-    if (auto last = kept_value(field_, value_width_)) values.push_back(*last);
-  }
-  if (values.size() < blocks) return std::nullopt;
-  return values;
+  // A file that ends inside the last line of its last block (still being written, or cut) has that
+  // line parsed by a read, which may refuse it: no first values stand in for the read.
+  if (value_width_ == 0 || (mid_line_ && lines() % lines_per_block_ == 0)) return std::nullopt;
+  if (first_values_.size() < blocks) return std::nullopt;
+  return std::vector<float>(first_values_.begin(), first_values_.begin() + static_cast<std::ptrdiff_t>(blocks));
 }
 
 void BlockCounter::keep_field(const char* bytes, std::size_t size) {

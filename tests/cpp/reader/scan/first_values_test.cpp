@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Plot{.parameters = 1, .width = 12, .blocks = 40}, Plot{.parameters = 10, .width = 12, .blocks = 30},
                     Plot{.parameters = 23, .width = 15, .blocks = 25},
                     Plot{.parameters = 7, .width = 12, .blocks = 20, .crlf = true, .tail_lines = 1},
-                    Plot{.parameters = 1, .width = 15, .blocks = 9, .final_line_feed = false},
+                    Plot{.parameters = 1, .width = 15, .blocks = 9, .tail_lines = 1, .final_line_feed = false},
                     Plot{.parameters = 12, .width = 15, .blocks = 5000 / 12, .tail_lines = 2, .final_line_feed = false}));
 
 struct BadField {
@@ -165,6 +165,33 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(BadField{"Letters", " 1.0000XE+01"}, BadField{"Tab", "\t1.00000E+01"},
                     BadField{"ContinuationAfter", " 1.00000E+01\x80"}),
     [](const testing::TestParamInfo<BadField>& info) { return info.param.name; });
+
+struct Unended {
+  const char* name;
+  Plot plot;
+  std::size_t cut;  // bytes taken off the end
+};
+
+// A file that ends inside the last line of its last block counted (being written, or cut) keeps
+// none, whole or not: a read parses that line and may refuse it.
+class FirstValuesUnended : public testing::TestWithParam<Unended> {};
+
+TEST_P(FirstValuesUnended, KeepNoneForTheReadToParseTheLine) {
+  const Unended& u = GetParam();
+  std::string text = plot_text(u.plot);
+  text.resize(text.size() - u.cut);
+  const TempFile temp(text);
+  for (std::size_t threads : {1, 2}) EXPECT_FALSE(scanned_first_values(temp.path(), threads)) << threads;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FirstValuesUnended,
+    testing::Values(Unended{"WholeField", Plot{.parameters = 1, .width = 12, .blocks = 80, .final_line_feed = false}, 0},
+                    Unended{"AfterTheFirstField", Plot{.parameters = 10, .width = 12, .blocks = 40}, 40},
+                    Unended{"SecondValueLine", Plot{.parameters = 12, .width = 15, .blocks = 30}, 10},
+                    Unended{"OnlyBlock", Plot{.parameters = 12, .width = 12, .blocks = 1}, 5},
+                    Unended{"BeforeTheLineFeed", Plot{.parameters = 3, .width = 12, .blocks = 50, .crlf = true}, 1}),
+    [](const testing::TestParamInfo<Unended>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace quorvel
