@@ -31,7 +31,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DEFAULT_DATA = os.path.join(HERE, "..", "..", "build", "bench-data")
 
 CHILD = r"""
-import gc, hashlib, json, os, statistics, sys, time, concurrent.futures
+import gc, hashlib, json, mmap, os, statistics, sys, time, concurrent.futures
 build, bench, path, truth, width, reads = sys.argv[1:7]
 width, reads = int(width), int(reads)
 sys.path[:0] = [build, bench]
@@ -49,10 +49,14 @@ def copied():
         while got := os.preadv(stream.fileno(), [piece], at):
             at += got
 def matrix():
-    # ...and its matrix's fresh pages, each touched once.
-    values = np.empty(want.shape, np.float32)
+    # ...and its matrix's fresh pages, each touched once: mapped anew, as the reader's are, where
+    # np.empty would reuse the pages a read before it freed.
+    pages = mmap.mmap(-1, want.nbytes, flags=mmap.MAP_PRIVATE | mmap.MAP_ANONYMOUS)
+    pages.madvise(mmap.MADV_HUGEPAGE)
+    values = np.frombuffer(pages, np.float32)
     values.fill(1)
-    return values
+    del values
+    pages.close()
 def hashed(threads):
     with concurrent.futures.ThreadPoolExecutor(threads) as pool:
         return list(pool.map(lambda _: hashlib.sha256(buffer).digest(), range(2)))
