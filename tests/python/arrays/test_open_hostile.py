@@ -156,7 +156,8 @@ def test_a_compressed_read_past_a_memory_limit_raises_memory_error(tmp_path, thr
         file.write(packer.flush())
     child = textwrap.dedent(f"""
         import resource, quorvel_arrays as qa
-        held = next(int(line.split()[1]) for line in open("/proc/self/status") if line.startswith("VmSize"))
+        with open("/proc/self/status") as status:
+            held = next(int(line.split()[1]) for line in status if line.startswith("VmSize"))
         limit = held * 1024 + (64 << 20)
         resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
         try:
