@@ -20,10 +20,17 @@ constexpr std::array<Magic, 4> magics{{
     {Format::Zstd, std::string_view("\x28\xb5\x2f\xfd", 4)},
 }};
 
+// zstd's skippable frames (magic 0x184D2A50 to 0x184D2A5F) hold no text; a parallel compressor
+// writes one ahead of the first frame, to say where the frames are.
+bool starts_with_skippable_frame(std::string_view start) noexcept {
+  return start.size() >= 4 && (static_cast<unsigned char>(start[0]) & 0xf0) == 0x50 && start.substr(1, 3) == "\x2a\x4d\x18";
+}
+
 }  // namespace
 
 Format recognise(std::span<const char> first) noexcept {
   const std::string_view start(first.data(), first.size());
+  if (starts_with_skippable_frame(start)) return Format::Zstd;
   for (const Magic& magic : magics) {
     if (magic.format == Format::Bzip2 && (start.size() < 4 || start[3] < '1' || start[3] > '9')) continue;
     if (start.starts_with(magic.bytes)) return magic.format;

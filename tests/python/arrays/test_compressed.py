@@ -5,6 +5,7 @@ same on one thread and two), and a follow refuses one."""
 import bz2
 import gzip
 import lzma
+import struct
 import subprocess
 import sys
 
@@ -25,6 +26,9 @@ FORMATS = [
     pytest.param(bz2.compress, id="bz2"),
     pytest.param(lzma.compress, id="xz"),
     pytest.param(lambda data: zstd.compress(data), id="zst", marks=needs_zstd),
+    # A skippable frame first, as a parallel compressor writes to say where its frames are.
+    pytest.param(lambda data: struct.pack("<II", 0x184D2A5E, 4) + bytes(4) + zstd.compress(data), id="zst-skippable",
+                 marks=needs_zstd),
 ]
 DATA = plot_bytes(3000, line_end=b"\n")
 TRUNCATED = "the line cannot be read: the compressed data ends early: the file is truncated"
