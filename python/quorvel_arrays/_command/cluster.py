@@ -8,6 +8,7 @@ import contextlib
 import logging
 import signal
 import threading
+import time
 from collections.abc import Iterator
 from typing import Any
 
@@ -76,14 +77,23 @@ class StartTimedOut(BaseException):
 @contextlib.contextmanager
 def start_deadline(seconds: float) -> Iterator[None]:
     """Raises StartTimedOut in this thread after `seconds` (only in the main thread, where a
-    signal handler runs, and where the system has interval timers)."""
-    if threading.current_thread() is not threading.main_thread() or not hasattr(signal, "setitimer"):
+    signal handler runs, and where the system has interval timers). A caller's own timer is kept:
+    one due first leaves it to fire as it would (no deadline here), a later one is set again
+    afterwards, less the time spent; a SIGALRM handler not set from Python cannot be put back, and
+    is left alone."""
+    if threading.current_thread() is not threading.main_thread() or not hasattr(signal, "setitimer") or \
+            signal.getsignal(signal.SIGALRM) is None:
+        yield
+        return
+    pending, interval = signal.getitimer(signal.ITIMER_REAL)
+    if 0 < pending <= seconds:
         yield
         return
 
     def expired(signum: int, frame: Any) -> None:
         raise StartTimedOut
 
+    began = time.monotonic()
     previous = signal.signal(signal.SIGALRM, expired)
     signal.setitimer(signal.ITIMER_REAL, seconds)
     try:
@@ -91,6 +101,8 @@ def start_deadline(seconds: float) -> Iterator[None]:
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
+        if pending > 0:
+            signal.setitimer(signal.ITIMER_REAL, max(pending - (time.monotonic() - began), 1e-6), interval)
 
 
 def started(kind: Any, *args: Any, **options: Any) -> Any:

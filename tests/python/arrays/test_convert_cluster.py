@@ -205,3 +205,25 @@ def test_a_scheduler_that_cannot_be_used_is_one_line_and_quick(tmp_path, long_fi
     assert time.monotonic() - began < 30
     assert os.listdir(tmp_path) == ["long.plt"]
 
+
+def alarm_rang(signum, frame):
+    raise TimeoutError("the caller's alarm")
+
+
+# The caller's own timer: one due first rings as it would; one due later is set again after.
+@pytest.mark.parametrize("pending, deadline, raised, left", [
+    (0.3, 5, TimeoutError, 0),
+    (30, 0.3, cluster.StartTimedOut, 29.7),
+    (0, 0.3, cluster.StartTimedOut, 0),
+])
+def test_the_start_deadline_keeps_the_callers_timer(pending, deadline, raised, left):
+    previous = signal.signal(signal.SIGALRM, alarm_rang)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, pending)
+        with pytest.raises(raised), cluster.start_deadline(deadline):
+            threading.Event().wait(10)
+        assert signal.getsignal(signal.SIGALRM) is alarm_rang
+        assert signal.getitimer(signal.ITIMER_REAL)[0] == pytest.approx(left, abs=0.2)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
