@@ -8,6 +8,7 @@ import contextlib
 import logging
 import signal
 import threading
+import time
 from collections.abc import Iterator
 from typing import Any
 
@@ -16,6 +17,8 @@ from .._optional import require
 # Time for a cluster, a client or a worker process to start and reach the scheduler; a worker
 # also ends itself when it has lost the scheduler for this long.
 START_SECONDS = 120
+# Time to close a client or cluster whose start failed.
+CLOSE_SECONDS = 10
 
 
 class Interrupted(BaseException):
@@ -74,14 +77,23 @@ class StartTimedOut(BaseException):
 @contextlib.contextmanager
 def start_deadline(seconds: float) -> Iterator[None]:
     """Raises StartTimedOut in this thread after `seconds` (only in the main thread, where a
-    signal handler runs, and where the system has interval timers)."""
-    if threading.current_thread() is not threading.main_thread() or not hasattr(signal, "setitimer"):
+    signal handler runs, and where the system has interval timers). A caller's own timer is kept:
+    one due first leaves it to fire as it would (no deadline here), a later one is set again
+    afterwards, less the time spent; a SIGALRM handler not set from Python cannot be put back, and
+    is left alone."""
+    if threading.current_thread() is not threading.main_thread() or not hasattr(signal, "setitimer") or \
+            signal.getsignal(signal.SIGALRM) is None:
+        yield
+        return
+    pending, interval = signal.getitimer(signal.ITIMER_REAL)
+    if 0 < pending <= seconds:
         yield
         return
 
     def expired(signum: int, frame: Any) -> None:
         raise StartTimedOut
 
+    began = time.monotonic()
     previous = signal.signal(signal.SIGALRM, expired)
     signal.setitimer(signal.ITIMER_REAL, seconds)
     try:
@@ -89,6 +101,8 @@ def start_deadline(seconds: float) -> Iterator[None]:
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
+        if pending > 0:
+            signal.setitimer(signal.ITIMER_REAL, max(pending - (time.monotonic() - began), 1e-6), interval)
 
 
 def started(kind: Any, *args: Any, **options: Any) -> Any:
@@ -96,13 +110,25 @@ def started(kind: Any, *args: Any, **options: Any) -> Any:
     library raises what its layers found (ValueError for an address it cannot use, RuntimeError for
     a worker that died starting): the command says it in one line. So does a start that has not
     ended within START_SECONDS: short of memory, a worker that failed can leave the library
-    waiting for it forever."""
+    waiting for it forever. One that failed is closed here: left to the library's finalizer, a
+    client refused an address spent a minute at exit and printed a traceback."""
+    made = kind.__new__(kind)
     try:
         with start_deadline(START_SECONDS):
-            return kind(*args, **options)
+            made.__init__(*args, **options)
+        return made
     except StartTimedOut:
         raise OSError(0, f"it did not start within {START_SECONDS:g} s") from None
     except (OSError, MemoryError):
+        close_failed(made)
         raise
     except Exception as error:  # noqa: BLE001 - the library's own error types
+        close_failed(made)
         raise OSError(0, str(error) or type(error).__name__) from None
+
+
+def close_failed(made: Any) -> None:
+    """Closes a client or cluster whose start failed, within CLOSE_SECONDS; what goes wrong then
+    is not the command's to say."""
+    with contextlib.suppress(Exception):
+        made.close(timeout=CLOSE_SECONDS)

@@ -170,3 +170,60 @@ def test_cluster_options_refused(tmp_path, long_file, args, message):  # noqa: F
     args = [str(tmp_path / arg) if arg.startswith("out.") else arg for arg in args]
     status, _, err = quorvel("convert", long_file, *args)
     assert status == 2 and message in err and os.listdir(tmp_path) == ["long.plt"]
+
+
+@pytest.fixture
+def silent_port():
+    """A port that accepts connections and never says a word on them."""
+    import socket
+    with socket.socket() as listening:
+        listening.bind(("127.0.0.1", 0))
+        listening.listen(8)
+        yield listening.getsockname()[1]
+
+
+# A refused address once left the library's client to its finalizer at exit: a minute spent, and
+# a traceback after the command's line.
+@pytest.mark.parametrize("address, said", [
+    ("a..b:80", "quorvel: cannot use the cluster: 'idna' codec can't encode character '\\x2e' in position 2: "
+                "label empty\n"),
+    ("tls://127.0.0.1:{silent}", "quorvel: cannot use the cluster: TLS expects a `ssl_context` argument"),
+    ("127.0.0.1:{silent}", "quorvel: cannot use the cluster: it did not start within 2 s\n"),
+])
+def test_a_scheduler_that_cannot_be_used_is_one_line_and_quick(tmp_path, long_file, silent_port, address, said):  # noqa: F811
+    code = f"""
+        import sys
+        from quorvel_arrays._command import cli, cluster
+        cluster.START_SECONDS = 2
+        sys.exit(cli.main(["convert", {str(long_file)!r}, "-o", {str(tmp_path / "o.zarr")!r},
+                           "--scheduler", {address.format(silent=silent_port)!r}]))
+    """
+    began = time.monotonic()
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120,
+                          env=child_env(), preexec_fn=defaults)
+    assert done.returncode == 1 and done.stderr.startswith(said) and done.stderr.count("\n") == 1, done.stderr
+    assert time.monotonic() - began < 30
+    assert os.listdir(tmp_path) == ["long.plt"]
+
+
+def alarm_rang(signum, frame):
+    raise TimeoutError("the caller's alarm")
+
+
+# The caller's own timer: one due first rings as it would; one due later is set again after.
+@pytest.mark.parametrize("pending, deadline, raised, left", [
+    (0.3, 5, TimeoutError, 0),
+    (30, 0.3, cluster.StartTimedOut, 29.7),
+    (0, 0.3, cluster.StartTimedOut, 0),
+])
+def test_the_start_deadline_keeps_the_callers_timer(pending, deadline, raised, left):
+    previous = signal.signal(signal.SIGALRM, alarm_rang)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, pending)
+        with pytest.raises(raised), cluster.start_deadline(deadline):
+            threading.Event().wait(10)
+        assert signal.getsignal(signal.SIGALRM) is alarm_rang
+        assert signal.getitimer(signal.ITIMER_REAL)[0] == pytest.approx(left, abs=0.2)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
