@@ -185,8 +185,7 @@ def silent_port():
 # A refused address once left the library's client to its finalizer at exit: a minute spent, and
 # a traceback after the command's line.
 @pytest.mark.parametrize("address, said", [
-    ("a..b:80", "quorvel: cannot use the cluster: 'idna' codec can't encode character '\\x2e' in position 2: "
-                "label empty\n"),
+    ("a..b:80", "quorvel: cannot use the cluster: 'idna' codec can't encode"),  # the rest is the interpreter's
     ("tls://127.0.0.1:{silent}", "quorvel: cannot use the cluster: TLS expects a `ssl_context` argument"),
     ("127.0.0.1:{silent}", "quorvel: cannot use the cluster: it did not start within 2 s\n"),
 ])
