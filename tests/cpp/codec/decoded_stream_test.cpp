@@ -44,13 +44,6 @@ struct Zstd {
   static std::string pack(const std::string& text) { return zstd_frame(text); }
 };
 
-// A frame that holds no text: the magic's low four bits may be anything.
-std::string skippable_frame(unsigned char low_bits, const std::string& payload) {
-  std::string frame{static_cast<char>(0x50 | low_bits), '\x2a', '\x4d', '\x18'};
-  for (int shift = 0; shift < 32; shift += 8) frame += static_cast<char>(payload.size() >> shift & 0xff);
-  return frame + payload;
-}
-
 std::string generated_text() {
   std::string text;
   for (int i = 0; i < 60000; ++i) text += " STEP " + std::to_string(i * 7919 % 100003) + "\n";
@@ -59,7 +52,7 @@ std::string generated_text() {
 
 template <class Codec>
 class DecodedStreamTest : public ::testing::Test {
- public:
+ protected:
   const std::string text = generated_text();
   // Two members or frames, the cut inside a line.
   const std::string first = Codec::pack(text.substr(0, 12345));
@@ -139,21 +132,6 @@ TYPED_TEST(DecodedStreamTest, TruncatedAndCorruptStreamsFailAfterTheirText) {
     ASSERT_FALSE(whole.has_value());
     EXPECT_EQ(whole.error().kind(), read.error().kind());
   }
-}
-
-// As a parallel compressor writes them: a skippable frame first, and others between the frames.
-TEST(ZstdSkippableFrames, OpenTheFileAndSitBetweenFramesWithoutText) {
-  using Fixture = DecodedStreamTest<Zstd>;
-  const std::string text = generated_text();
-  const std::string packed = skippable_frame(0, std::string(12, '\x01')) + zstd_frame(text.substr(0, 5000)) +
-                             skippable_frame(15, "") + zstd_frame(text.substr(5000));
-  EXPECT_EQ(recognise(std::span<const char>(packed.data(), magic_bytes)), Format::Zstd);
-  EXPECT_EQ(recognise(std::span<const char>("P*M\x17 3\n", 6)), Format::Plain);
-  test_support::TempFile temp(packed);
-  platform::File file = *platform::File::open_for_reading(temp.path());
-  auto stream = DecodedStream::open(file, Format::Zstd);
-  ASSERT_TRUE(stream.has_value());
-  EXPECT_EQ(Fixture::read_all(*stream), text);
 }
 
 }  // namespace

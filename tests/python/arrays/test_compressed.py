@@ -137,28 +137,22 @@ def test_convert_and_watch_on_a_zst(files, tmp_path):
         f"{path}:1: a compressed file cannot be followed: its end is not where the text ends"]
 
 
-def skippable(size, payload=b"", low_bits=0):
+def skippable(size, payload=b""):
     """A zstd skippable frame that says it holds `size` bytes, followed by `payload`."""
-    return struct.pack("<II", 0x184D2A50 | low_bits, size) + payload
+    return struct.pack("<II", 0x184D2A50, size) + payload
 
 
-# Skippable frames and no text: an empty file, or one cut short, said in one line; a size past the
-# end (up to 4 GiB) is neither waited for nor allocated.
-@pytest.mark.parametrize("packed, line, reason", [
-    (skippable(8, bytes(8)), 1, "the file is empty"),
-    (skippable(0) * 100_000, 1, "the file is empty"),
-    (skippable(0)[:4], 1, TRUNCATED),
-    (skippable(1000, bytes(4), low_bits=15), 1, TRUNCATED),
-    (skippable(0xFFFFFFFF, bytes(4)), 1, TRUNCATED),
-    (skippable(4, bytes(4)) + b"PLOT FILE  3\n", 1, "the line cannot be read: the compressed data is corrupt"),
-], ids=["one", "many", "magic only", "past the end", "4 GiB", "text after"])
-def test_skippable_frames_without_text_are_refused_in_one_line(files, packed, line, reason):
+# Skippable frames and no text: an empty file, or one cut short; a size past the end (up to 4 GiB)
+# is neither waited for nor allocated.
+@pytest.mark.parametrize("packed, reason", [
+    (skippable(0) * 100_000, "the file is empty"),
+    (skippable(0xFFFFFFFF, bytes(4)), TRUNCATED),
+    (skippable(4, bytes(4)) + b"PLOT FILE  3\n", "the line cannot be read: the compressed data is corrupt"),
+], ids=["many", "4 GiB", "text after"])
+def test_skippable_frames_without_text_are_refused(files, packed, reason):
     from quorvel_arrays._xarray_backend import looks_like_a_plot_file
     _, path = files(packed)
     with pytest.raises(qa.PlotFileError) as caught:
         qa.read(path)
-    assert (caught.value.reason, caught.value.line) == (reason, line)
+    assert (caught.value.reason, caught.value.line) == (reason, 1)
     assert not looks_like_a_plot_file(path)
-    done = subprocess.run([sys.executable, "-m", "quorvel_arrays", "info", str(path)], capture_output=True, text=True,
-                          timeout=60)
-    assert (done.returncode, done.stderr) == (1, f"{path}:{line}: {reason}\n")

@@ -106,19 +106,12 @@ def gzip_member_with_every_field(data):
     return header + body + struct.pack("<II", zlib.crc32(data), len(data))
 
 
-def skippable_frame(low_bits, payload):
-    """A zstd frame that holds no text, as a parallel compressor writes ahead of its frames."""
-    return struct.pack("<II", 0x184D2A50 | low_bits, len(payload)) + payload
-
-
 PLOT = plot(3, 50).encode()
 FILES = {
     # Members, streams and frames one after another: the first of them holds less than a line.
     "gzip members": b"".join(gzip.compress(PLOT[i:i + 1]) for i in range(20)) + gzip.compress(PLOT[20:]),
     "gzip empty member first": gzip.compress(b"") + gzip.compress(PLOT),
     "gzip header fields": gzip_member_with_every_field(PLOT),
-    "zstd skippable frames": skippable_frame(0, b"\x01" * 12) + zstd.compress(PLOT[:9]) + skippable_frame(15, b"")
-    + zstd.compress(PLOT[9:]),
     "zstd frames": b"".join(zstd.compress(PLOT[i:i + 7]) for i in range(0, len(PLOT), 7)),
     "xz streams and padding": lzma.compress(PLOT[:5]) + bytes(8) + lzma.compress(PLOT[5:]) + bytes(4),
     "bzip2 streams": bz2.compress(PLOT[:3]) + bz2.compress(PLOT[3:]),
