@@ -29,7 +29,7 @@ void check_kernels(std::string_view text, std::size_t width) {
   if (width < 11 || width > 15 || text.size() < quorvel::field_line_fields * width) return;
   using quorvel::field_line_detail::Kernel;
   for (Kernel kernel : {Kernel::portable, Kernel::sse41, Kernel::avx2}) {
-    const quorvel::FieldLineParser parse = quorvel::field_line_detail::parser(kernel, width);
+    const quorvel::FieldLineParser parse = quorvel::field_line_detail::parsers(kernel, width).line;
     if (parse == nullptr) continue;
     float values[quorvel::field_line_room];
     const unsigned done = parse(text.data(), values);

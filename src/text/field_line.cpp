@@ -99,6 +99,22 @@ unsigned portable_line(const char* line, float* values) noexcept {
   return done;
 }
 
+// Whether the line at `line` ends with a line feed right after its ten fields.
+template <std::size_t Width>
+bool ends_after_fields(const char* line) noexcept {
+  return line[field_line_fields * Width] == '\n';
+}
+
+template <std::size_t Width>
+std::size_t portable_lines(const char* text, std::size_t lines, float* values) noexcept {
+  constexpr std::size_t stride = field_line_fields * Width + 1;
+  std::size_t n = 0;
+  for (; n < lines && ends_after_fields<Width>(text + n * stride); ++n) {
+    if (portable_line<Width>(text + n * stride, values + n * field_line_fields) != field_line_all) break;
+  }
+  return n;
+}
+
 #if QUORVEL_LINE_VECTORS
 
 // ---- The layout check: every byte of the line against the class its place allows ------------
@@ -285,7 +301,7 @@ template <std::size_t Width>
 }
 
 template <std::size_t Width>
-[[gnu::target("sse4.1")]] unsigned sse41_line(const char* line, float* values) noexcept {
+[[QUORVEL_SSE41]] inline unsigned sse41_line_body(const char* line, float* values) noexcept {
   using LineChunks = Chunks<Width, 16>;
   __m128i fitting = _mm_set1_epi8(-1);
   for (std::size_t c = 0; c < LineChunks::count; ++c) {
@@ -298,6 +314,21 @@ template <std::size_t Width>
   unsigned left = 0;
   for (std::size_t k = 0; k < field_line_fields; k += 2) left |= sse41_convert<Width>(numbers[k], numbers[k + 1], values + k) << k;
   return ~left & field_line_all;
+}
+
+template <std::size_t Width>
+[[gnu::target("sse4.1")]] unsigned sse41_line(const char* line, float* values) noexcept {
+  return sse41_line_body<Width>(line, values);
+}
+
+template <std::size_t Width>
+[[gnu::target("sse4.1")]] std::size_t sse41_lines(const char* text, std::size_t lines, float* values) noexcept {
+  constexpr std::size_t stride = field_line_fields * Width + 1;
+  std::size_t n = 0;
+  for (; n < lines && ends_after_fields<Width>(text + n * stride); ++n) {
+    if (sse41_line_body<Width>(text + n * stride, values + n * field_line_fields) != field_line_all) break;
+  }
+  return n;
 }
 
 #undef QUORVEL_SSE41
@@ -373,7 +404,7 @@ template <std::size_t Width>
 }
 
 template <std::size_t Width>
-[[gnu::target("avx2")]] unsigned avx2_line(const char* line, float* values) noexcept {
+[[QUORVEL_AVX2]] inline unsigned avx2_line_body(const char* line, float* values) noexcept {
   using LineChunks = Chunks<Width, 32>;
   __m256i fitting = _mm256_set1_epi8(-1);
   for (std::size_t c = 0; c < LineChunks::count; ++c) {
@@ -401,6 +432,21 @@ template <std::size_t Width>
   return ~left & field_line_all;
 }
 
+template <std::size_t Width>
+[[gnu::target("avx2")]] unsigned avx2_line(const char* line, float* values) noexcept {
+  return avx2_line_body<Width>(line, values);
+}
+
+template <std::size_t Width>
+[[gnu::target("avx2")]] std::size_t avx2_lines(const char* text, std::size_t lines, float* values) noexcept {
+  constexpr std::size_t stride = field_line_fields * Width + 1;
+  std::size_t n = 0;
+  for (; n < lines && ends_after_fields<Width>(text + n * stride); ++n) {
+    if (avx2_line_body<Width>(text + n * stride, values + n * field_line_fields) != field_line_all) break;
+  }
+  return n;
+}
+
 #undef QUORVEL_AVX2
 #undef QUORVEL_LOAD32
 #endif  // QUORVEL_LINE_WIDE_VECTORS
@@ -408,31 +454,34 @@ template <std::size_t Width>
 #endif  // QUORVEL_LINE_VECTORS
 
 template <template <std::size_t> class Kernels>
-FieldLineParser of_width(std::size_t width) noexcept {
+FieldLineParsers of_width(std::size_t width) noexcept {
   switch (width) {
-    case 11: return Kernels<11>::parse;
-    case 12: return Kernels<12>::parse;
-    case 13: return Kernels<13>::parse;
-    case 14: return Kernels<14>::parse;
-    case 15: return Kernels<15>::parse;
-    default: return nullptr;
+    case 11: return {Kernels<11>::line, Kernels<11>::lines};
+    case 12: return {Kernels<12>::line, Kernels<12>::lines};
+    case 13: return {Kernels<13>::line, Kernels<13>::lines};
+    case 14: return {Kernels<14>::line, Kernels<14>::lines};
+    case 15: return {Kernels<15>::line, Kernels<15>::lines};
+    default: return {};
   }
 }
 
 template <std::size_t Width>
 struct Portable {
-  static constexpr FieldLineParser parse = portable_line<Width>;
+  static constexpr FieldLineParser line = portable_line<Width>;
+  static constexpr FieldLinesParser lines = portable_lines<Width>;
 };
 #if QUORVEL_LINE_VECTORS
 template <std::size_t Width>
 struct Sse41 {
-  static constexpr FieldLineParser parse = sse41_line<Width>;
+  static constexpr FieldLineParser line = sse41_line<Width>;
+  static constexpr FieldLinesParser lines = sse41_lines<Width>;
 };
 #endif
 #if QUORVEL_LINE_WIDE_VECTORS
 template <std::size_t Width>
 struct Avx2 {
-  static constexpr FieldLineParser parse = avx2_line<Width>;
+  static constexpr FieldLineParser line = avx2_line<Width>;
+  static constexpr FieldLinesParser lines = avx2_lines<Width>;
 };
 #endif
 
@@ -460,8 +509,8 @@ bool available(Kernel kernel) noexcept {
   }
 }
 
-FieldLineParser parser(Kernel kernel, std::size_t width) noexcept {
-  if (!available(kernel)) return nullptr;
+FieldLineParsers parsers(Kernel kernel, std::size_t width) noexcept {
+  if (!available(kernel)) return {};
   switch (kernel) {
 #if QUORVEL_LINE_VECTORS
     case Kernel::sse41: return of_width<Sse41>(width);
@@ -475,9 +524,9 @@ FieldLineParser parser(Kernel kernel, std::size_t width) noexcept {
 
 }  // namespace field_line_detail
 
-FieldLineParser field_line_parser(std::size_t width) noexcept {
+FieldLineParsers field_line_parsers(std::size_t width) noexcept {
   static const field_line_detail::Kernel chosen = best_kernel();
-  return field_line_detail::parser(chosen, width);
+  return field_line_detail::parsers(chosen, width);
 }
 
 }  // namespace quorvel

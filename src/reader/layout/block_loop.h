@@ -9,6 +9,9 @@
 //                                             line reader's buffer directly (false while a line
 //                                             read before is still to come)
 //   target.took_value_line(text)              a value line of ten fields was so taken
+//   target.line_values(j)                     optional: where values j.. go when every value is
+//                                             kept in order; then whole lines are parsed there
+//   target.took_value_lines(n)                and n value lines were so taken
 //   target.wants(j)                           whether value j of the block is parsed and stored
 //   target.store(j, value)                    value j of the block (values come in order)
 //   target.field_out_of_bounds(j, start, end, line)   [[noreturn]] defects of field j
@@ -16,6 +19,7 @@
 //   target.field_refused(j, start, field, error)
 
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -110,6 +114,31 @@ bool wants_line(const Target& target, std::uint64_t j) {
   }
 }
 
+// Whether the target keeps every value of a block in order, where whole lines can be parsed into.
+template <class Target>
+concept TakesWholeLines = requires(Target& target, std::uint64_t j) {
+  { target.line_values(j) } -> std::same_as<float*>;
+  target.took_value_lines(j);
+};
+
+// Whole value lines of ten fields, as many as the line reader's buffer holds and the block has,
+// parsed straight into the target; gives the number taken (0 when the next line is not such a
+// line, which the caller then reads as any other).
+template <std::uint64_t Width, class Lines, class Target>
+std::uint64_t take_whole_lines(Lines& lines, CurrentLine& line, std::uint64_t j, std::uint64_t count,
+                               FieldLinesParser parse_lines, Target& target) {
+  constexpr std::size_t length = fields_per_line * Width;
+  if (!target.may_take_line()) return 0;
+  const std::uint64_t whole = std::min<std::uint64_t>((count - j) / fields_per_line, lines.whole_lines_ahead(length));
+  if (whole == 0) return 0;
+  const std::size_t taken = parse_lines(lines.unread().data(), static_cast<std::size_t>(whole), target.line_values(j));
+  if (taken != 0) {
+    lines.take_lines_before_line_feeds(taken, length, line.text);
+    target.took_value_lines(taken);
+  }
+  return taken;
+}
+
 // Whether `length` bytes are ASCII without a line feed.
 inline bool plain_line(const char* bytes, std::size_t length) noexcept {
   const LineFeedScan scan = scan_to_line_feed(bytes, length);
@@ -119,7 +148,9 @@ inline bool plain_line(const char* bytes, std::size_t length) noexcept {
 // `Width` is the field width when it is fixed at compile time, else 0.
 //
 // With a width the plot files write, a line of ten fields goes to the line parser first
-// (text/float/field_line.h), which reads the fields in their own layout at once. When the line
+// (text/float/field_line.h), which reads the fields in their own layout at once; a target that
+// keeps every value in order has as many whole lines as the buffer holds parsed into it in one
+// call, and the line parser is left the lines that call stops at. When the line
 // reader's buffer holds the line's bytes with a line feed right after them, the parser reads them
 // there, before the line is read: if every field has the layout (ASCII, no line feed) they are
 // the line, taken without looking for its end. Any field the parser leaves goes through the
@@ -127,8 +158,9 @@ inline bool plain_line(const char* bytes, std::size_t length) noexcept {
 template <std::uint64_t Width, class Lines, class Target>
 void read_value_lines(Lines& lines, CurrentLine& line, std::uint64_t width, std::uint64_t count,
                       Target& target) {
-  [[maybe_unused]] FieldLineParser parse_line = nullptr;
-  if constexpr (Width != 0) parse_line = field_line_parser(Width);
+  [[maybe_unused]] FieldLineParsers parsers;
+  if constexpr (Width != 0) parsers = field_line_parsers(Width);
+  [[maybe_unused]] const FieldLineParser parse_line = parsers.line;
   alignas(32) float values[field_line_room];
   for (std::uint64_t j = 0; j < count;) {
     const std::uint64_t fields = std::min(fields_per_line, count - j);
@@ -145,6 +177,12 @@ void read_value_lines(Lines& lines, CurrentLine& line, std::uint64_t width, std:
         }
         target.read_value_line(lines, line);
       } else if (fields == fields_per_line) {
+        if constexpr (TakesWholeLines<Target>) {
+          if (const std::uint64_t taken = take_whole_lines<Width>(lines, line, j, count, parsers.lines, target)) {
+            j += taken * fields_per_line;
+            continue;
+          }
+        }
         constexpr std::size_t length = fields_per_line * Width;
         const char* ahead = target.may_take_line() ? lines.bytes_before_line_feed(length) : nullptr;
         if (ahead != nullptr) {

@@ -85,6 +85,17 @@ class BasicLineReader {
     known_ascii_ = true;
   }
 
+  // The fast path over many lines: how many lines of `length` bytes and a line feed each the
+  // buffer could hold from here; the caller finds whether it does (unread() shows the bytes).
+  std::size_t whole_lines_ahead(std::size_t length) const noexcept { return (filled_ - position_) / (length + 1); }
+  // Takes `lines` such lines, which the caller found to be ASCII with a line feed after each
+  // `length` bytes and none before; `line` is the last.
+  void take_lines_before_line_feeds(std::size_t lines, std::size_t length, std::string_view& line) noexcept {
+    position_ += lines * (length + 1);
+    line = std::string_view(buffer_.get() + position_ - length - 1, length);
+    known_ascii_ = true;
+  }
+
   // The bytes read from the source but not given as lines yet, and the source: a reader that
   // only counts lines goes on from here without this reader.
   std::string_view unread() const noexcept { return {buffer_.get() + position_, filled_ - position_}; }

@@ -123,6 +123,20 @@ class RowTarget {
     if (given_width_ != 0) check_width_fits(text, given_width_, fields_per_line, line_number_);
   }
 
+  // Where values j .. of the block go, when every value is kept in file order.
+  float* line_values(std::uint64_t j) const noexcept
+    requires Everything
+  {
+    return row_ + j;
+  }
+  // `lines` lines of ten fields, each exactly ten widths long, parsed there.
+  void took_value_lines(std::uint64_t lines) noexcept
+    requires Everything
+  {
+    line_number_ += lines;
+    values_left_ -= lines * fields_per_line;
+  }
+
   bool wants(std::uint64_t j) const noexcept {
     if constexpr (Everything) return true;
     return selection_.slot_of_value[j] >= 0;

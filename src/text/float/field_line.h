@@ -26,15 +26,27 @@ inline constexpr std::size_t field_line_room = field_line_fields + 2;
 // for bit what the general parse gives). `values` has room for field_line_room floats.
 using FieldLineParser = unsigned (*)(const char* line, float* values) noexcept;
 
-// The chosen kernel for `width` (11 to 15); nullptr for any other width.
-FieldLineParser field_line_parser(std::size_t width) noexcept;
+// Reads up to `lines` lines of ten fields and a line feed each, one after another from `text`
+// (which holds all of their bytes), and stops at the first line whose line feed is elsewhere or
+// that has a field the line parser would leave. Gives the number of lines read before it: their
+// values are values[0 .. 10 · n), bit for bit the line parser's. It may write the values of the
+// line it stopped at too, and nothing past them.
+using FieldLinesParser = std::size_t (*)(const char* text, std::size_t lines, float* values) noexcept;
+
+struct FieldLineParsers {
+  FieldLineParser line = nullptr;
+  FieldLinesParser lines = nullptr;
+};
+
+// The chosen kernel for `width` (11 to 15); null parsers for any other width.
+FieldLineParsers field_line_parsers(std::size_t width) noexcept;
 
 namespace field_line_detail {
 enum class Kernel { portable, sse41, avx2 };
 // Whether this build and processor run `kernel`; the portable one always runs.
 bool available(Kernel kernel) noexcept;
-// The kernel itself, for tests (nullptr when not available or for another width).
-FieldLineParser parser(Kernel kernel, std::size_t width) noexcept;
+// The kernel itself, for tests (null parsers when not available or for another width).
+FieldLineParsers parsers(Kernel kernel, std::size_t width) noexcept;
 }  // namespace field_line_detail
 
 }  // namespace quorvel

@@ -60,7 +60,7 @@ std::optional<std::uint32_t> general_bits(const std::string& line, std::size_t w
 unsigned check_line(const std::string& line, std::size_t width, int& failures) {
   unsigned all = field_line_all;
   for (const NamedKernel& k : kernels) {
-    const FieldLineParser parse = field_line_detail::parser(k.kernel, width);
+    const FieldLineParser parse = field_line_detail::parsers(k.kernel, width).line;
     if (parse == nullptr) continue;
     float values[field_line_room];
     const unsigned done = parse(line.data(), values);
@@ -82,9 +82,9 @@ unsigned check_line(const std::string& line, std::size_t width, int& failures) {
 
 TEST(FieldLine, KernelsExist) {
   EXPECT_TRUE(field_line_detail::available(Kernel::portable));
-  for (std::size_t width = 11; width <= 15; ++width) EXPECT_NE(field_line_parser(width), nullptr);
-  EXPECT_EQ(field_line_parser(10), nullptr);
-  EXPECT_EQ(field_line_parser(16), nullptr);
+  for (std::size_t width = 11; width <= 15; ++width) EXPECT_NE(field_line_parsers(width).lines, nullptr);
+  EXPECT_EQ(field_line_parsers(10).line, nullptr);
+  EXPECT_EQ(field_line_parsers(16).lines, nullptr);
   for (const NamedKernel& k : kernels) std::printf("field line kernel %s: %s\n", k.name, field_line_detail::available(k.kernel) ? "runs" : "not here");
 }
 
@@ -166,7 +166,7 @@ TEST(FieldLine, Width15GivesEveryFloatBack) {
   std::size_t decided = 0, total = 0;
   const auto flush = [&] {
     for (const NamedKernel& k : kernels) {
-      const FieldLineParser parse = field_line_detail::parser(k.kernel, 15);
+      const FieldLineParser parse = field_line_detail::parsers(k.kernel, 15).line;
       if (parse == nullptr) continue;
       float values[field_line_room];
       const unsigned done = parse(line.data(), values);
@@ -221,7 +221,7 @@ TEST(FieldLine, Width12AgreesWithTheCorrectlyRoundedParse) {
       const auto general = general_bits(line, 12, f);
       if ((!general || *general != want) && ++failures <= 10) ADD_FAILURE() << "general parse of '" << field << "' differs from strtof";
       float values[field_line_room];
-      const FieldLineParser parse = field_line_parser(12);
+      const FieldLineParser parse = field_line_parsers(12).line;
       if ((parse(line.data(), values) >> f & 1u) && bits_of(values[f]) != want && ++failures <= 10) {
         ADD_FAILURE() << "line parse of '" << field << "' differs from strtof";
       }
