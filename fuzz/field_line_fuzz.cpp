@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 #include "support/value_lines_differential.h"
 #include "text/float/field_line.h"
@@ -25,6 +26,26 @@ namespace {
   std::abort();
 }
 
+// The lines parser takes the lines the line parser decides whole, up to the first that is not
+// such a line, with its values.
+void check_lines(std::string_view text, std::size_t width, quorvel::FieldLineParsers parsers) {
+  const std::size_t stride = quorvel::field_line_fields * width + 1;
+  const std::size_t lines = text.size() / stride;
+  std::vector<float> got(lines * quorvel::field_line_fields + quorvel::field_line_room);
+  const std::size_t taken = parsers.lines(text.data(), lines, got.data());
+  std::size_t n = 0;
+  for (; n < lines && text[n * stride + stride - 1] == '\n'; ++n) {
+    float line[quorvel::field_line_room];
+    if (parsers.line(text.data() + n * stride, line) != quorvel::field_line_all) break;
+    for (std::size_t k = 0; k < quorvel::field_line_fields; ++k) {
+      if (n < taken && std::bit_cast<std::uint32_t>(line[k]) != std::bit_cast<std::uint32_t>(got[n * quorvel::field_line_fields + k])) {
+        mismatch("the lines parser's bits differ");
+      }
+    }
+  }
+  if (taken != n) mismatch("the lines parser took another number of lines");
+}
+
 void check_kernels(std::string_view text, std::size_t width) {
   if (width < 11 || width > 15 || text.size() < quorvel::field_line_fields * width) return;
   using quorvel::field_line_detail::Kernel;
@@ -33,6 +54,7 @@ void check_kernels(std::string_view text, std::size_t width) {
     if (parse == nullptr) continue;
     float values[quorvel::field_line_room];
     const unsigned done = parse(text.data(), values);
+    check_lines(text, width, quorvel::field_line_detail::parsers(kernel, width));
     for (std::size_t k = 0; k < quorvel::field_line_fields; ++k) {
       if ((done >> k & 1u) == 0) continue;
       const std::string_view field = text.substr(k * width, width);

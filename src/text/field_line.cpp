@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <utility>
 
 #include "text/float/padded_field.h"
 
@@ -262,6 +263,16 @@ constexpr std::uint64_t significand_weights = 0x0000'0000'0001'2710;
   return _mm_and_si128(_mm_and_si128(low, high), _mm_load_si128(reinterpret_cast<const __m128i*>(allowed)));
 }
 
+// The least fitting classes of each byte place over the line's chunks: zero where a chunk has a
+// wrong byte.
+template <std::size_t Width, std::size_t... c>
+[[QUORVEL_SSE41]] inline __m128i sse41_least_classes(const char* line, std::index_sequence<c...>) noexcept {
+  using LineChunks = Chunks<Width, 16>;
+  __m128i least = _mm_set1_epi8(-1);
+  ((least = _mm_min_epu8(least, sse41_fitting_classes(line + LineChunks::start(c), LineChunks::allowed[c].data()))), ...);
+  return least;
+}
+
 // The four numbers of the field in the window at `p`.
 [[QUORVEL_SSE41]] inline __m128i sse41_field(const char* p, const std::array<std::uint8_t, 16>& shuffle) noexcept {
   const __m128i values = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
@@ -303,10 +314,7 @@ template <std::size_t Width>
 template <std::size_t Width>
 [[QUORVEL_SSE41]] inline unsigned sse41_line_body(const char* line, float* values) noexcept {
   using LineChunks = Chunks<Width, 16>;
-  __m128i fitting = _mm_set1_epi8(-1);
-  for (std::size_t c = 0; c < LineChunks::count; ++c) {
-    fitting = _mm_min_epu8(fitting, sse41_fitting_classes(line + LineChunks::start(c), LineChunks::allowed[c].data()));
-  }
+  const __m128i fitting = sse41_least_classes<Width>(line, std::make_index_sequence<LineChunks::count>());
   if (_mm_movemask_epi8(_mm_cmpeq_epi8(fitting, _mm_setzero_si128())) != 0) [[unlikely]] return portable_line<Width>(line, values);
   __m128i numbers[field_line_fields];
   for (std::size_t k = 0; k + 1 < field_line_fields; ++k) numbers[k] = sse41_field(line + k * Width, Shuffles<Width>::normal);
@@ -359,6 +367,14 @@ struct ShufflePairs {
   return _mm256_and_si256(_mm256_and_si256(low, high), _mm256_load_si256(reinterpret_cast<const __m256i*>(allowed)));
 }
 
+template <std::size_t Width, std::size_t... c>
+[[QUORVEL_AVX2]] inline __m256i avx2_least_classes(const char* line, std::index_sequence<c...>) noexcept {
+  using LineChunks = Chunks<Width, 32>;
+  __m256i least = _mm256_set1_epi8(-1);
+  ((least = _mm256_min_epu8(least, avx2_fitting_classes(line + LineChunks::start(c), LineChunks::allowed[c].data()))), ...);
+  return least;
+}
+
 // Two fields, one a 16-byte lane (`low` in the lower).
 [[QUORVEL_AVX2]] inline __m256i avx2_fields(const char* low, const char* high, const std::array<std::uint8_t, 32>& shuffle) noexcept {
   const __m256i bytes = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(high), reinterpret_cast<const __m128i*>(low));
@@ -406,10 +422,7 @@ template <std::size_t Width>
 template <std::size_t Width>
 [[QUORVEL_AVX2]] inline unsigned avx2_line_body(const char* line, float* values) noexcept {
   using LineChunks = Chunks<Width, 32>;
-  __m256i fitting = _mm256_set1_epi8(-1);
-  for (std::size_t c = 0; c < LineChunks::count; ++c) {
-    fitting = _mm256_min_epu8(fitting, avx2_fitting_classes(line + LineChunks::start(c), LineChunks::allowed[c].data()));
-  }
+  const __m256i fitting = avx2_least_classes<Width>(line, std::make_index_sequence<LineChunks::count>());
   if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(fitting, _mm256_setzero_si256())) != 0) [[unlikely]] {
     return portable_line<Width>(line, values);
   }
@@ -437,10 +450,43 @@ template <std::size_t Width>
   return avx2_line_body<Width>(line, values);
 }
 
+// Two lines, `first` and the one right after it: whether every field of both had the layout and
+// was decided (when not, some values may be written and the lines are to be read one at a time).
+// Their last two fields share a conversion, which one line fills only half of.
+template <std::size_t Width>
+[[QUORVEL_AVX2]] inline bool avx2_two_lines(const char* first, float* values) noexcept {
+  using LineChunks = Chunks<Width, 32>;
+  constexpr std::size_t W = Width, stride = field_line_fields * Width + 1;
+  const char* second = first + stride;
+  const __m256i fitting = _mm256_min_epu8(avx2_least_classes<Width>(first, std::make_index_sequence<LineChunks::count>()),
+                                          avx2_least_classes<Width>(second, std::make_index_sequence<LineChunks::count>()));
+  if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(fitting, _mm256_setzero_si256())) != 0) [[unlikely]] return false;
+  const auto& normal = ShufflePairs<Width>::normal;
+  unsigned left = 0;
+  for (std::size_t i = 0; i < 2; ++i) {
+    const char* line = i == 0 ? first : second;
+    float* into = values + i * field_line_fields;
+    left |= avx2_convert<Width>(avx2_fields(line, line + 2 * W, normal), avx2_fields(line + W, line + 3 * W, normal), into);
+    left |= avx2_convert<Width>(avx2_fields(line + 4 * W, line + 6 * W, normal),
+                                avx2_fields(line + 5 * W, line + 7 * W, normal), into + 4);
+  }
+  float tail[4];  // 8 and 9 of the first line, 8 and 9 of the second
+  left |= avx2_convert<Width>(avx2_fields(first + 8 * W, first + 10 * W - 16, ShufflePairs<Width>::last),
+                              avx2_fields(second + 8 * W, second + 10 * W - 16, ShufflePairs<Width>::last), tail);
+  values[8] = tail[0];
+  values[18] = tail[1];
+  values[9] = tail[2];
+  values[19] = tail[3];
+  return left == 0;
+}
+
 template <std::size_t Width>
 [[gnu::target("avx2")]] std::size_t avx2_lines(const char* text, std::size_t lines, float* values) noexcept {
   constexpr std::size_t stride = field_line_fields * Width + 1;
   std::size_t n = 0;
+  for (; n + 1 < lines && ends_after_fields<Width>(text + n * stride) && ends_after_fields<Width>(text + (n + 1) * stride); n += 2) {
+    if (!avx2_two_lines<Width>(text + n * stride, values + n * field_line_fields)) break;
+  }
   for (; n < lines && ends_after_fields<Width>(text + n * stride); ++n) {
     if (avx2_line_body<Width>(text + n * stride, values + n * field_line_fields) != field_line_all) break;
   }

@@ -1,11 +1,13 @@
 #pragma once
 // A whole value line of a plot file at once: ten fields of one width (11 to 15) at fixed offsets,
 // each in the single-lead layout plot files write (a blank, '+' or '-', one digit, a point, Width
-// - 7 digits, 'E', a sign and two digits: " 1.23456E+03", "-1.23456789E-07"). The layout of every
-// field is checked with a few vector compares, the digits become integers a register at a time,
-// and the values are converted together, exactly (see field_line.cpp). A field that is not in
-// that layout, or whose value the vector conversion cannot prove exact, is left to the caller,
-// which gives it to the per-field parse: the bits are the same either way.
+// - 7 digits, 'E', a sign and two digits: " 1.23456E+03", "-1.23456789E-07"). Every byte of the
+// line is checked against the classes its place allows, a vector at a time, the digits become
+// integers a register at a time, and the values are converted together, exactly (see
+// field_line.cpp). A line with a byte out of place goes to the per-field parse of that layout; a
+// field whose value the vector conversion cannot prove correctly rounded is left to the caller,
+// which gives it to the per-field parse: the bits are the same either way. Runs of whole lines
+// are parsed in one call, two lines at a time where they share a conversion.
 //
 // Three kernels give the same results: 32-byte vectors (x86-64 with AVX2, not on Windows, whose
 // compiler cannot keep 32-byte stack slots aligned), 16-byte vectors (SSE4.1), and a portable

@@ -88,33 +88,46 @@ TEST(FieldLine, KernelsExist) {
   for (const NamedKernel& k : kernels) std::printf("field line kernel %s: %s\n", k.name, field_line_detail::available(k.kernel) ? "runs" : "not here");
 }
 
-// Random lines in the layout: every field within the exact powers is decided, with the general
-// parse's bits (a field lying on a binary32 halfway point may be left; there are few).
+// Random lines in the layout: every field within reach is decided, with the general parse's bits
+// (a field lying near a binary32 halfway point may be left; there are few). The per-field parse
+// reaches the exact powers of ten (|k| <= 22); the vector kernels every k for which all values
+// of the field are normal binary32 (-37 <= k <= 37 - F), and no further.
 TEST(FieldLine, DecidesTheLayoutLikeTheGeneralParse) {
   std::mt19937_64 random(2828);
   int failures = 0;
+  const bool vectors = field_line_detail::available(Kernel::sse41);
   for (std::size_t width = 11; width <= 15; ++width) {
-    std::size_t in_reach = 0, decided = 0;
+    const int fraction = static_cast<int>(width - 7);
+    std::size_t in_reach = 0, decided = 0, in_vector_reach = 0, vector_decided = 0;
     for (int i = 0; i < 3000; ++i) {
       std::string line;
       std::vector<int> exponents;
       for (std::size_t f = 0; f < field_line_fields; ++f) {
-        const int exponent = static_cast<int>(random() % 60) - 30;
+        const int exponent = static_cast<int>(random() % 100) - 50;
         exponents.push_back(exponent);
         line += layout_field(random, width, exponent);
       }
       const unsigned all = check_line(line, width, failures);
+      float values[field_line_room];
+      const unsigned best = field_line_parsers(width).line(line.data(), values);
       for (std::size_t f = 0; f < field_line_fields; ++f) {
-        const int k = exponents[f] - static_cast<int>(width - 7);
-        if (k < -22 || k > 22) {
-          EXPECT_EQ(all >> f & 1u, 0u) << "decided beyond the exact powers: " << line;
-          continue;
+        const int k = exponents[f] - fraction;
+        if (k >= -37 && k <= 37 - fraction) {
+          ++in_vector_reach;
+          vector_decided += best >> f & 1u;
+        } else {
+          EXPECT_EQ(best >> f & 1u, 0u) << "decided beyond reach: " << line;
         }
+        if (k < -22 || k > 22) continue;
         ++in_reach;
         decided += all >> f & 1u;
       }
     }
     EXPECT_GT(decided, in_reach * 999 / 1000) << "width " << width;
+    if (vectors) {
+      EXPECT_GT(vector_decided, in_vector_reach * 999 / 1000) << "width " << width;
+    }
+    EXPECT_EQ(failures, 0);
   }
 }
 
@@ -152,6 +165,50 @@ TEST(FieldLine, DamageAnywhereIsLeftOrAgrees) {
         damaged.replace(at, 1, replacement);
         damaged.resize(line.size());  // a two-byte character pushes the last byte out
         check_line(damaged, width, failures);
+      }
+    }
+  }
+}
+
+// What the lines parser must give for `text`: the lines before the first one whose line feed is
+// elsewhere or that the line parser does not decide whole, with the line parser's values.
+std::size_t lines_the_line_parser_takes(FieldLineParser parse, const std::string& text, std::size_t width,
+                                        std::vector<float>& values) {
+  const std::size_t stride = field_line_fields * width + 1;
+  std::size_t n = 0;
+  for (; (n + 1) * stride <= text.size() && text[n * stride + stride - 1] == '\n'; ++n) {
+    float line[field_line_room];
+    if (parse(text.data() + n * stride, line) != field_line_all) break;
+    values.insert(values.end(), line, line + field_line_fields);
+  }
+  return n;
+}
+
+// Runs of lines, one of them damaged at a byte (or its line feed moved): every kernel's lines
+// parser stops where its line parser would, with the same values bit for bit.
+TEST(FieldLine, LinesStopWhereTheLineParserWould) {
+  std::mt19937_64 random(1010);
+  const char damages[] = {'x', '\n', ' ', '\0', '.', '9', '\x80'};
+  for (std::size_t width = 11; width <= 15; ++width) {
+    for (int round = 0; round < 200; ++round) {
+      const std::size_t lines = 1 + random() % 7;
+      std::string text;
+      for (std::size_t i = 0; i < lines; ++i) {
+        for (std::size_t f = 0; f < field_line_fields; ++f) text += layout_field(random, width, static_cast<int>(random() % 70) - 35);
+        text += '\n';
+      }
+      if (round % 4 != 0) text[random() % text.size()] = damages[random() % std::size(damages)];
+      for (const NamedKernel& k : kernels) {
+        const FieldLineParsers parsers = field_line_detail::parsers(k.kernel, width);
+        if (parsers.lines == nullptr) continue;
+        std::vector<float> want;
+        const std::size_t want_lines = lines_the_line_parser_takes(parsers.line, text, width, want);
+        std::vector<float> got(lines * field_line_fields + field_line_room);
+        const std::size_t got_lines = parsers.lines(text.data(), lines, got.data());
+        ASSERT_EQ(got_lines, want_lines) << k.name << " width " << width << ": '" << text << "'";
+        for (std::size_t v = 0; v < want.size(); ++v) {
+          ASSERT_EQ(bits_of(got[v]), bits_of(want[v])) << k.name << " width " << width << " value " << v;
+        }
       }
     }
   }
