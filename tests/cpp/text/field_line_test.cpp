@@ -131,8 +131,8 @@ TEST(FieldLine, DecidesTheLayoutLikeTheGeneralParse) {
   }
 }
 
-// Halfway points: a product that is exact decides its tie (to even) in every kernel; a quotient
-// that lands on one is left to the per-field parse, which decides it the same.
+// Halfway points: a product that is exact decides its tie (to even) in every kernel; one by an
+// inexact power that lands near one is left to the per-field parse, which decides it the same.
 TEST(FieldLine, HalfwayPointsAgreeWithTheGeneralParse) {
   int failures = 0;
   const std::string ties15[] = {" 6.73604000E+08", " 1.67772170E+07", "-1.67772190E+07", " 8.38860850E+06",
