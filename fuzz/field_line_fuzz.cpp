@@ -1,7 +1,8 @@
 // The line parser against the per-field parse, on any bytes. The first byte chooses the field
 // width (10 to 16), the second the values a block (1 to 40), whether every value is wanted, and how
 // many bytes a refill gives; the rest is value lines. The block loop must read them as its
-// per-field path alone does (the same values bit for bit, the same defect), and every kernel this
+// per-field path alone does (the same values bit for bit, the same defect), also into rows that keep
+// every value (whole lines parsed straight into them), and every kernel this
 // processor runs must give the general parse's bits for each field it decides on the first line's
 // bytes.
 
@@ -81,5 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto general = quorvel::test_support::read_value_lines_of(text, width, count, skip, true, chunk, first_lines_unwanted);
   if (fast.defect != general.defect) mismatch("defects differ");
   if (fast.stored != general.stored) mismatch("values differ");
+  if (skip == 0 && !first_lines_unwanted) {
+    const auto rows = quorvel::test_support::read_value_lines_of<true>(text, width, count, 0, false, chunk);
+    if (rows.defect != general.defect) mismatch("defects differ when rows keep every value");
+    if (rows.stored != general.stored) mismatch("values differ when rows keep every value");
+  }
   return 0;
 }

@@ -50,12 +50,14 @@ struct ValueLinesOutcome {
 struct StopAtDefect {};
 
 // Stores into `outcome`; `skip` > 0 leaves every skip-th value unwanted, `first_lines_unwanted` every
-// value of a block's first, third, ... line.
-template <class Lines>
+// value of a block's first, third, ... line. With `Rows`, every value is kept in a row, as the
+// array readers keep them, which the block loop may parse whole lines into; the row's values go
+// to `outcome` when the block ends, or as far as they were stored when a defect stops it.
+template <class Lines, bool Rows = false>
 class RecordingTarget {
  public:
-  RecordingTarget(ValueLinesOutcome& outcome, std::uint64_t skip, bool first_lines_unwanted)
-      : outcome_(outcome), skip_(skip), first_lines_unwanted_(first_lines_unwanted) {}
+  RecordingTarget(ValueLinesOutcome& outcome, std::uint64_t skip, bool first_lines_unwanted, std::uint64_t count = 0)
+      : outcome_(outcome), skip_(skip), first_lines_unwanted_(first_lines_unwanted), row_(Rows ? count : 0) {}
 
   void read_value_line(Lines& lines, CurrentLine& line) {
     auto got = lines.read_line(line.spill, line.text);
@@ -67,7 +69,27 @@ class RecordingTarget {
   bool wants_line(std::uint64_t j) const noexcept { return !first_lines_unwanted_ || j / 10 % 2 == 1; }
   bool wants(std::uint64_t j) const noexcept { return wants_line(j) && (skip_ == 0 || j % skip_ != 1); }
   void store(std::uint64_t j, float value) {
-    outcome_.stored.push_back(j << 32 | std::bit_cast<std::uint32_t>(value));
+    if constexpr (Rows) {
+      row_[j] = value;
+      stored_ = j + 1;
+    } else {
+      outcome_.stored.push_back(j << 32 | std::bit_cast<std::uint32_t>(value));
+    }
+  }
+  float* line_values(std::uint64_t j)
+    requires Rows
+  {
+    line_start_ = j;
+    return row_.data() + j;
+  }
+  void took_value_lines(std::uint64_t lines)
+    requires Rows
+  {
+    stored_ = line_start_ + 10 * lines;
+  }
+  void finish_block() {
+    for (std::uint64_t j = 0; j < stored_; ++j) outcome_.stored.push_back(j << 32 | std::bit_cast<std::uint32_t>(row_[j]));
+    stored_ = 0;
   }
   [[noreturn]] void field_out_of_bounds(std::uint64_t j, std::uint64_t start, std::uint64_t end, std::string_view line) {
     stop("out of bounds: value " + std::to_string(j) + " bytes " + std::to_string(start) + ".." + std::to_string(end) +
@@ -84,25 +106,32 @@ class RecordingTarget {
 
  private:
   [[noreturn]] void stop(std::string message) {
+    finish_block();
     outcome_.defect = std::move(message);
     throw StopAtDefect{};
   }
   ValueLinesOutcome& outcome_;
   std::uint64_t skip_;
   bool first_lines_unwanted_;
+  std::vector<float> row_;
+  std::uint64_t stored_ = 0;      // the row's values stored, from its first
+  std::uint64_t line_start_ = 0;  // where the block loop parses whole lines into
 };
 
 // Blocks of `count` values each from `text` (value lines only) until it ends or a defect; with
-// `general`, through the per-field path alone. A line reader of 256 bytes, refilled `chunk` bytes
-// at a time (0: as many as fit), so that lines lie in the buffer, at its end, or across refills.
-inline ValueLinesOutcome read_value_lines_of(std::string_view text, std::uint64_t width, std::uint64_t count,
-                                             std::uint64_t skip, bool general, std::size_t chunk,
-                                             bool first_lines_unwanted = false) {
-  using Lines = BasicLineReader<MemorySource, 256>;
+// `general`, through the per-field path alone; with `Rows`, into rows (every value wanted). A
+// line reader of 256 bytes (1 KiB for rows, so that it holds runs of lines), refilled `chunk`
+// bytes at a time (0: as many as fit), so that lines lie in the buffer, at its end, or across
+// refills.
+template <bool Rows = false>
+ValueLinesOutcome read_value_lines_of(std::string_view text, std::uint64_t width, std::uint64_t count,
+                                      std::uint64_t skip, bool general, std::size_t chunk,
+                                      bool first_lines_unwanted = false) {
+  using Lines = BasicLineReader<MemorySource, Rows ? 1024 : 256>;
   ValueLinesOutcome outcome;
   Lines lines(MemorySource(text, chunk));
   CurrentLine line;
-  RecordingTarget<Lines> target(outcome, skip, first_lines_unwanted);
+  RecordingTarget<Lines, Rows> target(outcome, Rows ? 0 : skip, Rows ? false : first_lines_unwanted, count);
   try {
     while (!(lines.unread().empty() && lines.source().exhausted())) {
       if (general) {
@@ -110,6 +139,7 @@ inline ValueLinesOutcome read_value_lines_of(std::string_view text, std::uint64_
       } else {
         read_block_values(lines, line, width, count, target);
       }
+      target.finish_block();
     }
   } catch (const StopAtDefect&) {
   }

@@ -197,7 +197,11 @@ TEST(FieldLine, LinesStopWhereTheLineParserWould) {
         for (std::size_t f = 0; f < field_line_fields; ++f) text += layout_field(random, width, static_cast<int>(random() % 70) - 35);
         text += '\n';
       }
-      if (round % 4 != 0) text[random() % text.size()] = damages[random() % std::size(damages)];
+      if (round % 4 == 1) {
+        text[(random() % lines + 1) * (field_line_fields * width + 1) - 1] = ' ';  // a line feed moved on
+      } else if (round % 4 != 0) {
+        text[random() % text.size()] = damages[random() % std::size(damages)];
+      }
       for (const NamedKernel& k : kernels) {
         const FieldLineParsers parsers = field_line_detail::parsers(k.kernel, width);
         if (parsers.lines == nullptr) continue;
