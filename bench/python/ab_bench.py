@@ -95,7 +95,7 @@ def cpp_rates(binary, path, width):
     with tempfile.TemporaryDirectory() as folder:
         out = os.path.join(folder, "rates.json")
         environment = dict(os.environ, **{f"QUORVEL_BENCH_FILE_W{width}": path})
-        subprocess.run([binary, f"--benchmark_filter=^BM_(Reader|ArrayReader)/{width}(/|$)", "--benchmark_min_time=1s",
+        subprocess.run([binary, f"--benchmark_filter=^BM_(Reader|ArrayReader|ReaderFloor)/{width}(/|$)", "--benchmark_min_time=1s",
                         f"--benchmark_out={out}", "--benchmark_out_format=json"], env=environment, check=True,
                        stdout=subprocess.DEVNULL)
         with open(out) as stream:
@@ -160,6 +160,9 @@ def run_width(width, options):
             new = [r[name] for r in rates["new"]]
             print(f"  {name}/{width}: base {statistics.median(base):.0f} ({min(base):.0f}-{max(base):.0f}), new "
                   f"{statistics.median(new):.0f} ({min(new):.0f}-{max(new):.0f}); new/base {ratio(new, base)}   target >= 2.5")
+        floor = [r["BM_ReaderFloor"] for r in rates["new"]]
+        print(f"  BM_ReaderFloor/{width}: {statistics.median(floor):.0f} ({min(floor):.0f}-{max(floor):.0f}); floor/BM_Reader base "
+              f"{ratio(floor, [r['BM_Reader'] for r in rates['base']])}   the most the list reader can gain: its parse at no cost")
 
 
 def main():
