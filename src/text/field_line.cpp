@@ -40,9 +40,9 @@ namespace {
 // (four units below, three above) is left to the per-field parse, unless d is x itself: P exact
 // (10^k for 0 <= k <= 22, where |P| >= 1) and |d| < 2^53 (a product of integers that rounds below
 // 2^53 was below it, so exact), when narrowing rounds x once, ties to even. Integers that large
-// lie on halfway points often. The power carries the lead's
-// sign (rounding is symmetric, and zero times a negative power is -0). An exponent outside that reach finds a NaN in the table whose low bits
-// carry the same pattern, so the same test leaves it.
+// lie on halfway points often. The power carries the lead's sign (rounding is symmetric, and zero
+// times a negative power is -0). An exponent outside that reach finds a NaN in the table whose
+// low bits carry the same pattern, so the same test leaves it.
 // ---------------------------------------------------------------------------------------------
 
 constexpr int least_power = -37;
@@ -122,7 +122,8 @@ std::size_t portable_lines(const char* text, std::size_t lines, float* values) n
 //
 // A byte's classes are the bits both nibble tables give it (looked up with byte shuffles); its
 // place in the line allows some classes; a byte with none of them is wrong, and a line with a
-// wrong byte goes to the portable kernel whole.
+// wrong byte goes to the portable kernel whole (a run of lines stops there instead, and leaves
+// the line to the line parser).
 enum ByteClass : std::uint8_t { digit = 1, lead = 2, point = 4, letter = 8, exponent_sign = 16 };
 
 // By low nibble: ' ' and '0' (0x20, 0x30), '1'..'9', 'E' and 'e' with '5', '+', '-', '.'.
@@ -311,11 +312,17 @@ template <std::size_t Width>
   return left;
 }
 
+// Whether every byte of the line has a class its place allows.
 template <std::size_t Width>
-[[QUORVEL_SSE41]] inline unsigned sse41_line_body(const char* line, float* values) noexcept {
+[[QUORVEL_SSE41]] inline bool sse41_line_fits(const char* line) noexcept {
   using LineChunks = Chunks<Width, 16>;
   const __m128i fitting = sse41_least_classes<Width>(line, std::make_index_sequence<LineChunks::count>());
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(fitting, _mm_setzero_si128())) != 0) [[unlikely]] return portable_line<Width>(line, values);
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(fitting, _mm_setzero_si128())) == 0;
+}
+
+// The values of a line that fits: the mask of those decided.
+template <std::size_t Width>
+[[QUORVEL_SSE41]] inline unsigned sse41_line_values(const char* line, float* values) noexcept {
   __m128i numbers[field_line_fields];
   for (std::size_t k = 0; k + 1 < field_line_fields; ++k) numbers[k] = sse41_field(line + k * Width, Shuffles<Width>::normal);
   numbers[9] = sse41_field(line + field_line_fields * Width - 16, Shuffles<Width>::last);
@@ -326,7 +333,8 @@ template <std::size_t Width>
 
 template <std::size_t Width>
 [[gnu::target("sse4.1")]] unsigned sse41_line(const char* line, float* values) noexcept {
-  return sse41_line_body<Width>(line, values);
+  if (!sse41_line_fits<Width>(line)) [[unlikely]] return portable_line<Width>(line, values);
+  return sse41_line_values<Width>(line, values);
 }
 
 template <std::size_t Width>
@@ -334,7 +342,9 @@ template <std::size_t Width>
   constexpr std::size_t stride = field_line_fields * Width + 1;
   std::size_t n = 0;
   for (; n < lines && ends_after_fields<Width>(text + n * stride); ++n) {
-    if (sse41_line_body<Width>(text + n * stride, values + n * field_line_fields) != field_line_all) break;
+    const char* line = text + n * stride;
+    if (!sse41_line_fits<Width>(line)) break;
+    if (sse41_line_values<Width>(line, values + n * field_line_fields) != field_line_all) break;
   }
   return n;
 }
@@ -419,26 +429,42 @@ template <std::size_t Width>
   return left;
 }
 
+// The least fitting classes of the line's bytes (see avx2_least_classes), and whether none is zero.
 template <std::size_t Width>
-[[QUORVEL_AVX2]] inline unsigned avx2_line_body(const char* line, float* values) noexcept {
-  using LineChunks = Chunks<Width, 32>;
-  const __m256i fitting = avx2_least_classes<Width>(line, std::make_index_sequence<LineChunks::count>());
-  if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(fitting, _mm256_setzero_si256())) != 0) [[unlikely]] {
-    return portable_line<Width>(line, values);
-  }
+[[QUORVEL_AVX2]] inline __m256i avx2_line_classes(const char* line) noexcept {
+  return avx2_least_classes<Width>(line, std::make_index_sequence<Chunks<Width, 32>::count>());
+}
+[[QUORVEL_AVX2]] inline bool avx2_fits(__m256i least_classes) noexcept {
+  return _mm256_movemask_epi8(_mm256_cmpeq_epi8(least_classes, _mm256_setzero_si256())) == 0;
+}
+
+// Fields 0..7 of a line that fits into values[0..7]; gives the bits of those left. Lanes are paired
+// so that each conversion's output is four fields in order: (0 | 2), (1 | 3), then (4 | 6), (5 | 7).
+template <std::size_t Width>
+[[QUORVEL_AVX2]] inline unsigned avx2_first_eight(const char* line, float* values) noexcept {
   constexpr std::size_t W = Width;
   const auto& normal = ShufflePairs<Width>::normal;
-  // Lanes paired so that each conversion's output is four fields in order: (0 | 2), (1 | 3) and
-  // (4 | 6), (5 | 7); then (8 | 9), converted with itself.
-  const __m256i f02 = avx2_fields(line, line + 2 * W, normal);
-  const __m256i f13 = avx2_fields(line + W, line + 3 * W, normal);
-  const __m256i f46 = avx2_fields(line + 4 * W, line + 6 * W, normal);
-  const __m256i f57 = avx2_fields(line + 5 * W, line + 7 * W, normal);
-  const __m256i f89 = avx2_fields(line + 8 * W, line + 10 * W - 16, ShufflePairs<Width>::last);
-  unsigned left = avx2_convert<Width>(f02, f13, values);
-  left |= avx2_convert<Width>(f46, f57, values + 4) << 4;
+  unsigned left = avx2_convert<Width>(avx2_fields(line, line + 2 * W, normal),
+                                     avx2_fields(line + W, line + 3 * W, normal), values);
+  left |= avx2_convert<Width>(avx2_fields(line + 4 * W, line + 6 * W, normal),
+                              avx2_fields(line + 5 * W, line + 7 * W, normal), values + 4) << 4;
+  return left;
+}
+
+// Fields 8 and 9 of a line, one a lane.
+template <std::size_t Width>
+[[QUORVEL_AVX2]] inline __m256i avx2_last_two(const char* line) noexcept {
+  return avx2_fields(line + 8 * Width, line + 10 * Width - 16, ShufflePairs<Width>::last);
+}
+
+// The values of a line that fits: the mask of those decided. Its last two fields are converted
+// with themselves (8, 8, 9, 9).
+template <std::size_t Width>
+[[QUORVEL_AVX2]] inline unsigned avx2_line_values(const char* line, float* values) noexcept {
+  unsigned left = avx2_first_eight<Width>(line, values);
+  const __m256i last = avx2_last_two<Width>(line);
   float tail[4];
-  const unsigned tail_left = avx2_convert<Width>(f89, f89, tail);  // 8, 8, 9, 9
+  const unsigned tail_left = avx2_convert<Width>(last, last, tail);
   values[8] = tail[0];
   values[9] = tail[2];
   left |= (tail_left & 1u) << 8 | (tail_left & 4u) << 7;
@@ -447,32 +473,22 @@ template <std::size_t Width>
 
 template <std::size_t Width>
 [[gnu::target("avx2")]] unsigned avx2_line(const char* line, float* values) noexcept {
-  return avx2_line_body<Width>(line, values);
+  if (!avx2_fits(avx2_line_classes<Width>(line))) [[unlikely]] return portable_line<Width>(line, values);
+  return avx2_line_values<Width>(line, values);
 }
 
-// Two lines, `first` and the one right after it: whether every field of both had the layout and
+// Two lines, `first` and the one right after it: whether every byte of both fits and every field
 // was decided (when not, some values may be written and the lines are to be read one at a time).
-// Their last two fields share a conversion, which one line fills only half of.
+// Their last two fields share the conversion one line fills only half of.
 template <std::size_t Width>
 [[QUORVEL_AVX2]] inline bool avx2_two_lines(const char* first, float* values) noexcept {
-  using LineChunks = Chunks<Width, 32>;
-  constexpr std::size_t W = Width, stride = field_line_fields * Width + 1;
-  const char* second = first + stride;
-  const __m256i fitting = _mm256_min_epu8(avx2_least_classes<Width>(first, std::make_index_sequence<LineChunks::count>()),
-                                          avx2_least_classes<Width>(second, std::make_index_sequence<LineChunks::count>()));
-  if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(fitting, _mm256_setzero_si256())) != 0) [[unlikely]] return false;
-  const auto& normal = ShufflePairs<Width>::normal;
-  unsigned left = 0;
-  for (std::size_t i = 0; i < 2; ++i) {
-    const char* line = i == 0 ? first : second;
-    float* into = values + i * field_line_fields;
-    left |= avx2_convert<Width>(avx2_fields(line, line + 2 * W, normal), avx2_fields(line + W, line + 3 * W, normal), into);
-    left |= avx2_convert<Width>(avx2_fields(line + 4 * W, line + 6 * W, normal),
-                                avx2_fields(line + 5 * W, line + 7 * W, normal), into + 4);
+  const char* second = first + field_line_fields * Width + 1;
+  if (!avx2_fits(_mm256_min_epu8(avx2_line_classes<Width>(first), avx2_line_classes<Width>(second)))) [[unlikely]] {
+    return false;
   }
+  unsigned left = avx2_first_eight<Width>(first, values) | avx2_first_eight<Width>(second, values + field_line_fields);
   float tail[4];  // 8 and 9 of the first line, 8 and 9 of the second
-  left |= avx2_convert<Width>(avx2_fields(first + 8 * W, first + 10 * W - 16, ShufflePairs<Width>::last),
-                              avx2_fields(second + 8 * W, second + 10 * W - 16, ShufflePairs<Width>::last), tail);
+  left |= avx2_convert<Width>(avx2_last_two<Width>(first), avx2_last_two<Width>(second), tail);
   values[8] = tail[0];
   values[18] = tail[1];
   values[9] = tail[2];
@@ -484,11 +500,15 @@ template <std::size_t Width>
 [[gnu::target("avx2")]] std::size_t avx2_lines(const char* text, std::size_t lines, float* values) noexcept {
   constexpr std::size_t stride = field_line_fields * Width + 1;
   std::size_t n = 0;
-  for (; n + 1 < lines && ends_after_fields<Width>(text + n * stride) && ends_after_fields<Width>(text + (n + 1) * stride); n += 2) {
-    if (!avx2_two_lines<Width>(text + n * stride, values + n * field_line_fields)) break;
+  for (; n + 1 < lines; n += 2) {
+    const char* first = text + n * stride;
+    if (!ends_after_fields<Width>(first) || !ends_after_fields<Width>(first + stride)) break;
+    if (!avx2_two_lines<Width>(first, values + n * field_line_fields)) break;
   }
   for (; n < lines && ends_after_fields<Width>(text + n * stride); ++n) {
-    if (avx2_line_body<Width>(text + n * stride, values + n * field_line_fields) != field_line_all) break;
+    const char* line = text + n * stride;
+    if (!avx2_fits(avx2_line_classes<Width>(line))) break;
+    if (avx2_line_values<Width>(line, values + n * field_line_fields) != field_line_all) break;
   }
   return n;
 }

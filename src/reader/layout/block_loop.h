@@ -121,22 +121,26 @@ concept TakesWholeLines = requires(Target& target, std::uint64_t j) {
   target.took_value_lines(j);
 };
 
+struct WholeLines {
+  std::uint64_t taken = 0;
+  bool stopped = false;  // at a line the buffer holds whole, which the caller then reads as any other
+};
+
 // Whole value lines of ten fields, as many as the line reader's buffer holds and the block has,
-// parsed straight into the target; gives the number taken (0 when the next line is not such a
-// line, which the caller then reads as any other).
+// parsed straight into the target.
 template <std::uint64_t Width, class Lines, class Target>
-std::uint64_t take_whole_lines(Lines& lines, CurrentLine& line, std::uint64_t j, std::uint64_t count,
-                               FieldLinesParser parse_lines, Target& target) {
+WholeLines take_whole_lines(Lines& lines, CurrentLine& line, std::uint64_t j, std::uint64_t count,
+                            FieldLinesParser parse_lines, Target& target) {
   constexpr std::size_t length = fields_per_line * Width;
-  if (!target.may_take_line()) return 0;
+  if (!target.may_take_line()) return {};
   const std::uint64_t whole = std::min<std::uint64_t>((count - j) / fields_per_line, lines.whole_lines_ahead(length));
-  if (whole == 0) return 0;
+  if (whole == 0) return {};
   const std::size_t taken = parse_lines(lines.unread().data(), static_cast<std::size_t>(whole), target.line_values(j));
   if (taken != 0) {
     lines.take_lines_before_line_feeds(taken, length, line.text);
     target.took_value_lines(taken);
   }
-  return taken;
+  return {.taken = taken, .stopped = taken < whole};
 }
 
 // Whether `length` bytes are ASCII without a line feed.
@@ -162,6 +166,7 @@ void read_value_lines(Lines& lines, CurrentLine& line, std::uint64_t width, std:
   if constexpr (Width != 0) parsers = field_line_parsers(Width);
   [[maybe_unused]] const FieldLineParser parse_line = parsers.line;
   alignas(32) float values[field_line_room];
+  std::uint64_t runs_from = 0;  // a run of whole lines stopped before value j: not tried again there
   for (std::uint64_t j = 0; j < count;) {
     const std::uint64_t fields = std::min(fields_per_line, count - j);
     unsigned done = 0;
@@ -178,9 +183,11 @@ void read_value_lines(Lines& lines, CurrentLine& line, std::uint64_t width, std:
         target.read_value_line(lines, line);
       } else if (fields == fields_per_line) {
         if constexpr (TakesWholeLines<Target>) {
-          if (const std::uint64_t taken = take_whole_lines<Width>(lines, line, j, count, parsers.lines, target)) {
-            j += taken * fields_per_line;
-            continue;
+          if (j >= runs_from) {
+            const WholeLines run = take_whole_lines<Width>(lines, line, j, count, parsers.lines, target);
+            j += run.taken * fields_per_line;
+            if (run.stopped) runs_from = j + fields_per_line;
+            if (run.taken != 0) continue;
           }
         }
         constexpr std::size_t length = fields_per_line * Width;
