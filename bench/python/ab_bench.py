@@ -9,7 +9,7 @@ round, and each ratio of medians with the lowest and highest ratio of one round'
         [--reads K] [--size medium]
 
 Each child imports one build and times, alternately, K times each (the median kept):
-quorvel_arrays.read on one thread and on two, quorvel.rust_read_kavrine, the floor (read the bytes,
+quorvel_arrays.read on one thread, on two and of the last 50 blocks, quorvel.rust_read_kavrine, the floor (read the bytes,
 build the lists from columns parsed beforehand) and the control of the threads row (hashing two
 buffers of the file's size on one thread, then on two), and what no read avoids: the copy of the
 file out of the page cache (256 KiB positional reads) and a fresh matrix's pages. Every child first checks its matrix against
@@ -63,6 +63,7 @@ def hashed(threads):
 work = {
     "arrays": lambda: quorvel_arrays.read(path, width),
     "arrays threads=2": lambda: quorvel_arrays.read(path, width, threads=2),
+    "arrays last 50": lambda: quorvel_arrays.read(path, width, blocks=slice(-50, None)),
     "module": lambda: quorvel.rust_read_kavrine(path, width),
     "floor": lambda: floor(path, width),
     "hash 1": lambda: hashed(1),
@@ -135,7 +136,7 @@ def run_width(width, options):
 
     print(f"  {'build':<6} {'reader':<18} {'median s (min-max)':>26}")
     for build in ("base", "new"):
-        for name in ("arrays", "arrays threads=2", "module", "floor", "copy", "matrix"):
+        for name in ("arrays", "arrays threads=2", "arrays last 50", "module", "floor", "copy", "matrix"):
             print(f"  {build:<6} {name:<18} {spread(series(build, name)):>26}")
     print(f"  arrays new: {megabytes / statistics.median(series('new', 'arrays')):.0f} MB/s on one thread")
     print(f"  ratio (time) arrays base/new, one thread:      {ratio(series('base', 'arrays'), series('new', 'arrays'))}   target >= 3")
@@ -144,6 +145,8 @@ def run_width(width, options):
           "   the most a one-thread read can gain: its parse at no cost")
     print(f"  ratio (time) new read/read(threads=2):         {ratio(series('new', 'arrays'), series('new', 'arrays threads=2'))}"
           f"   target >= 1.8; control hash 1/hash 2 {ratio(series('new', 'hash 1'), series('new', 'hash 2'))}")
+    for name in ("arrays threads=2", "arrays last 50"):
+        print(f"  ratio (time) {name + ' base/new:':<33}{ratio(series('base', name), series('new', name))}")
     print(f"  ratio (time) module new/floor:                 {ratio(series('new', 'module'), series('new', 'floor'))}   target <= 1.10")
     print(f"  ratio (time) module base/floor:                {ratio(series('base', 'module'), series('base', 'floor'))}")
     print(f"  ratio (time) module base/new:                  {ratio(series('base', 'module'), series('new', 'module'))}   target >= 1")
